@@ -1,0 +1,45 @@
+// The state the modules share. The running program owns one App; a test makes a fresh one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "app/settings.h"
+#include "platform/host.h"
+
+namespace vos {
+
+struct App {
+    explicit App(Host& h) : host(h) {}
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    Host& host;
+
+    // modMain
+    std::vector<LaunchCode> LaunchCodes;
+    std::int32_t HeldNotes = 0;
+    bool Enabled = false;
+    bool ThruEnabled = false;
+    int HotkeyId = 0;
+    WndProcValue PrevWndProc = 0;
+    WindowHandle MainWindow = 0;  // frmMain
+
+    // modMidiIO
+    MidiHandle MidiInHandle = 0;
+    MidiHandle MidiOutHandle = 0;
+    MidiHeader MidiInHeader{};
+    std::array<char, 1024> MidiInBuffer{};
+
+    // Bookkeeping of the running program.
+    bool Started = false;          // Main has finished; the tray icon and WindowProc are in place
+    bool Ended = false;            // the process was told to end at once
+    bool MainUnloaded = false;     // frmMain's unload handler has run
+    bool TrayShowsEnabled = true;  // picture and tip the tray icon shows now
+    // Set by the dialog's OK once its own activation has succeeded, so that the activation that
+    // showed the dialog modally does not open everything a second time.
+    bool AppliedByDialog = false;
+};
+
+}  // namespace vos

@@ -1,0 +1,21 @@
+// Chord tracking: held pitch classes from incoming note messages, and the launch of every code
+// equal to them.
+#pragma once
+
+#include <cstdint>
+
+#include "app/app.h"
+
+namespace vos {
+
+enum class NoteEvent { Press, Release, Other };
+
+// Channel-independent: note-on with velocity 0 counts as a release.
+NoteEvent ClassifyMessage(std::uint32_t message);
+int PitchClassOf(std::uint32_t message);
+
+// One short message from the input: thru first, then tracking and matching.
+void HandleMidiData(App& app, std::uint32_t message);
+void LaunchMatchingCodes(App& app);
+
+}  // namespace vos

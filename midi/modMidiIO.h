@@ -1,0 +1,25 @@
+// The MIDI device layer: the one open input and output, opened and closed in a fixed order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/app.h"
+
+namespace vos {
+
+// Control change 124 on channel 1 (Omni Off, which also ends sounding notes), value 0.
+inline constexpr std::uint32_t SilenceMessage = 0x00007CB0;
+
+// Each returns false when the device could not be opened; the user has been told already.
+bool OpenMidiIn(App& app, int device);
+void CloseMidiIn(App& app);
+bool OpenMidiOut(App& app, int device);
+void CloseMidiOut(App& app);
+void SendMidiOut(App& app, std::uint32_t message);
+
+// The device's name as the driver reports it; empty for an index that is not a device.
+std::wstring GetMidiInName(App& app, int device);
+std::wstring GetMidiOutName(App& app, int device);
+
+}  // namespace vos

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds and runs every test: native unit tests under ASan/UBSan, the Windows cross build, and the
+# end-to-end tests of Vosselmar.exe under Wine in a virtual X display.
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/setup-machine.sh
+ensure_packages
+
+say "Native build and unit tests (AddressSanitizer, UndefinedBehaviorSanitizer)"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native --parallel 2
+
+say "Benchmark build (smoke run; figures come from bench/README)"
+cmake --preset bench >/dev/null
+cmake --build --preset bench
+./build/bench/bench/bench_chord --benchmark_min_time=0.01 >/dev/null
+
+say "Windows build with mingw-w64"
+cmake --preset mingw >/dev/null
+cmake --build --preset mingw
+
+if [ -x tests/e2e/run.sh ] && [ -f build/mingw/Vosselmar.exe ]; then
+  say "End-to-end tests under Wine and Xvfb"
+  tests/e2e/run.sh build/mingw
+fi
+say "All tests passed"

@@ -1,0 +1,328 @@
+#include "sim/sim_host.h"
+
+#include <cstdio>
+
+namespace vos::sim {
+namespace {
+
+std::string Hex(std::uint64_t v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+std::string Msg(std::uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", v);
+    return buf;
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) {
+    std::string out;
+    for (wchar_t wc : text) {
+        auto c = static_cast<std::uint32_t>(wc);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> SimHost::Calls(std::initializer_list<const char*> names) const {
+    std::vector<std::string> out;
+    for (const std::string& line : log) {
+        for (const char* name : names) {
+            std::string prefix = std::string(name) + "(";
+            if (line.rfind(prefix, 0) == 0) {
+                out.push_back(line);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+void SimHost::PutFile(const std::wstring& name, std::vector<std::uint8_t> bytes,
+                      std::uint32_t attributes) {
+    files[InFolder(name)] = SimFile{std::move(bytes), attributes};
+}
+
+std::wstring SimHost::InFolder(const std::wstring& name) const { return folder + L"\\" + name; }
+
+unsigned SimHost::midiInGetNumDevs() { return static_cast<unsigned>(inputs.size()); }
+unsigned SimHost::midiOutGetNumDevs() { return static_cast<unsigned>(outputs.size()); }
+
+MmResult SimHost::midiInGetDevName(int device, std::wstring& name) {
+    if (device < 0 || static_cast<std::size_t>(device) >= inputs.size()) return kMmSysErrBadDeviceId;
+    name = inputs[static_cast<std::size_t>(device)];
+    return kMmSysErrNoError;
+}
+
+MmResult SimHost::midiOutGetDevName(int device, std::wstring& name) {
+    if (device < 0 || static_cast<std::size_t>(device) >= outputs.size()) return kMmSysErrBadDeviceId;
+    name = outputs[static_cast<std::size_t>(device)];
+    return kMmSysErrNoError;
+}
+
+MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callback,
+                             std::uintptr_t instance, std::uint32_t flags) {
+    MmResult r = kMmSysErrNoError;
+    if (device < 0 || static_cast<std::size_t>(device) >= inputs.size()) {
+        r = kMmSysErrBadDeviceId;
+    } else if (failingInputs.count(device)) {
+        r = 4;  // MMSYSERR_ALLOCATED
+    } else {
+        handle = nextIn_++;
+        openInputs.insert(handle);
+    }
+    Log("midiInOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) +
+        ", inst=" + std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
+    return r;
+}
+
+MmResult SimHost::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
+    Log("midiInPrepareHeader(h=" + Hex(handle) + ", buflen=" + std::to_string(header->BufferLength) +
+        ", data=" + (header->Data ? "set" : "null") + ", size=" + std::to_string(size) + ")");
+    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
+    Log("midiInAddBuffer(h=" + Hex(handle) + ", buflen=" + std::to_string(header->BufferLength) +
+        ", size=" + std::to_string(size) + ")");
+    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::midiInStart(MidiHandle handle) {
+    Log("midiInStart(h=" + Hex(handle) + ")");
+    if (!openInputs.count(handle)) return 5;
+    started_[handle] = 1;
+    return kMmSysErrNoError;
+}
+
+MmResult SimHost::midiInStop(MidiHandle handle) {
+    Log("midiInStop(h=" + Hex(handle) + ")");
+    started_.erase(handle);
+    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::midiInReset(MidiHandle handle) {
+    Log("midiInReset(h=" + Hex(handle) + ")");
+    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::midiInUnprepareHeader(MidiHandle handle, MidiHeader*, std::uint32_t size) {
+    Log("midiInUnprepareHeader(h=" + Hex(handle) + ", size=" + std::to_string(size) + ")");
+    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::midiInClose(MidiHandle handle) {
+    Log("midiInClose(h=" + Hex(handle) + ")");
+    return openInputs.erase(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t callback,
+                              std::uintptr_t instance, std::uint32_t flags) {
+    MmResult r = kMmSysErrNoError;
+    if (device < 0 || static_cast<std::size_t>(device) >= outputs.size()) {
+        r = kMmSysErrBadDeviceId;
+    } else if (failingOutputs.count(device)) {
+        r = 4;
+    } else {
+        handle = nextOut_++;
+        openOutputs.insert(handle);
+    }
+    Log("midiOutOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) +
+        ", inst=" + std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
+    return r;
+}
+
+MmResult SimHost::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
+    Log("midiOutShortMsg(h=" + Hex(handle) + ", msg=" + Msg(message) + ")");
+    if (!openOutputs.count(handle)) return 5;
+    sent.push_back(message);
+    return kMmSysErrNoError;
+}
+
+MmResult SimHost::midiOutClose(MidiHandle handle) {
+    Log("midiOutClose(h=" + Hex(handle) + ")");
+    return openOutputs.erase(handle) ? kMmSysErrNoError : 5;
+}
+
+std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operation,
+                                 const std::wstring& file,
+                                 const std::optional<std::wstring>& parameters,
+                                 const std::wstring& directory, int showCommand) {
+    launches.push_back({owner, operation, file, parameters, directory, showCommand});
+    Log("ShellExecute(owner=" + Hex(owner) + ", op=" + Utf8(operation) + ", file=" + Utf8(file) +
+        ", params=" + (parameters ? "\"" + Utf8(*parameters) + "\"" : std::string("null")) +
+        ", dir=\"" + Utf8(directory) + "\", show=" + std::to_string(showCommand) + ")");
+    return 33;
+}
+
+bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
+    trayCalls.push_back({operation, data});
+    Log("Shell_NotifyIcon(op=" + std::to_string(static_cast<int>(operation)) +
+        ", wnd=" + Hex(data.Window) + ", id=" + std::to_string(data.Id) +
+        ", flags=" + std::to_string(data.Flags) + ", cb=" + Hex(data.CallbackMessage) +
+        ", icon=" + (data.Icon == TrayPicture::picIcon1 ? "picIcon1" : "picIcon2") +
+        ", tip=\"" + Utf8(data.Tip) + "\")");
+    switch (operation) {
+        case TrayOp::Add:
+            if (trayIconPresent) return false;
+            trayIconPresent = true;
+            trayShown = data;
+            return true;
+        case TrayOp::Modify:
+            if (!trayIconPresent) return false;
+            trayShown = data;
+            return true;
+        case TrayOp::Delete:
+            if (!trayIconPresent) return false;
+            trayIconPresent = false;
+            return true;
+    }
+    return false;
+}
+
+bool SimHost::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
+    bool ok = !takenHotkeys.count({modifiers, key}) && !hotkeys.count({window, id});
+    Log("RegisterHotKey(wnd=" + Hex(window) + ", id=" + std::to_string(id) +
+        ", mods=" + std::to_string(modifiers) + ", key=" + std::to_string(key) + ") -> " +
+        (ok ? "1" : "0"));
+    if (ok) hotkeys.insert({window, id});
+    return ok;
+}
+
+bool SimHost::UnregisterHotKey(WindowHandle window, int id) {
+    Log("UnregisterHotKey(wnd=" + Hex(window) + ", id=" + std::to_string(id) + ")");
+    return hotkeys.erase({window, id}) > 0;
+}
+
+WndProcValue SimHost::SetWndProc(WindowHandle window, int index, WndProcValue value) {
+    Log("SetWindowLongPtr(wnd=" + Hex(window) + ", index=" + std::to_string(index) +
+        ", value=" + Hex(static_cast<std::uint64_t>(value)) + ")");
+    WndProcValue previous = wndProcs.count(window) ? wndProcs[window] : 0;
+    wndProcs[window] = value;
+    return previous;
+}
+
+LResult SimHost::CallWndProc(WndProcValue previous, WindowHandle, std::uint32_t, WParam, LParam) {
+    ++chainedMessages;
+    return previous == kFormProc ? 0 : -1;
+}
+
+bool SimHost::AnotherInstanceRunning() {
+    Log("AnotherInstanceRunning()");
+    return otherInstance;
+}
+
+WindowHandle SimHost::LoadMainWindow() {
+    Log("LoadMainWindow()");
+    mainWindowLoaded = true;
+    wndProcs[kMainWindow] = kFormProc;
+    return kMainWindow;
+}
+
+void SimHost::DestroyMainWindow() {
+    Log("DestroyMainWindow()");
+    mainWindowLoaded = false;
+}
+
+MenuChoice SimHost::PopupMenu(WindowHandle owner) {
+    Log("TrackPopupMenu(owner=" + Hex(owner) + ")");
+    if (menuChoices.empty()) return MenuChoice::None;
+    MenuChoice c = menuChoices.front();
+    menuChoices.pop_front();
+    return c;
+}
+
+int SimHost::MsgBox(const std::wstring& text, const std::wstring& title, unsigned style) {
+    boxes.push_back({text, title, style});
+    int answer;
+    if (!answers.empty()) {
+        answer = answers.front();
+        answers.pop_front();
+    } else if ((style & 0xF) == kMbYesNo) {
+        answer = (style & kMbDefButton2) ? kIdNo : kIdYes;  // what Enter would choose
+    } else {
+        answer = kIdOk;
+    }
+    Log("MessageBox(style=" + std::to_string(style) + ", text=\"" + Utf8(text) + "\") -> " +
+        std::to_string(answer));
+    return answer;
+}
+
+void SimHost::ShowConfigModal() {
+    Log("ShowConfigModal()");
+    ++modalShown;
+    if (modalUser) modalUser();
+}
+
+void SimHost::ShowConfigModeless() {
+    Log("ShowConfigModeless()");
+    ++modelessShown;
+    if (modelessUser) modelessUser();
+}
+
+void SimHost::UnloadConfig() {
+    Log("UnloadConfig()");
+    ++configUnloads;
+}
+
+void SimHost::EndAtOnce() {
+    Log("EndAtOnce()");
+    ended = true;
+}
+
+std::optional<std::uint32_t> SimHost::FileAttributes(const std::wstring& path) {
+    auto it = files.find(path);
+    if (it == files.end()) return std::nullopt;
+    return it->second.attributes;
+}
+
+FileStatus SimHost::ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
+                                  std::size_t maxBytes) {
+    auto it = files.find(path);
+    if (it == files.end()) return FileStatus::NotFound;
+    if (it->second.attributes & 16) return FileStatus::IsFolder;
+    if (it->second.bytes.size() > maxBytes) return FileStatus::TooLarge;
+    bytes = it->second.bytes;
+    return FileStatus::Ok;
+}
+
+FileStatus SimHost::WriteFileInPlace(const std::wstring& path,
+                                     const std::vector<std::uint8_t>& bytes) {
+    Log("WriteFile(" + Utf8(path) + ", " + std::to_string(bytes.size()) + " bytes)");
+    if (auto f = writeFailures.find(path); f != writeFailures.end()) return f->second;
+    SimFile& file = files[path];
+    if (file.attributes & 16) return FileStatus::IsFolder;
+    if (file.attributes & 1) return FileStatus::AccessDenied;
+    if (file.bytes.size() < bytes.size()) file.bytes.resize(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), file.bytes.begin());
+    return FileStatus::Ok;
+}
+
+FileStatus SimHost::CopyFileTo(const std::wstring& from, const std::wstring& to) {
+    Log("CopyFile(" + Utf8(from) + ", " + Utf8(to) + ")");
+    auto it = files.find(from);
+    if (it == files.end()) return FileStatus::NotFound;
+    if (it->second.attributes & 16) return FileStatus::IsFolder;
+    files[to] = SimFile{it->second.bytes, 0};
+    return FileStatus::Ok;
+}
+
+}  // namespace vos::sim

@@ -1,0 +1,144 @@
+// The simulated platform: device lists and files that a test sets up, a log of every call with its
+// arguments, and scripted answers for message boxes, menus and modal dialogs.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/host.h"
+
+namespace vos::sim {
+
+std::string Utf8(const std::wstring& text);
+
+struct MsgBoxCall {
+    std::wstring text;
+    std::wstring title;
+    unsigned style = 0;
+};
+
+struct ShellCall {
+    WindowHandle owner = 0;
+    std::wstring operation;
+    std::wstring file;
+    std::optional<std::wstring> parameters;
+    std::wstring directory;
+    int show = 0;
+};
+
+struct TrayCall {
+    TrayOp op;
+    NotifyIconData data;
+};
+
+struct SimFile {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t attributes = 0;  // 1 read-only, 2 hidden, 4 system, 16 folder
+};
+
+class SimHost : public Host {
+public:
+    static constexpr WindowHandle kMainWindow = 0x100;
+    static constexpr WndProcValue kFormProc = 0x7000;    // frmMain's own window procedure
+    static constexpr WndProcValue kWindowProc = 0x5000;  // stands for the program's WindowProc
+
+    // --- what a test sets up ---
+    std::vector<std::wstring> inputs{L"Sim MIDI In"};
+    std::vector<std::wstring> outputs{L"Sim MIDI Out"};
+    std::set<int> failingInputs, failingOutputs;      // midiIn/OutOpen refuses these devices
+    std::set<std::pair<unsigned, unsigned>> takenHotkeys;  // (modifiers, key) owned elsewhere
+    bool otherInstance = false;
+    std::wstring folder = L"C:\\Vosselmar";
+    std::map<std::wstring, SimFile> files;
+    std::map<std::wstring, FileStatus> writeFailures;  // path -> what WriteFileInPlace reports
+    std::deque<int> answers;                 // message box answers, in order
+    std::deque<MenuChoice> menuChoices;      // what the user picks in the tray menu
+    std::function<void()> modalUser;         // acts inside ShowConfigModal; nothing = Cancel
+    std::function<void()> modelessUser;
+
+    // --- what the program did ---
+    std::vector<std::string> log;
+    std::vector<MsgBoxCall> boxes;
+    std::vector<ShellCall> launches;
+    std::vector<TrayCall> trayCalls;
+    std::vector<std::uint32_t> sent;  // every midiOutShortMsg message, in order
+    std::map<WindowHandle, WndProcValue> wndProcs;
+    std::set<std::pair<WindowHandle, int>> hotkeys;  // registered now
+    std::set<MidiHandle> openInputs, openOutputs;
+    bool trayIconPresent = false;
+    NotifyIconData trayShown;
+    bool ended = false;
+    bool mainWindowLoaded = false;
+    int modalShown = 0, modelessShown = 0, configUnloads = 0;
+    int chainedMessages = 0;
+
+    // The log lines that start with one of these names, in order.
+    std::vector<std::string> Calls(std::initializer_list<const char*> names) const;
+    // Writes a file as another program would, creating it.
+    void PutFile(const std::wstring& name, std::vector<std::uint8_t> bytes,
+                 std::uint32_t attributes = 0);
+    std::wstring InFolder(const std::wstring& name) const;
+
+    unsigned midiInGetNumDevs() override;
+    unsigned midiOutGetNumDevs() override;
+    MmResult midiInGetDevName(int device, std::wstring& name) override;
+    MmResult midiOutGetDevName(int device, std::wstring& name) override;
+    MmResult midiInOpen(MidiHandle& handle, int device, WindowHandle callback,
+                        std::uintptr_t instance, std::uint32_t flags) override;
+    MmResult midiInPrepareHeader(MidiHandle handle, MidiHeader* header,
+                                 std::uint32_t size) override;
+    MmResult midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) override;
+    MmResult midiInStart(MidiHandle handle) override;
+    MmResult midiInStop(MidiHandle handle) override;
+    MmResult midiInReset(MidiHandle handle) override;
+    MmResult midiInUnprepareHeader(MidiHandle handle, MidiHeader* header,
+                                   std::uint32_t size) override;
+    MmResult midiInClose(MidiHandle handle) override;
+    MmResult midiOutOpen(MidiHandle& handle, int device, std::uintptr_t callback,
+                         std::uintptr_t instance, std::uint32_t flags) override;
+    MmResult midiOutShortMsg(MidiHandle handle, std::uint32_t message) override;
+    MmResult midiOutClose(MidiHandle handle) override;
+
+    std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
+                            const std::wstring& file, const std::optional<std::wstring>& parameters,
+                            const std::wstring& directory, int showCommand) override;
+    bool NotifyIcon(TrayOp operation, const NotifyIconData& data) override;
+    bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) override;
+    bool UnregisterHotKey(WindowHandle window, int id) override;
+    WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) override;
+    LResult CallWndProc(WndProcValue previous, WindowHandle window, std::uint32_t message,
+                        WParam wParam, LParam lParam) override;
+    WndProcValue WindowProcAddress() override { return kWindowProc; }
+
+    bool AnotherInstanceRunning() override;
+    WindowHandle LoadMainWindow() override;
+    void DestroyMainWindow() override;
+    MenuChoice PopupMenu(WindowHandle owner) override;
+    int MsgBox(const std::wstring& text, const std::wstring& title, unsigned style) override;
+    void ShowConfigModal() override;
+    void ShowConfigModeless() override;
+    void UnloadConfig() override;
+    void EndAtOnce() override;
+
+    std::wstring ProgramFolder() override { return folder; }
+    std::optional<std::uint32_t> FileAttributes(const std::wstring& path) override;
+    FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
+                             std::size_t maxBytes) override;
+    FileStatus WriteFileInPlace(const std::wstring& path,
+                                const std::vector<std::uint8_t>& bytes) override;
+    FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
+
+private:
+    void Log(const std::string& line) { log.push_back(line); }
+    MidiHandle nextIn_ = 0x1000, nextOut_ = 0x2000;
+    std::map<MidiHandle, int> started_;
+};
+
+}  // namespace vos::sim

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "midi/chord.h"
+#include "sim/sim_host.h"
+
+namespace vos {
+namespace {
+
+constexpr std::uint32_t On(int note, int velocity = 100, int channel = 0) {
+    return static_cast<std::uint32_t>(0x90 | channel) | static_cast<std::uint32_t>(note) << 8 |
+           static_cast<std::uint32_t>(velocity) << 16;
+}
+constexpr std::uint32_t Off(int note, int channel = 0) {
+    return static_cast<std::uint32_t>(0x80 | channel) | static_cast<std::uint32_t>(note) << 8 | 0x400000u;
+}
+
+class ChordTest : public ::testing::Test {
+protected:
+    ChordTest() {
+        app.Enabled = true;
+        app.MainWindow = sim::SimHost::kMainWindow;
+    }
+    std::vector<std::wstring> Opened() const {
+        std::vector<std::wstring> out;
+        for (const auto& l : host.launches) out.push_back(l.file);
+        return out;
+    }
+    void Play(std::initializer_list<std::uint32_t> messages) {
+        for (std::uint32_t m : messages) HandleMidiData(app, m);
+    }
+    sim::SimHost host;
+    App app{host};
+};
+
+TEST(Classify, AllChannelsAndVelocityZero) {
+    const struct {
+        std::uint32_t message;
+        NoteEvent want;
+    } cases[] = {
+        {On(60), NoteEvent::Press},          {On(60, 100, 15), NoteEvent::Press},
+        {On(60, 0), NoteEvent::Release},     {On(60, 0, 9), NoteEvent::Release},
+        {Off(60), NoteEvent::Release},       {Off(60, 7) & 0x00FFFF, NoteEvent::Release},
+        {0x0040B0, NoteEvent::Other},        {0x00F8, NoteEvent::Other},
+        {0x2000E0, NoteEvent::Other},        {0x05C0, NoteEvent::Other},
+        {0xA0 | 60 << 8 | 1 << 16, NoteEvent::Other},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ClassifyMessage(c.message), c.want) << std::hex << c.message;
+    EXPECT_EQ(PitchClassOf(On(0)), 0);
+    EXPECT_EQ(PitchClassOf(On(71)), 11);
+    EXPECT_EQ(PitchClassOf(On(127)), 7);
+}
+
+TEST_F(ChordTest, TriadOnAnyOctavesAndChannelsOpensOnThirdKeyAndAgainOnRepress) {
+    app.LaunchCodes = {{0x91, L"C:\\manual.htm", L""}};
+    Play({On(36, 90, 0), On(64, 80, 3)});
+    EXPECT_TRUE(host.launches.empty());
+    Play({On(91, 1, 15)});  // G, third key
+    ASSERT_EQ(Opened(), std::vector<std::wstring>{L"C:\\manual.htm"});
+    const auto& l = host.launches[0];
+    EXPECT_EQ(l.owner, sim::SimHost::kMainWindow);
+    EXPECT_EQ(l.operation, L"open");
+    EXPECT_EQ(l.parameters, std::optional<std::wstring>(L""));  // empty, not null
+    EXPECT_EQ(l.directory, L"");
+    EXPECT_EQ(l.show, 5);
+    Play({On(48)});  // a second C: the mask is unchanged and still equal
+    EXPECT_EQ(host.launches.size(), 2u);
+}
+
+TEST_F(ChordTest, ReleasesMatchTooAndClearTheWholePitchClass) {
+    app.LaunchCodes = {{0x91, L"ceg", L""}, {0x10, L"e", L""}};
+    Play({On(60), On(64), On(67), On(71)});  // C E G B
+    EXPECT_EQ(Opened(), std::vector<std::wstring>{L"ceg"});
+    Play({On(71, 0)});  // B released by velocity 0: back to C E G
+    EXPECT_EQ(Opened(), (std::vector<std::wstring>{L"ceg", L"ceg"}));
+    Play({On(72), Off(60)});  // second C held, one C released: bit cleared anyway
+    EXPECT_EQ(app.HeldNotes, 0x90);
+    Play({Off(67)});
+    EXPECT_EQ(app.HeldNotes, 0x10);
+    EXPECT_EQ(Opened().back(), L"e");
+    Play({Off(64)});
+    EXPECT_EQ(app.HeldNotes, 0);
+}
+
+TEST_F(ChordTest, EqualCodesOpenInListOrderWithTheirParameters) {
+    app.LaunchCodes = {{0x800, L"first", L"-a"}, {0x1, L"other", L""}, {0x800, L"second", L""},
+                       {0x800, L"third", L"x y"}};
+    Play({On(59)});
+    EXPECT_EQ(Opened(), (std::vector<std::wstring>{L"first", L"second", L"third"}));
+    EXPECT_EQ(host.launches[2].parameters, std::optional<std::wstring>(L"x y"));
+}
+
+TEST_F(ChordTest, NothingHappensWhileRecognitionIsOff) {
+    app.LaunchCodes = {{0x1, L"c", L""}};
+    MidiHandle out = 0;
+    host.midiOutOpen(out, 0, 0, 0, 0);
+    app.MidiOutHandle = out;
+    app.ThruEnabled = true;
+    app.Enabled = false;
+    Play({On(60), 0x0040B0});
+    EXPECT_TRUE(host.launches.empty());
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_EQ(app.HeldNotes, 0);
+}
+
+TEST_F(ChordTest, ThruForwardsEveryMessageFirstButTracksOnlyNotes) {
+    app.LaunchCodes = {{0x1, L"c", L""}};
+    MidiHandle out = 0;
+    host.midiOutOpen(out, 0, 0, 0, 0);
+    app.MidiOutHandle = out;
+    app.ThruEnabled = true;
+    const std::vector<std::uint32_t> stream = {0x0040B0, 0x2000E0, 0xF8, 0xFE, 0x05C3, On(60)};
+    for (std::uint32_t m : stream) HandleMidiData(app, m);
+    EXPECT_EQ(host.sent, stream);
+    EXPECT_EQ(app.HeldNotes, 0x1);
+    // The note was forwarded before the shell was asked to open anything.
+    auto calls = host.Calls({"midiOutShortMsg", "ShellExecute"});
+    ASSERT_EQ(calls.size(), stream.size() + 1);
+    EXPECT_EQ(calls.back().rfind("ShellExecute", 0), 0u);
+}
+
+}  // namespace
+}  // namespace vos

@@ -1,0 +1,32 @@
+# Sourced by run.sh and test.sh: installs what the build and the tests need on a fresh Debian 12
+# machine, as root or through sudo, and only what is missing.
+say() { printf '\n== %s\n' "$*"; }
+
+vos_packages=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-x86-64
+  wine64 wine xvfb xauth xdotool imagemagick fonts-ipafont-gothic locales
+)
+
+ensure_packages() {
+  local missing=()
+  for p in "${vos_packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    say "Installing Debian packages: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+  if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+    say "Enabling the ja_JP.UTF-8 locale (code page 932 under Wine)"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    "${sudo[@]}" locale-gen >/dev/null
+  fi
+}
