@@ -39,7 +39,9 @@ inline constexpr int kGwlpWndProc = -4;
 inline constexpr std::uint32_t kCallbackWindow = 0x00010000;
 inline constexpr int kSwShow = 5;
 
-// MIDIHDR with the field layout of 64-bit Windows, so the Windows host can hand it to winmm as is.
+// MIDIHDR with the field layout of 64-bit Windows (whose multimedia records are byte-packed), so
+// the Windows host can hand it to winmm as is.
+#pragma pack(push, 1)
 struct MidiHeader {
     char* Data = nullptr;
     std::uint32_t BufferLength = 0;
@@ -51,6 +53,7 @@ struct MidiHeader {
     std::uint32_t Offset = 0;
     std::uintptr_t Reserved2[8] = {};
 };
+#pragma pack(pop)
 // The first-version record ends before Offset; that is the size handed to winmm.
 inline constexpr std::uint32_t kMidiHeaderSize = offsetof(MidiHeader, Offset);
 

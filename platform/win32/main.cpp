@@ -1,0 +1,21 @@
+// Entry point: start the core, then live in the message loop until frmMain is gone.
+#include <windows.h>
+
+#include "app/app.h"
+#include "app/modMain.h"
+#include "win32_host.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    vos::win32::Win32Host host(instance);
+    vos::App app(host);
+    host.Attach(&app);
+    vos::Main(app);
+    if (app.Ended) return 0;
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}

@@ -1,0 +1,369 @@
+#include "win32_host.h"
+
+#include <mmsystem.h>
+#include <shellapi.h>
+
+#include <cstddef>
+#include <cwchar>
+
+#include "app/frmMain.h"
+#include "app/modHook.h"
+#include "resource.h"
+
+namespace vos::win32 {
+namespace {
+
+// The core hands its MIDIHDR to winmm as is; the two layouts must stay the same.
+static_assert(sizeof(MidiHeader) == sizeof(MIDIHDR));
+static_assert(offsetof(MidiHeader, Data) == offsetof(MIDIHDR, lpData));
+static_assert(offsetof(MidiHeader, BufferLength) == offsetof(MIDIHDR, dwBufferLength));
+static_assert(offsetof(MidiHeader, BytesRecorded) == offsetof(MIDIHDR, dwBytesRecorded));
+static_assert(offsetof(MidiHeader, User) == offsetof(MIDIHDR, dwUser));
+static_assert(offsetof(MidiHeader, Flags) == offsetof(MIDIHDR, dwFlags));
+static_assert(offsetof(MidiHeader, Next) == offsetof(MIDIHDR, lpNext));
+static_assert(offsetof(MidiHeader, Offset) == offsetof(MIDIHDR, dwOffset));
+static_assert(sizeof(WindowHandle) == sizeof(HWND) && sizeof(LParam) == sizeof(LPARAM));
+
+constexpr wchar_t kMainClass[] = L"VosselmarMain";
+constexpr wchar_t kMutexName[] = L"Local\\Vosselmar.SingleInstance";
+constexpr UINT kCmdConfig = 1, kCmdHelp = 2, kCmdEnd = 3;
+
+// frmMain's client area is 2115 x 810 twips; it is never shown, but keep its size honest.
+constexpr int kFormWidthTwips = 2115, kFormHeightTwips = 810;
+
+HWND Hwnd(WindowHandle h) { return reinterpret_cast<HWND>(h); }
+HMIDIIN In(MidiHandle h) { return reinterpret_cast<HMIDIIN>(h); }
+HMIDIOUT Out(MidiHandle h) { return reinterpret_cast<HMIDIOUT>(h); }
+MIDIHDR* Hdr(MidiHeader* h) { return reinterpret_cast<MIDIHDR*>(h); }
+// A negative index reaches winmm as the unsigned value, as it would from any caller.
+UINT_PTR DeviceId(int device) { return static_cast<UINT_PTR>(static_cast<UINT>(device)); }
+
+FileStatus FromError(DWORD error, const std::wstring& path) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return FileStatus::NotFound;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return FileStatus::DiskFull;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_WRITE_PROTECT: {
+            DWORD attributes = GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                return FileStatus::IsFolder;
+            }
+            return FileStatus::AccessDenied;
+        }
+        default: return FileStatus::OtherError;
+    }
+}
+
+}  // namespace
+
+Win32Host::Win32Host(HINSTANCE instance) : instance_(instance) {}
+
+Win32Host::~Win32Host() {
+    if (mainWindow_) DestroyWindow(mainWindow_);
+}
+
+// --- MIDI ---
+
+unsigned Win32Host::midiInGetNumDevs() { return ::midiInGetNumDevs(); }
+unsigned Win32Host::midiOutGetNumDevs() { return ::midiOutGetNumDevs(); }
+
+MmResult Win32Host::midiInGetDevName(int device, std::wstring& name) {
+    MIDIINCAPSW caps{};
+    MMRESULT r = ::midiInGetDevCapsW(DeviceId(device), &caps, sizeof caps);
+    name.assign(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN));
+    return r;
+}
+
+MmResult Win32Host::midiOutGetDevName(int device, std::wstring& name) {
+    MIDIOUTCAPSW caps{};
+    MMRESULT r = ::midiOutGetDevCapsW(DeviceId(device), &caps, sizeof caps);
+    name.assign(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN));
+    return r;
+}
+
+MmResult Win32Host::midiInOpen(MidiHandle& handle, int device, WindowHandle callback,
+                               std::uintptr_t instance, std::uint32_t flags) {
+    HMIDIIN h = nullptr;
+    MMRESULT r = ::midiInOpen(&h, static_cast<UINT>(device), callback, instance, flags);
+    handle = reinterpret_cast<MidiHandle>(h);
+    return r;
+}
+
+MmResult Win32Host::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
+    return ::midiInPrepareHeader(In(handle), Hdr(header), size);
+}
+MmResult Win32Host::midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
+    return ::midiInAddBuffer(In(handle), Hdr(header), size);
+}
+MmResult Win32Host::midiInStart(MidiHandle handle) { return ::midiInStart(In(handle)); }
+MmResult Win32Host::midiInStop(MidiHandle handle) { return ::midiInStop(In(handle)); }
+MmResult Win32Host::midiInReset(MidiHandle handle) { return ::midiInReset(In(handle)); }
+MmResult Win32Host::midiInUnprepareHeader(MidiHandle handle, MidiHeader* header,
+                                          std::uint32_t size) {
+    return ::midiInUnprepareHeader(In(handle), Hdr(header), size);
+}
+MmResult Win32Host::midiInClose(MidiHandle handle) { return ::midiInClose(In(handle)); }
+
+MmResult Win32Host::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t callback,
+                                std::uintptr_t instance, std::uint32_t flags) {
+    HMIDIOUT h = nullptr;
+    MMRESULT r = ::midiOutOpen(&h, static_cast<UINT>(device), callback, instance, flags);
+    handle = reinterpret_cast<MidiHandle>(h);
+    return r;
+}
+MmResult Win32Host::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
+    return ::midiOutShortMsg(Out(handle), message);
+}
+MmResult Win32Host::midiOutClose(MidiHandle handle) { return ::midiOutClose(Out(handle)); }
+
+// --- Shell and window manager ---
+
+std::intptr_t Win32Host::ShellExec(WindowHandle owner, const std::wstring& operation,
+                                   const std::wstring& file,
+                                   const std::optional<std::wstring>& parameters,
+                                   const std::wstring& directory, int showCommand) {
+    HINSTANCE r = ::ShellExecuteW(Hwnd(owner), operation.c_str(), file.c_str(),
+                                  parameters ? parameters->c_str() : nullptr, directory.c_str(),
+                                  showCommand);
+    return reinterpret_cast<std::intptr_t>(r);
+}
+
+HICON Win32Host::TrayIcon(TrayPicture picture) {
+    // Loaded at the size the shell draws now, so the tray stays sharp at 150 % and 200 %.
+    int size = GetSystemMetrics(SM_CXSMICON);
+    if (size != trayIconSize_) {
+        auto load = [&](int id) {
+            return ScopedIcon(static_cast<HICON>(
+                LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0)));
+        };
+        trayEnabled_ = load(IDI_TRAY_ENABLED);
+        trayDisabled_ = load(IDI_TRAY_DISABLED);
+        trayIconSize_ = size;
+    }
+    return picture == TrayPicture::picIcon1 ? trayEnabled_.Get() : trayDisabled_.Get();
+}
+
+bool Win32Host::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = sizeof nid;
+    nid.hWnd = Hwnd(data.Window);
+    nid.uID = data.Id;
+    nid.uFlags = data.Flags;
+    nid.uCallbackMessage = data.CallbackMessage;
+    nid.hIcon = TrayIcon(data.Icon);
+    wcsncpy(nid.szTip, data.Tip.c_str(), ARRAYSIZE(nid.szTip) - 1);
+    return ::Shell_NotifyIconW(static_cast<DWORD>(operation), &nid) != FALSE;
+}
+
+bool Win32Host::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
+    return ::RegisterHotKey(Hwnd(window), id, modifiers, key) != FALSE;
+}
+
+bool Win32Host::UnregisterHotKey(WindowHandle window, int id) {
+    return ::UnregisterHotKey(Hwnd(window), id) != FALSE;
+}
+
+WndProcValue Win32Host::SetWndProc(WindowHandle window, int index, WndProcValue value) {
+    return ::SetWindowLongPtrW(Hwnd(window), index, value);
+}
+
+LResult Win32Host::CallWndProc(WndProcValue previous, WindowHandle window, std::uint32_t message,
+                               WParam wParam, LParam lParam) {
+    return ::CallWindowProcW(reinterpret_cast<WNDPROC>(previous), Hwnd(window), message, wParam,
+                             lParam);
+}
+
+WndProcValue Win32Host::WindowProcAddress() { return reinterpret_cast<WndProcValue>(&HookProc); }
+
+LRESULT CALLBACK Win32Host::HookProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<Win32Host*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return vos::WindowProc(*self->app_, reinterpret_cast<WindowHandle>(hwnd), message, wParam,
+                           lParam);
+}
+
+LRESULT CALLBACK Win32Host::FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Win32Host*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr || self->app_ == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+    return self->HandleFormMessage(hwnd, message, wParam, lParam);
+}
+
+LRESULT Win32Host::HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+        OnTaskbarCreated(*app_);
+        return 0;
+    }
+    switch (message) {
+        case WM_CLOSE:
+            UnloadMain(*app_);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            // Windows ends the process once this returns; clean up as Exit would.
+            if (wParam) Form_QueryUnload(*app_);
+            return 0;
+        case WM_DESTROY:
+            mainWindow_ = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+// --- Windows of the program ---
+
+bool Win32Host::AnotherInstanceRunning() {
+    instanceMutex_.Reset(CreateMutexW(nullptr, FALSE, kMutexName));
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+WindowHandle Win32Host::LoadMainWindow() {
+    taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+    bigIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXICON),
+                                                 GetSystemMetrics(SM_CYICON), 0)));
+    smallIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
+                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                   GetSystemMetrics(SM_CYSMICON), 0)));
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = &FormProc;
+    wc.hInstance = instance_;
+    wc.hIcon = bigIcon_.Get();
+    wc.hIconSm = smallIcon_.Get();
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kMainClass;
+    RegisterClassExW(&wc);
+
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    RECT r{0, 0, MulDiv(kFormWidthTwips, dpi, 1440), MulDiv(kFormHeightTwips, dpi, 1440)};
+    AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    mainWindow_ = CreateWindowExW(0, kMainClass, L"Form1", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr,
+                                  nullptr, instance_, this);
+
+    menu_.Reset(CreatePopupMenu());
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, L"設定(&C)");
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdHelp, L"ヘルプ(&H)");
+    AppendMenuW(menu_.Get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdEnd, L"終了(&X)");
+    return reinterpret_cast<WindowHandle>(mainWindow_);
+}
+
+void Win32Host::DestroyMainWindow() {
+    if (mainWindow_) DestroyWindow(mainWindow_);
+}
+
+MenuChoice Win32Host::PopupMenu(WindowHandle owner) {
+    POINT pt{};
+    GetCursorPos(&pt);
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(Hwnd(owner));
+    UINT cmd = static_cast<UINT>(
+        TrackPopupMenu(menu_.Get(), TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y, 0, Hwnd(owner), nullptr));
+    PostMessageW(Hwnd(owner), WM_NULL, 0, 0);
+    switch (cmd) {
+        case kCmdConfig: return MenuChoice::mnuRCConfig;
+        case kCmdHelp: return MenuChoice::mnuRCHelp;
+        case kCmdEnd: return MenuChoice::mnuRCEnd;
+        default: return MenuChoice::None;
+    }
+}
+
+int Win32Host::MsgBox(const std::wstring& text, const std::wstring& title, unsigned style) {
+    return MessageBoxW(nullptr, text.c_str(), title.c_str(), style);
+}
+
+// The configuration dialog is not part of the program yet: modally it ends as Cancel would.
+void Win32Host::ShowConfigModal() {}
+void Win32Host::ShowConfigModeless() {}
+void Win32Host::UnloadConfig() {}
+
+void Win32Host::EndAtOnce() { ExitProcess(0); }
+
+// --- Files ---
+
+std::wstring Win32Host::ProgramFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    std::size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring::npos) return path;
+    path.resize(slash);
+    // "C:" alone would mean the drive's current folder; the root needs its backslash.
+    if (path.size() == 2 && path[1] == L':') path.push_back(L'\\');
+    return path;
+}
+
+std::optional<std::uint32_t> Win32Host::FileAttributes(const std::wstring& path) {
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    return attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                         FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FileStatus Win32Host::ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
+                                    std::size_t maxBytes) {
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return FromError(GetLastError(), path);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size)) return FromError(GetLastError(), path);
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) return FileStatus::TooLarge;
+    bytes.assign(static_cast<std::size_t>(size.QuadPart), 0);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!::ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) {
+            return FromError(GetLastError(), path);
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return FileStatus::Ok;
+}
+
+FileStatus Win32Host::WriteFileInPlace(const std::wstring& path,
+                                       const std::vector<std::uint8_t>& bytes) {
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return FromError(GetLastError(), path);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD wrote = 0;
+        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+        if (!::WriteFile(file.Get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0) {
+            DWORD error = GetLastError();
+            return error == ERROR_SUCCESS ? FileStatus::DiskFull : FromError(error, path);
+        }
+        done += wrote;
+    }
+    return FileStatus::Ok;
+}
+
+FileStatus Win32Host::CopyFileTo(const std::wstring& from, const std::wstring& to) {
+    if (::CopyFileW(from.c_str(), to.c_str(), FALSE)) return FileStatus::Ok;
+    return FromError(GetLastError(), to);
+}
+
+}  // namespace vos::win32

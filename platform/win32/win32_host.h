@@ -1,0 +1,85 @@
+// The real platform: each Host call goes straight to the Windows API.
+#pragma once
+
+#include <windows.h>
+
+#include "app/app.h"
+#include "platform/host.h"
+#include "scoped.h"
+
+namespace vos::win32 {
+
+class Win32Host final : public Host {
+public:
+    explicit Win32Host(HINSTANCE instance);
+    ~Win32Host() override;
+    // The core state the window procedures report to; set once, before Main.
+    void Attach(App* app) { app_ = app; }
+    HWND MainWindow() const { return mainWindow_; }
+
+    unsigned midiInGetNumDevs() override;
+    unsigned midiOutGetNumDevs() override;
+    MmResult midiInGetDevName(int device, std::wstring& name) override;
+    MmResult midiOutGetDevName(int device, std::wstring& name) override;
+    MmResult midiInOpen(MidiHandle& handle, int device, WindowHandle callback,
+                        std::uintptr_t instance, std::uint32_t flags) override;
+    MmResult midiInPrepareHeader(MidiHandle handle, MidiHeader* header,
+                                 std::uint32_t size) override;
+    MmResult midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) override;
+    MmResult midiInStart(MidiHandle handle) override;
+    MmResult midiInStop(MidiHandle handle) override;
+    MmResult midiInReset(MidiHandle handle) override;
+    MmResult midiInUnprepareHeader(MidiHandle handle, MidiHeader* header,
+                                   std::uint32_t size) override;
+    MmResult midiInClose(MidiHandle handle) override;
+    MmResult midiOutOpen(MidiHandle& handle, int device, std::uintptr_t callback,
+                         std::uintptr_t instance, std::uint32_t flags) override;
+    MmResult midiOutShortMsg(MidiHandle handle, std::uint32_t message) override;
+    MmResult midiOutClose(MidiHandle handle) override;
+
+    std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
+                            const std::wstring& file, const std::optional<std::wstring>& parameters,
+                            const std::wstring& directory, int showCommand) override;
+    bool NotifyIcon(TrayOp operation, const NotifyIconData& data) override;
+    bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) override;
+    bool UnregisterHotKey(WindowHandle window, int id) override;
+    WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) override;
+    LResult CallWndProc(WndProcValue previous, WindowHandle window, std::uint32_t message,
+                        WParam wParam, LParam lParam) override;
+    WndProcValue WindowProcAddress() override;
+
+    bool AnotherInstanceRunning() override;
+    WindowHandle LoadMainWindow() override;
+    void DestroyMainWindow() override;
+    MenuChoice PopupMenu(WindowHandle owner) override;
+    int MsgBox(const std::wstring& text, const std::wstring& title, unsigned style) override;
+    void ShowConfigModal() override;
+    void ShowConfigModeless() override;
+    void UnloadConfig() override;
+    void EndAtOnce() override;
+
+    std::wstring ProgramFolder() override;
+    std::optional<std::uint32_t> FileAttributes(const std::wstring& path) override;
+    FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
+                             std::size_t maxBytes) override;
+    FileStatus WriteFileInPlace(const std::wstring& path,
+                                const std::vector<std::uint8_t>& bytes) override;
+    FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
+
+private:
+    static LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK HookProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    HICON TrayIcon(TrayPicture picture);
+
+    HINSTANCE instance_;
+    App* app_ = nullptr;
+    HWND mainWindow_ = nullptr;
+    UINT taskbarCreated_ = 0;
+    ScopedHandle instanceMutex_;
+    ScopedMenu menu_;
+    ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
+    int trayIconSize_ = 0;
+};
+
+}  // namespace vos::win32
