@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "app/settings.h"
@@ -10,8 +11,11 @@
 
 namespace vos {
 
+class frmConfig;
+
 struct App {
-    explicit App(Host& h) : host(h) {}
+    explicit App(Host& h);
+    ~App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
@@ -40,6 +44,11 @@ struct App {
     // Set by the dialog's OK once its own activation has succeeded, so that the activation that
     // showed the dialog modally does not open everything a second time.
     bool AppliedByDialog = false;
+
+    // The configuration dialog while it is loaded. An unloaded dialog moves to ConfigUnloaded and
+    // lives until the next unload, because it is often unloaded from inside its own handlers.
+    std::unique_ptr<frmConfig> Config;
+    std::unique_ptr<frmConfig> ConfigUnloaded;
 };
 
 }  // namespace vos

@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/modMain.h"
+#include "config_dialog/frmConfig.h"
 
 namespace vos {
 
@@ -13,7 +14,11 @@ void ShowTrayMenu(App& app) {
     }
 }
 
-void mnuRCConfig_Click(App& app) { app.host.ShowConfigModeless(); }
+void mnuRCConfig_Click(App& app) {
+    if (!LoadConfigDialog(app)) return;
+    app.host.DoEvents();
+    app.host.ShowConfigModeless();
+}
 
 void mnuRCHelp_Click(App& app) {
     app.host.ShellExec(app.MainWindow, L"open", ManualPath(app), std::nullopt, L"", kSwShow);
@@ -24,7 +29,7 @@ void mnuRCEnd_Click(App& app) { UnloadMain(app); }
 void Form_QueryUnload(App& app) {
     if (app.MainUnloaded || !app.Started) return;
     app.MainUnloaded = true;
-    app.host.UnloadConfig();
+    UnloadConfigDialog(app);
     Shutdown(app);
 }
 

@@ -1,8 +1,13 @@
 #include "app/modMain.h"
 
+#include "config_dialog/frmConfig.h"
 #include "midi/modMidiIO.h"
 
 namespace vos {
+
+App::App(Host& h) : host(h) {}
+App::~App() = default;
+
 namespace {
 
 constexpr unsigned kStyleTerms = kMbYesNo | kMbIconExclamation | kMbDefButton2;  // 308
@@ -17,13 +22,18 @@ void EndAtOnce(App& app) {
     app.host.EndAtOnce();
 }
 
-// Shows the dialog modally. True when its OK has already activated the new settings.
-bool ShowConfigModal(App& app) {
+enum class Modal { Cancelled, Applied, CannotOpen };
+
+// Shows the dialog modally. Applied when its OK has already activated the new settings; CannotOpen
+// when the dialog could not be loaded or the program was ended while it was open.
+Modal ShowConfigModal(App& app) {
+    if (!LoadConfigDialog(app)) return Modal::CannotOpen;
     app.AppliedByDialog = false;
     app.host.ShowConfigModal();
     bool applied = app.AppliedByDialog;
     app.AppliedByDialog = false;
-    return applied;
+    if (app.MainUnloaded) return Modal::CannotOpen;
+    return applied ? Modal::Applied : Modal::Cancelled;
 }
 
 // A free name beside config.bin for the copy of a damaged file, so no earlier copy is overwritten.
@@ -117,7 +127,9 @@ void LoadSettings(App& app, bool& failed) {
         if (answer != kIdYes) return EndAtOnce(app);
         if (!WriteDefaults(app, path)) return EndAtOnce(app);
         Say(app, L"MIDI入力デバイスを選択してください。", kMbIconInformation);
-        if (ShowConfigModal(app)) {
+        Modal modal = ShowConfigModal(app);
+        if (modal == Modal::CannotOpen) return stop();
+        if (modal == Modal::Applied) {
             failed = false;
             return;
         }
@@ -128,7 +140,9 @@ void LoadSettings(App& app, bool& failed) {
         ReadResult read = ReadSettings(h, path);
         if (read.status != ReadStatus::Ok) {
             if (HandleUnreadable(app, path, read) == Unreadable::Stop) return stop();
-            if (ShowConfigModal(app)) {
+            Modal modal = ShowConfigModal(app);
+            if (modal == Modal::CannotOpen) return stop();
+            if (modal == Modal::Applied) {
                 failed = false;
                 return;
             }
@@ -147,7 +161,10 @@ void LoadSettings(App& app, bool& failed) {
         if (changed == nullptr) break;
         Say(app, std::wstring(changed) + L"もう一度使用するデバイスを選択してください。",
             kMbIconInformation);
-        if (ShowConfigModal(app)) {
+        // Without the dialog the user could never fix the devices: stop instead of asking again.
+        Modal modal = ShowConfigModal(app);
+        if (modal == Modal::CannotOpen) return stop();
+        if (modal == Modal::Applied) {
             failed = false;
             return;
         }

@@ -141,8 +141,15 @@ public:
     virtual void ShowConfigModal() = 0;
     // Opens the configuration dialog without blocking, or brings the open one to the front.
     virtual void ShowConfigModeless() = 0;
-    // Unloads the configuration dialog when it is loaded.
+    // Destroys the configuration dialog's window when there is one. Called from inside the
+    // dialog's own handlers too, so the window may only go once they have returned.
     virtual void UnloadConfig() = 0;
+    // The system's file-open dialog. filter is in the "name|pattern" form; returns the chosen
+    // path, or nullopt when the user cancelled.
+    virtual std::optional<std::wstring> OpenFileDialog(unsigned flags, const std::wstring& filter,
+                                                       const std::wstring& initialFile) = 0;
+    // Dispatches the window messages that are waiting, once.
+    virtual void DoEvents() = 0;
     // Ends the process at once, without unload handlers. The simulated host records it and
     // returns; callers stop by returning.
     virtual void EndAtOnce() = 0;

@@ -290,6 +290,11 @@ int Win32Host::MsgBox(const std::wstring& text, const std::wstring& title, unsig
 void Win32Host::ShowConfigModal() {}
 void Win32Host::ShowConfigModeless() {}
 void Win32Host::UnloadConfig() {}
+std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned, const std::wstring&,
+                                                      const std::wstring&) {
+    return std::nullopt;
+}
+void Win32Host::DoEvents() {}
 
 void Win32Host::EndAtOnce() { ExitProcess(0); }
 

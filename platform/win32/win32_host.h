@@ -56,6 +56,9 @@ public:
     void ShowConfigModal() override;
     void ShowConfigModeless() override;
     void UnloadConfig() override;
+    std::optional<std::wstring> OpenFileDialog(unsigned flags, const std::wstring& filter,
+                                               const std::wstring& initialFile) override;
+    void DoEvents() override;
     void EndAtOnce() override;
 
     std::wstring ProgramFolder() override;

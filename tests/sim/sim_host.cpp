@@ -42,6 +42,26 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+SimHost::SimHost() { PutSideFiles(); }
+
+// Plain stand-ins: "Instrument 0" … "Instrument 127", "Key 0" … "Key 76" with the codes 100 + n,
+// so that key 23 is code 123 (F12), the default shortcut.
+void SimHost::PutSideFiles() {
+    auto lines = [](const std::string& prefix, int count) {
+        std::vector<std::uint8_t> out;
+        for (int i = 0; i < count; ++i) {
+            std::string line = prefix + std::to_string(i) + "\r\n";
+            out.insert(out.end(), line.begin(), line.end());
+        }
+        return out;
+    };
+    PutFile(L"gminst.bin", lines("Instrument ", 128));
+    PutFile(L"vkname.bin", lines("Key ", 77));
+    std::vector<std::uint8_t> codes;
+    for (int i = 0; i < 77; ++i) codes.push_back(static_cast<std::uint8_t>(100 + i));
+    PutFile(L"vkvalue.bin", codes);
+}
+
 std::vector<std::string> SimHost::Calls(std::initializer_list<const char*> names) const {
     std::vector<std::string> out;
     for (const std::string& line : log) {
@@ -282,6 +302,18 @@ void SimHost::UnloadConfig() {
     Log("UnloadConfig()");
     ++configUnloads;
 }
+
+std::optional<std::wstring> SimHost::OpenFileDialog(unsigned flags, const std::wstring& filter,
+                                                    const std::wstring& initialFile) {
+    Log("GetOpenFileName(flags=" + std::to_string(flags) + ", filter=\"" + Utf8(filter) +
+        "\", file=\"" + Utf8(initialFile) + "\")");
+    if (fileChoices.empty()) return std::nullopt;
+    std::optional<std::wstring> choice = fileChoices.front();
+    fileChoices.pop_front();
+    return choice;
+}
+
+void SimHost::DoEvents() { Log("DoEvents()"); }
 
 void SimHost::EndAtOnce() {
     Log("EndAtOnce()");

@@ -45,6 +45,10 @@ struct SimFile {
 
 class SimHost : public Host {
 public:
+    // Starts with an empty folder but for the three side files the dialog reads.
+    SimHost();
+    void PutSideFiles();
+
     static constexpr WindowHandle kMainWindow = 0x100;
     static constexpr WndProcValue kFormProc = 0x7000;    // frmMain's own window procedure
     static constexpr WndProcValue kWindowProc = 0x5000;  // stands for the program's WindowProc
@@ -62,6 +66,7 @@ public:
     std::deque<MenuChoice> menuChoices;      // what the user picks in the tray menu
     std::function<void()> modalUser;         // acts inside ShowConfigModal; nothing = Cancel
     std::function<void()> modelessUser;
+    std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
 
     // --- what the program did ---
     std::vector<std::string> log;
@@ -125,6 +130,9 @@ public:
     void ShowConfigModal() override;
     void ShowConfigModeless() override;
     void UnloadConfig() override;
+    std::optional<std::wstring> OpenFileDialog(unsigned flags, const std::wstring& filter,
+                                               const std::wstring& initialFile) override;
+    void DoEvents() override;
     void EndAtOnce() override;
 
     std::wstring ProgramFolder() override { return folder; }

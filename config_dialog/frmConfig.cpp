@@ -1,0 +1,305 @@
+#include "config_dialog/frmConfig.h"
+
+#include "app/modMain.h"
+#include "config_dialog/layout.h"
+#include "config_dialog/side_files.h"
+#include "midi/modMidiIO.h"
+
+namespace vos {
+namespace {
+
+constexpr unsigned kStyleAskDuplicates = kMbYesNo | kMbIconInformation | kMbDefButton2;  // 324
+constexpr unsigned kStyleDuplicate = kMbYesNo | kMbIconExclamation;                     // 52
+constexpr unsigned kOfnHideReadOnly = 4;
+
+std::wstring Number(std::size_t n) { return L" " + std::to_wstring(n); }
+
+std::wstring LineOf(std::size_t index, const LaunchCode& code) {
+    return Number(index + 1) + L"  " + code.Path;
+}
+
+}  // namespace
+
+frmConfig::frmConfig(App& app) : app_(app) {
+    for (int k = 0; k < 12; ++k) picKey[k].SetBackColor(layout::IsBlackKey(k) ? layout::kBlack : layout::kWhite);
+    lstCP.Click = [this] { lstCP_Click(); };
+    txtPath.Change = [this] { txtPath_Change(); };
+    txtCommand.Change = [this] { txtCommand_Change(); };
+    cmdAdd.Click = [this] { cmdAdd_Click(); };
+    cmdDel.Click = [this] { cmdDel_Click(); };
+    cmdSansyo.Click = [this] { cmdSansyo_Click(); };
+    chkMidiOut.Click = [this] { chkMidiOut_Click(); };
+    chkShortcut.Click = [this] { chkShortcut_Click(); };
+    cmdOK.Click = [this] { cmdOK_Click(); };
+    cmdCancel.Click = [this] { cmdCancel_Click(); };
+    cmdHelp.Click = [this] { cmdHelp_Click(); };
+}
+
+int frmConfig::Say(const std::wstring& text, unsigned style) {
+    return app_.host.MsgBox(text, kTitle, style);
+}
+
+std::wstring frmConfig::SideFile(const wchar_t* name) const {
+    return JoinPath(app_.host.ProgramFolder(), name);
+}
+
+bool frmConfig::Form_Load() {
+    Host& h = app_.host;
+    const std::wstring configPath = ConfigPath(app_);
+    ReadResult read = ReadSettings(h, configPath);
+    if (read.status != ReadStatus::Ok) {
+        Say(DescribeReadProblem(read, configPath), kMbIconError);
+        return false;
+    }
+    // Every side file is checked before anything is shown, so a short one cannot leave the
+    // dialog half filled.
+    SideLines instruments = ReadSideFileLines(h, SideFile(L"gminst.bin"), kInstrumentCount);
+    SideLines keyNames = ReadSideFileLines(h, SideFile(L"vkname.bin"), kShortcutKeyCount);
+    std::wstring keyValues = CheckKeyValues(h, SideFile(L"vkvalue.bin"));
+    const std::wstring& problem = !instruments.ok ? instruments.problem
+                                  : !keyNames.ok  ? keyNames.problem
+                                                  : keyValues;
+    if (!problem.empty()) {
+        Say(problem + L"\r設定画面を開けません。", kMbIconError);
+        return false;
+    }
+
+    const SettingsRecord& s = read.decoded.header;
+    loaded_ = s;
+    WorkingCodes = std::move(read.decoded.codes);
+    RefreshCodeList();
+    lstCP.SetListIndex(0);
+
+    if (unsigned n = h.midiInGetNumDevs(); n != 0) {
+        for (unsigned i = 0; i < n; ++i) cmbMIDev.AddItem(GetMidiInName(app_, static_cast<int>(i)));
+        cmbMIDev.SetListIndex(s.MidiInDevice);
+    }
+    if (unsigned n = h.midiOutGetNumDevs(); n != 0) {
+        for (unsigned i = 0; i < n; ++i) cmbMODev.AddItem(GetMidiOutName(app_, static_cast<int>(i)));
+        cmbMODev.SetListIndex(s.MidiOutDevice > static_cast<std::int64_t>(n) - 1 ? 0 : s.MidiOutDevice);
+    }
+    for (const std::wstring& line : instruments.lines) cmbPC.AddItem(line);
+    cmbPC.SetListIndex(s.Program);
+    for (const std::wstring& line : keyNames.lines) cmbSKey.AddItem(line);
+    cmbSKey.SetListIndex(GetKeyIndex(s.ShortcutKey));
+
+    chkShift.SetValue(0);
+    chkCtrl.SetValue(0);
+    chkAlt.SetValue(0);
+    if (s.ShortcutModifiers & 4) chkShift.SetValue(1);
+    if (s.ShortcutModifiers & 2) chkCtrl.SetValue(1);
+    if (s.ShortcutModifiers & 1) chkAlt.SetValue(1);
+
+    chkMidiOut.SetValue(IsOn(s.UseMidiOut) ? 1 : 0);
+    chkShortcut.SetValue(IsOn(s.UseShortcut) ? 1 : 0);
+    return true;
+}
+
+void frmConfig::RefreshCodeList() {
+    lstCP.Clear();
+    std::vector<std::wstring> lines;
+    lines.reserve(WorkingCodes.size());
+    for (std::size_t i = 0; i < WorkingCodes.size(); ++i) lines.push_back(LineOf(i, WorkingCodes[i]));
+    lstCP.AddItems(std::move(lines));
+}
+
+void frmConfig::AppendCode(const LaunchCode& entry) {
+    WorkingCodes.push_back(LaunchCode{entry.Code, entry.Path, L""});
+}
+
+void frmConfig::RemoveCode(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= WorkingCodes.size()) return;
+    WorkingCodes.erase(WorkingCodes.begin() + index);
+}
+
+void frmConfig::lstCP_Click() {
+    int i = lstCP.ListIndex();
+    if (i < 0) return;
+    txtPath.SetText(WorkingCodes[static_cast<std::size_t>(i)].Path);
+    txtCommand.SetText(WorkingCodes[static_cast<std::size_t>(i)].Command);
+    DrawKeyboard();
+}
+
+void frmConfig::txtPath_Change() {
+    int i = lstCP.ListIndex();
+    if (i < 0) return;
+    WorkingCodes[static_cast<std::size_t>(i)].Path = txtPath.Text();
+    RefreshCodeList();
+    lstCP.SetListIndex(i);
+}
+
+void frmConfig::txtCommand_Change() {
+    int i = lstCP.ListIndex();
+    if (i < 0) return;
+    WorkingCodes[static_cast<std::size_t>(i)].Command = txtCommand.Text();
+}
+
+void frmConfig::cmdAdd_Click() {
+    LaunchCode entry{0, kUndefinedPath, L""};
+    int n = static_cast<int>(WorkingCodes.size()) - 1;
+    AppendCode(entry);
+    RefreshCodeList();
+    lstCP.SetListIndex(n + 1);
+}
+
+void frmConfig::cmdDel_Click() {
+    int i = lstCP.ListIndex();
+    int c = lstCP.ListCount();
+    if (c == 1) {
+        Say(L"少なくとも１つの項目は必要です。", kMbIconExclamation);
+        return;
+    }
+    if (i < 0) return;
+    RemoveCode(i);
+    RefreshCodeList();
+    lstCP.SetListIndex(i > static_cast<int>(WorkingCodes.size()) - 1 ? i - 1 : i);
+}
+
+void frmConfig::cmdSansyo_Click() {
+    std::optional<std::wstring> chosen = app_.host.OpenFileDialog(
+        kOfnHideReadOnly, L"すべてのファイル(*.*)|*.*", txtPath.Text());
+    if (chosen) txtPath.SetText(*chosen);
+}
+
+void frmConfig::DrawKeyboard() {
+    int i = lstCP.ListIndex();
+    if (i < 0) return;
+    std::int32_t code = WorkingCodes[static_cast<std::size_t>(i)].Code;
+    for (int k = 0; k < 12; ++k) {
+        std::uint32_t color = (code & (1 << k))       ? layout::kRed
+                              : layout::IsBlackKey(k) ? layout::kBlack
+                                                      : layout::kWhite;
+        picKey[static_cast<std::size_t>(k)].SetBackColor(color);
+    }
+}
+
+void frmConfig::picKey_Click(int index) {
+    int i = lstCP.ListIndex();
+    if (i < 0 || index < 0 || index > 11) return;
+    WorkingCodes[static_cast<std::size_t>(i)].Code ^= (1 << index);
+    DrawKeyboard();
+}
+
+void frmConfig::chkMidiOut_Click() {
+    bool on = chkMidiOut.Checked();
+    cmbMODev.SetEnabled(on);
+    cmbPC.SetEnabled(on);
+    Label2.SetEnabled(on);
+    Label3.SetEnabled(on);
+}
+
+void frmConfig::chkShortcut_Click() {
+    bool on = chkShortcut.Checked();
+    chkShift.SetEnabled(on);
+    chkCtrl.SetEnabled(on);
+    chkAlt.SetEnabled(on);
+    cmbSKey.SetEnabled(on);
+}
+
+bool frmConfig::CheckMissingCodes() {
+    for (std::size_t i = 0; i < WorkingCodes.size(); ++i) {
+        if (WorkingCodes[i].Code == 0) {
+            Say(Number(i + 1) + L"番目の起動コードが設定されていません。", kMbIconExclamation);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool frmConfig::CheckDuplicateCodes() {
+    for (std::size_t i = 0; i < WorkingCodes.size(); ++i) {
+        for (std::size_t j = 0; j < WorkingCodes.size(); ++j) {
+            if (i == j) continue;
+            std::int32_t a = WorkingCodes[i].Code, b = WorkingCodes[j].Code;
+            if ((a & b) != a) continue;
+            std::wstring text = Number(i + 1) + L"番目と" + Number(j + 1) +
+                                L"番目のコードが一部、あるいは完全に重複しています。\r" +
+                                L"設定に戻りますか？";
+            if (Say(text, kStyleDuplicate) == kIdYes) return false;
+        }
+    }
+    return true;
+}
+
+std::int32_t frmConfig::GetKeyIndex(std::uint8_t code) {
+    return vos::GetKeyIndex(app_.host, SideFile(L"vkvalue.bin"), code);
+}
+
+std::optional<std::uint8_t> frmConfig::GetKeyCode(std::int32_t position) {
+    return vos::GetKeyCode(app_.host, SideFile(L"vkvalue.bin"), position);
+}
+
+std::optional<SettingsRecord> frmConfig::BuildHeader() {
+    SettingsRecord s = loaded_;
+    s.MidiInDevice = cmbMIDev.ListIndex();
+    s.MidiInName = MakeNameField(GetMidiInName(app_, s.MidiInDevice));
+    s.UseMidiOut = chkMidiOut.Checked() ? kTrue16 : kFalse16;
+    s.MidiOutDevice = cmbMODev.ListIndex();
+    s.MidiOutName = MakeNameField(GetMidiOutName(app_, s.MidiOutDevice));
+    // With nothing chosen, what was stored stays: a choice the list cannot show is not lost.
+    if (cmbPC.ListIndex() >= 0) {
+        s.Program = static_cast<std::uint8_t>(cmbPC.ListIndex());
+    } else if (chkMidiOut.Checked() && loaded_.Program > 127) {
+        Say(L"使用する音色を選択してください。", kMbIconExclamation);
+        return std::nullopt;
+    }
+    s.UseShortcut = chkShortcut.Checked() ? kTrue16 : kFalse16;
+    if (std::optional<std::uint8_t> key = GetKeyCode(cmbSKey.ListIndex())) {
+        s.ShortcutKey = *key;
+    } else if (chkShortcut.Checked()) {
+        Say(L"ショートカットキーを選択してください。", kMbIconExclamation);
+        return std::nullopt;
+    }
+    s.ShortcutModifiers = static_cast<std::uint8_t>(4 * (chkShift.Value() == 1) +
+                                                    2 * (chkCtrl.Value() == 1) +
+                                                    1 * (chkAlt.Value() == 1));
+    s.CodeCount = static_cast<std::int32_t>(WorkingCodes.size());
+    return s;
+}
+
+void frmConfig::cmdOK_Click() {
+    if (!CheckMissingCodes()) return;
+    if (Say(L"起動コードの重複をチェックしますか？", kStyleAskDuplicates) == kIdYes &&
+        !CheckDuplicateCodes()) {
+        return;
+    }
+    std::optional<SettingsRecord> header = BuildHeader();
+    if (!header) return;
+    const std::wstring path = ConfigPath(app_);
+    WriteResult written = WriteSettings(app_.host, path, *header, WorkingCodes);
+    if (written.status != WriteStatus::Ok) {
+        // Nothing was applied: the running configuration and every edit stay as they are.
+        Say(DescribeWriteProblem(written, path), kMbIconError);
+        return;
+    }
+    CloseMidiIn(app_);
+    if (app_.ThruEnabled) CloseMidiOut(app_);
+    app_.host.UnregisterHotKey(app_.MainWindow, app_.HotkeyId);
+    bool failed = false;
+    LoadSettings(app_, failed);
+    if (failed) return;
+    app_.AppliedByDialog = true;
+    UnloadConfigDialog(app_);
+}
+
+void frmConfig::cmdCancel_Click() { UnloadConfigDialog(app_); }
+
+void frmConfig::cmdHelp_Click() {
+    app_.host.ShellExec(app_.MainWindow, L"open", ManualPath(app_), std::nullopt, L"", kSwShow);
+}
+
+bool LoadConfigDialog(App& app) {
+    if (app.Config) return true;
+    auto dialog = std::make_unique<frmConfig>(app);
+    if (!dialog->Form_Load()) return false;
+    app.Config = std::move(dialog);
+    return true;
+}
+
+void UnloadConfigDialog(App& app) {
+    if (!app.Config) return;
+    app.host.UnloadConfig();
+    app.ConfigUnloaded = std::move(app.Config);
+}
+
+}  // namespace vos

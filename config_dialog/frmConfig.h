@@ -1,0 +1,82 @@
+// The configuration dialog's logic: its controls as models, its handlers and its working copy of
+// the launch codes. The platform shows it; everything it decides happens here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/settings.h"
+#include "config_dialog/controls.h"
+
+namespace vos {
+
+inline constexpr wchar_t kUndefinedPath[] = L"(undefined)";
+inline constexpr std::size_t kInstrumentCount = 128;
+inline constexpr std::size_t kShortcutKeyCount = 77;
+
+class frmConfig {
+public:
+    explicit frmConfig(App& app);
+    frmConfig(const frmConfig&) = delete;
+    frmConfig& operator=(const frmConfig&) = delete;
+
+    // Controls, named as on the form.
+    ListBox lstCP;
+    Button cmdAdd, cmdDel, cmdSansyo, cmdOK, cmdCancel, cmdHelp;
+    TextBox txtPath, txtCommand;
+    std::array<KeyFace, 12> picKey;
+    ComboBox cmbMIDev, cmbMODev, cmbPC, cmbSKey;
+    CheckBox chkShortcut{1}, chkShift, chkCtrl, chkAlt, chkMidiOut{1};
+    Control Label1, Label2, Label3, Label4, Label5;
+
+    std::vector<LaunchCode> WorkingCodes;
+
+    // Fills the dialog from config.bin, the devices and the side files. False (after telling the
+    // user why) when something it needs is missing; the dialog then does not open.
+    bool Form_Load();
+
+    void lstCP_Click();
+    void txtPath_Change();
+    void txtCommand_Change();
+    void cmdAdd_Click();
+    void cmdDel_Click();
+    void cmdSansyo_Click();
+    void picKey_Click(int index);
+    void chkMidiOut_Click();
+    void chkShortcut_Click();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void cmdHelp_Click();
+
+    void RefreshCodeList();
+    void AppendCode(const LaunchCode& entry);
+    void RemoveCode(int index);
+    void DrawKeyboard();
+    bool CheckMissingCodes();
+    bool CheckDuplicateCodes();
+    std::int32_t GetKeyIndex(std::uint8_t code);
+    std::optional<std::uint8_t> GetKeyCode(std::int32_t position);
+
+private:
+    int Say(const std::wstring& text, unsigned style);
+    std::wstring SideFile(const wchar_t* name) const;
+    // The header OK writes, from the controls; nullopt (after a message) when a needed choice is
+    // missing.
+    std::optional<SettingsRecord> BuildHeader();
+
+    App& app_;
+    // As read when the dialog opened: keeps values the controls cannot show (a key code that is
+    // not in the list, a program number past 127) when the user leaves them alone.
+    SettingsRecord loaded_{};
+};
+
+// Loads the dialog unless it is loaded already. False when it cannot open.
+bool LoadConfigDialog(App& app);
+// Unloads the dialog when it is loaded; safe from inside the dialog's own handlers.
+void UnloadConfigDialog(App& app);
+
+}  // namespace vos

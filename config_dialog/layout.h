@@ -1,0 +1,122 @@
+// The configuration dialog as drawn: every control with its place in twips (1/1440 inch, from
+// the client area's top-left corner), its caption and its place in the Tab order. The Windows
+// binding builds the window from this table alone.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace vos::layout {
+
+enum class Kind { Label, ListBox, Button, Edit, CheckBox, DropDown, Key };
+
+enum class Id {
+    Label1, Label2, Label3, Label4, Label5,
+    lstCP, cmdAdd, cmdDel, txtPath, cmdSansyo, txtCommand,
+    cmbMIDev, chkShortcut, chkShift, chkCtrl, chkAlt, cmbSKey, chkMidiOut, cmbMODev, cmbPC,
+    cmdOK, cmdCancel, cmdHelp,
+    picKey0, picKey1, picKey2, picKey3, picKey4, picKey5,
+    picKey6, picKey7, picKey8, picKey9, picKey10, picKey11,
+};
+
+struct Item {
+    Id id;
+    Kind kind;
+    std::wstring_view name;
+    std::wstring_view caption;
+    int left, top, width, height;
+    int tabIndex;
+};
+
+inline constexpr std::wstring_view kCaption = L"Vosselmar の設定";
+inline constexpr int kClientWidth = 4710;
+inline constexpr int kClientHeight = 7335;
+
+inline constexpr std::wstring_view kListFontFace = L"ＭＳ ゴシック";
+inline constexpr int kListFontPoints = 9;
+inline constexpr int kListFontCharset = 128;  // Shift JIS
+
+inline constexpr std::uint32_t kRed = 0x0000FF;  // 0x00BBGGRR
+inline constexpr std::uint32_t kWhite = 0xFFFFFF;
+inline constexpr std::uint32_t kBlack = 0x000000;
+
+inline constexpr bool IsBlackKey(int index) {
+    return index == 1 || index == 3 || index == 6 || index == 8 || index == 10;
+}
+
+inline constexpr int kKeyTop = 2760;
+inline constexpr int kWhiteKeyWidth = 375, kWhiteKeyHeight = 1215;
+inline constexpr int kBlackKeyWidth = 255, kBlackKeyHeight = 735;
+
+// Ordered by tab index; the keys hold 9 to 20 between cmdSansyo and txtCommand.
+inline constexpr std::array<Item, 35> kItems = {{
+    {Id::Label1, Kind::Label, L"Label1", L"使用するMIDI入力デバイス", 120, 4440, 2175, 255, 0},
+    {Id::cmdOK, Kind::Button, L"cmdOK", L"&OK", 240, 6840, 1335, 375, 1},
+    {Id::cmdCancel, Kind::Button, L"cmdCancel", L"キャンセル(&C)", 1680, 6840, 1335, 375, 2},
+    {Id::cmdHelp, Kind::Button, L"cmdHelp", L"ヘルプ(&H)", 3120, 6840, 1335, 375, 3},
+    {Id::lstCP, Kind::ListBox, L"lstCP", L"", 120, 120, 4455, 1500, 4},
+    {Id::cmdAdd, Kind::Button, L"cmdAdd", L"追加(&A)", 240, 1680, 1335, 375, 5},
+    {Id::cmdDel, Kind::Button, L"cmdDel", L"削除(&D)", 1680, 1680, 1335, 375, 6},
+    {Id::txtPath, Kind::Edit, L"txtPath", L"", 120, 2400, 4455, 270, 7},
+    {Id::cmdSansyo, Kind::Button, L"cmdSansyo", L"参照(&R)", 3720, 2760, 855, 375, 8},
+    {Id::picKey0, Kind::Key, L"picKey(0)", L"", 120, kKeyTop, 375, 1215, 9},
+    {Id::picKey1, Kind::Key, L"picKey(1)", L"", 360, kKeyTop, 255, 735, 10},
+    {Id::picKey2, Kind::Key, L"picKey(2)", L"", 480, kKeyTop, 375, 1215, 11},
+    {Id::picKey3, Kind::Key, L"picKey(3)", L"", 720, kKeyTop, 255, 735, 12},
+    {Id::picKey4, Kind::Key, L"picKey(4)", L"", 840, kKeyTop, 375, 1215, 13},
+    {Id::picKey5, Kind::Key, L"picKey(5)", L"", 1200, kKeyTop, 375, 1215, 14},
+    {Id::picKey6, Kind::Key, L"picKey(6)", L"", 1440, kKeyTop, 255, 735, 15},
+    {Id::picKey7, Kind::Key, L"picKey(7)", L"", 1560, kKeyTop, 375, 1215, 16},
+    {Id::picKey8, Kind::Key, L"picKey(8)", L"", 1800, kKeyTop, 255, 735, 17},
+    {Id::picKey9, Kind::Key, L"picKey(9)", L"", 1920, kKeyTop, 375, 1215, 18},
+    {Id::picKey10, Kind::Key, L"picKey(10)", L"", 2160, kKeyTop, 255, 735, 19},
+    {Id::picKey11, Kind::Key, L"picKey(11)", L"", 2280, kKeyTop, 375, 1215, 20},
+    {Id::txtCommand, Kind::Edit, L"txtCommand", L"", 3000, 3600, 1575, 270, 21},
+    {Id::cmbMIDev, Kind::DropDown, L"cmbMIDev", L"", 2400, 4440, 2175, 300, 22},
+    {Id::chkShortcut, Kind::CheckBox, L"chkShortcut", L"ショートカットキーで有効/無効を切り替える", 120, 4920, 3615, 255, 23},
+    {Id::chkShift, Kind::CheckBox, L"chkShift", L"Shift", 360, 5280, 735, 255, 24},
+    {Id::chkCtrl, Kind::CheckBox, L"chkCtrl", L"Ctrl", 1200, 5280, 735, 255, 25},
+    {Id::chkAlt, Kind::CheckBox, L"chkAlt", L"Alt", 2040, 5280, 735, 255, 26},
+    {Id::cmbSKey, Kind::DropDown, L"cmbSKey", L"", 3000, 5280, 1575, 300, 27},
+    {Id::chkMidiOut, Kind::CheckBox, L"chkMidiOut", L"MIDI入力した際にI音を鳴らす", 120, 5640, 3615, 255, 28},
+    {Id::cmbMODev, Kind::DropDown, L"cmbMODev", L"", 2400, 6000, 2175, 300, 29},
+    {Id::cmbPC, Kind::DropDown, L"cmbPC", L"", 2400, 6360, 2175, 300, 30},
+    {Id::Label2, Kind::Label, L"Label2", L"使用するMIDI出力デバイス", 240, 6000, 2175, 255, 31},
+    {Id::Label3, Kind::Label, L"Label3", L"使用する音色", 240, 6360, 1215, 255, 32},
+    {Id::Label4, Kind::Label, L"Label4", L"コマンドライン引数", 2880, 3360, 1455, 255, 33},
+    {Id::Label5, Kind::Label, L"Label5", L"実行するアプリケーション／ファイル", 120, 2160, 3015, 255, 34},
+}};
+
+// The etched separator: a shadow line with a highlight line one pixel below it.
+struct LineItem {
+    std::wstring_view name;
+    int systemColor;  // GetSysColor index
+    int x1, y1, x2, y2;
+};
+inline constexpr std::array<LineItem, 2> kLines = {{
+    {L"Line1", 16, 120, 4200, 4560, 4200},  // COLOR_BTNSHADOW
+    {L"Line2", 20, 120, 4215, 4560, 4215},  // COLOR_BTNHIGHLIGHT
+}};
+
+inline constexpr int KeyIndex(Id id) { return static_cast<int>(id) - static_cast<int>(Id::picKey0); }
+inline constexpr bool IsKey(Id id) { return id >= Id::picKey0 && id <= Id::picKey11; }
+
+// Pixels for a length in twips at a given DPI.
+inline constexpr int ToPixels(int twips, int dpi) { return (twips * dpi + 720) / 1440; }
+
+// The key under a point in twips, black keys first since they lie on top; -1 when none.
+inline int KeyAt(int x, int y) {
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Item& item : kItems) {
+            if (!IsKey(item.id) || IsBlackKey(KeyIndex(item.id)) != (pass == 0)) continue;
+            if (x >= item.left && x < item.left + item.width && y >= item.top &&
+                y < item.top + item.height) {
+                return KeyIndex(item.id);
+            }
+        }
+    }
+    return -1;
+}
+
+}  // namespace vos::layout

@@ -1,0 +1,371 @@
+// The configuration dialog's logic through the simulated host: opening, the handler chains of the
+// code list, the keyboard, and what OK writes and applies.
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "app/modMain.h"
+#include "config_dialog/frmConfig.h"
+#include "config_dialog/layout.h"
+#include "sim/sim_host.h"
+
+namespace vos {
+namespace {
+
+using sim::SimHost;
+
+class DialogTest : public ::testing::Test {
+protected:
+    DialogTest() { app.MainWindow = SimHost::kMainWindow; }
+
+    void Store(const SettingsRecord& header, const std::vector<LaunchCode>& codes) {
+        host.PutFile(L"config.bin", EncodeSettings(header, codes).bytes);
+    }
+    void StoreDefaults() { Store(DefaultSettings(L"Sim MIDI In"), DefaultCodes(host.folder)); }
+    frmConfig& Open() {
+        EXPECT_TRUE(LoadConfigDialog(app));
+        return *app.Config;
+    }
+    ReadResult Saved() { return ReadSettings(host, host.InFolder(L"config.bin")); }
+    std::vector<std::uint32_t> KeyColors(const frmConfig& d) const {
+        std::vector<std::uint32_t> out;
+        for (const KeyFace& k : d.picKey) out.push_back(k.BackColor());
+        return out;
+    }
+
+    SimHost host;
+    App app{host};
+};
+
+SettingsRecord Header(std::uint8_t modifiers = 2, std::int16_t useOut = kFalse16,
+                      std::int32_t outDevice = 0) {
+    SettingsRecord h = DefaultSettings(L"Sim MIDI In");
+    h.ShortcutModifiers = modifiers;
+    h.UseMidiOut = useOut;
+    h.MidiOutDevice = outDevice;
+    return h;
+}
+
+TEST_F(DialogTest, OpensWithTheDefaultsShownAndTheirControlsGreyed) {
+    StoreDefaults();
+    frmConfig& d = Open();
+    ASSERT_EQ(d.lstCP.Items(), std::vector<std::wstring>{L" 1  C:\\Vosselmar\\説明書.htm"});
+    EXPECT_EQ(d.lstCP.ListIndex(), 0);
+    EXPECT_EQ(d.txtPath.Text(), L"C:\\Vosselmar\\説明書.htm");
+    const std::uint32_t R = layout::kRed, W = layout::kWhite, B = layout::kBlack;
+    EXPECT_EQ(KeyColors(d), (std::vector<std::uint32_t>{R, B, W, B, R, W, B, R, B, W, B, W}));
+    EXPECT_EQ(d.cmbSKey.ListIndex(), 23);  // the key whose code is 123
+    EXPECT_EQ(d.cmbPC.ListIndex(), 0);
+    EXPECT_EQ(d.cmbPC.ListCount(), 128);
+    EXPECT_EQ(d.cmbSKey.ListCount(), 77);
+    EXPECT_EQ((std::vector<int>{d.chkShift.Value(), d.chkCtrl.Value(), d.chkAlt.Value()}),
+              (std::vector<int>{0, 1, 0}));
+    for (const Control* c : {static_cast<const Control*>(&d.chkShift), static_cast<const Control*>(&d.chkCtrl),
+                             static_cast<const Control*>(&d.chkAlt), static_cast<const Control*>(&d.cmbSKey),
+                             static_cast<const Control*>(&d.cmbMODev), static_cast<const Control*>(&d.cmbPC),
+                             static_cast<const Control*>(&d.Label2), static_cast<const Control*>(&d.Label3)}) {
+        EXPECT_FALSE(c->Enabled());
+    }
+    EXPECT_TRUE(d.cmbMIDev.Enabled());
+    EXPECT_TRUE(host.boxes.empty()) << "opening shows no message";
+    EXPECT_TRUE(host.Calls({"WriteFile"}).empty()) << "opening writes nothing";
+}
+
+TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShown) {
+    host.outputs = {L"Out A", L"Out B"};
+    const struct {
+        std::uint8_t modifiers;
+        std::int16_t useOut;
+        std::int32_t outDevice;
+        std::vector<int> shiftCtrlAlt;
+        int midiOut;
+        int outIndex;
+    } cases[] = {
+        {7, kTrue16, 1, {1, 1, 1}, 1, 1},
+        {0, 1, 5, {0, 0, 0}, 0, 0},    // a switch holding 1 is off; an index past the end picks 0
+        {5, kTrue16, -1, {1, 0, 1}, 1, -1},
+    };
+    for (const auto& c : cases) {
+        Store(Header(c.modifiers, c.useOut, c.outDevice), {{1, L"x", L""}});
+        frmConfig d(app);
+        ASSERT_TRUE(d.Form_Load());
+        EXPECT_EQ((std::vector<int>{d.chkShift.Value(), d.chkCtrl.Value(), d.chkAlt.Value()}), c.shiftCtrlAlt);
+        EXPECT_EQ(d.chkMidiOut.Value(), c.midiOut);
+        EXPECT_EQ(d.cmbMODev.Enabled(), c.midiOut == 1);
+        EXPECT_EQ(d.cmbMODev.ListIndex(), c.outIndex);
+    }
+}
+
+TEST_F(DialogTest, MissingOrShortSideFilesKeepTheDialogClosedWithAMessage) {
+    StoreDefaults();
+    const struct {
+        const wchar_t* file;
+        std::vector<std::uint8_t> bytes;
+        bool remove;
+    } cases[] = {
+        {L"gminst.bin", {}, true},
+        {L"vkname.bin", {'a', '\r', '\n'}, false},
+        {L"vkvalue.bin", {123}, false},
+    };
+    for (const auto& c : cases) {
+        host.PutSideFiles();
+        if (c.remove) {
+            host.files.erase(host.InFolder(c.file));
+        } else {
+            host.PutFile(c.file, c.bytes);
+        }
+        host.boxes.clear();
+        EXPECT_FALSE(LoadConfigDialog(app)) << c.file;
+        EXPECT_FALSE(app.Config);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_NE(host.boxes[0].text.find(c.file), std::wstring::npos) << "the message names the file";
+        EXPECT_EQ(host.boxes[0].style, kMbIconError);
+    }
+}
+
+TEST_F(DialogTest, SelectingLinesChangesNoEntryAndRunsEachHandlerAtMostTwice) {
+    const std::vector<LaunchCode> codes = {{1, L"a", L"p1"}, {2, L"b", L""}, {4, L"a", L"p3"}};
+    Store(Header(), codes);
+    frmConfig& d = Open();
+    std::map<std::string, int> calls;
+    auto count = [&](std::function<void()>& handler, const char* name) {
+        handler = [&calls, name, inner = handler] {
+            ++calls[name];
+            inner();
+        };
+    };
+    count(d.lstCP.Click, "lstCP_Click");
+    count(d.txtPath.Change, "txtPath_Change");
+    count(d.txtCommand.Change, "txtCommand_Change");
+
+    d.lstCP.UserSelect(1);  // path differs: the full chain through txtPath_Change
+    for (const auto& [name, n] : calls) EXPECT_LE(n, 2) << name;
+    EXPECT_EQ(calls["txtPath_Change"], 1);
+    EXPECT_EQ(d.txtCommand.Text(), L"");
+    d.lstCP.UserSelect(2);
+    d.lstCP.UserSelect(0);
+    EXPECT_EQ(d.WorkingCodes, codes);
+    EXPECT_EQ(d.lstCP.ListIndex(), 0);
+    EXPECT_EQ(d.txtCommand.Text(), L"p1");
+}
+
+TEST_F(DialogTest, TypingEditsTheSelectedEntry) {
+    Store(Header(), {{1, L"a", L""}, {2, L"b", L""}});
+    frmConfig& d = Open();
+    d.lstCP.UserSelect(1);
+    d.txtPath.UserSetText(L"bc");
+    EXPECT_EQ(d.lstCP.Items()[1], L" 2  bc");
+    EXPECT_EQ(d.lstCP.ListIndex(), 1);
+    d.txtCommand.UserSetText(L"-q");
+    EXPECT_EQ(d.lstCP.Items()[1], L" 2  bc") << "parameters are not shown in the list";
+    d.lstCP.UserSelect(0);
+    d.lstCP.UserSelect(1);
+    EXPECT_EQ(d.txtCommand.Text(), L"-q");
+    EXPECT_EQ(d.WorkingCodes[1], (LaunchCode{2, L"bc", L"-q"}));
+}
+
+TEST_F(DialogTest, AddAndDeleteKeepOneLineSelected) {
+    std::vector<LaunchCode> codes;
+    for (int i = 0; i < 9; ++i) codes.push_back({1 << i, L"p" + std::to_wstring(i), L"c"});
+    Store(Header(), codes);
+    frmConfig& d = Open();
+    d.cmdAdd.UserClick();
+    ASSERT_EQ(d.lstCP.ListCount(), 10);
+    EXPECT_EQ(d.lstCP.Items()[9], L" 10  (undefined)");
+    EXPECT_EQ(d.lstCP.ListIndex(), 9);
+    EXPECT_EQ(d.txtPath.Text(), L"(undefined)");
+    EXPECT_EQ(d.txtCommand.Text(), L"");
+    for (const KeyFace& k : d.picKey) EXPECT_NE(k.BackColor(), layout::kRed);
+
+    d.cmdDel.UserClick();  // the last line: the one above is selected
+    EXPECT_EQ(d.lstCP.ListIndex(), 8);
+    d.lstCP.UserSelect(3);
+    d.cmdDel.UserClick();  // a middle line: its successor takes its place
+    EXPECT_EQ(d.lstCP.ListIndex(), 3);
+    EXPECT_EQ(d.lstCP.Items()[3], L" 4  p4");
+    EXPECT_EQ(d.txtPath.Text(), L"p4");
+
+    while (d.lstCP.ListCount() > 1) d.cmdDel.UserClick();
+    d.cmdDel.UserClick();
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, L"少なくとも１つの項目は必要です。");
+    EXPECT_EQ(host.boxes[0].style, 48u);
+    EXPECT_EQ(d.lstCP.ListCount(), 1);
+    EXPECT_EQ(d.lstCP.ListIndex(), 0);
+}
+
+TEST_F(DialogTest, KeysToggleOneBitAndShowIt) {
+    Store(Header(), {{0x91, L"a", L""}, {0, L"b", L""}});
+    frmConfig& d = Open();
+    d.picKey_Click(4);
+    EXPECT_EQ(d.WorkingCodes[0].Code, 0x81);
+    EXPECT_EQ(d.picKey[4].BackColor(), layout::kWhite);
+    d.picKey_Click(4);
+    EXPECT_EQ(d.WorkingCodes[0].Code, 0x91);
+    EXPECT_EQ(d.picKey[4].BackColor(), layout::kRed);
+    d.lstCP.UserSelect(1);
+    for (int k = 0; k < 12; ++k) d.picKey_Click(k);
+    EXPECT_EQ(d.WorkingCodes[1].Code, 0xFFF);
+    for (const KeyFace& k : d.picKey) EXPECT_EQ(k.BackColor(), layout::kRed);
+    EXPECT_EQ(d.lstCP.ListIndex(), 1);
+    EXPECT_EQ(d.txtPath.Text(), L"b");
+}
+
+TEST_F(DialogTest, BrowseSetsThePathOnlyWhenAFileIsChosen) {
+    Store(Header(), {{1, L"C:\\old.txt", L"p"}});
+    frmConfig& d = Open();
+    d.cmdSansyo.UserClick();  // cancelled
+    EXPECT_EQ(d.txtPath.Text(), L"C:\\old.txt");
+    host.fileChoices.push_back(L"D:\\新しい\\file.exe");
+    d.cmdSansyo.UserClick();
+    EXPECT_EQ(d.lstCP.Items()[0], L" 1  D:\\新しい\\file.exe");
+    EXPECT_EQ(d.WorkingCodes[0], (LaunchCode{1, L"D:\\新しい\\file.exe", L"p"}));
+    EXPECT_EQ(host.Calls({"GetOpenFileName"})[0],
+              "GetOpenFileName(flags=4, filter=\"すべてのファイル(*.*)|*.*\", file=\"C:\\old.txt\")");
+}
+
+TEST_F(DialogTest, OkRefusesEmptyCodesAndAsksAboutContainedOnes) {
+    Store(Header(), {{0x91, L"a", L""}, {0x891, L"b", L""}, {0x91, L"c", L""}});
+    frmConfig& d = Open();
+    d.lstCP.UserSelect(1);
+    d.picKey_Click(0), d.picKey_Click(4), d.picKey_Click(7), d.picKey_Click(11);  // entry 2 now 0
+    d.cmdOK.UserClick();
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, L" 2番目の起動コードが設定されていません。");
+    d.picKey_Click(0), d.picKey_Click(4), d.picKey_Click(7), d.picKey_Click(11);
+
+    host.boxes.clear();
+    host.answers = {kIdYes, kIdNo, kIdNo, kIdNo, kIdYes};  // check; then No, No, No; Yes on (3,1)
+    d.cmdOK.UserClick();
+    std::vector<std::wstring> texts;
+    for (const auto& b : host.boxes) texts.push_back(b.text);
+    const std::wstring tail = L"番目のコードが一部、あるいは完全に重複しています。\r設定に戻りますか？";
+    EXPECT_EQ(texts, (std::vector<std::wstring>{L"起動コードの重複をチェックしますか？",
+                                                L" 1番目と 2" + tail, L" 1番目と 3" + tail,
+                                                L" 3番目と 1" + tail, L" 3番目と 2" + tail}));
+    EXPECT_EQ(host.boxes[0].style, 324u);
+    EXPECT_EQ(host.boxes[1].style, 52u);
+    EXPECT_TRUE(app.Config) << "Yes goes back to the dialog";
+    EXPECT_TRUE(host.Calls({"WriteFile"}).empty());
+}
+
+TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
+    host.outputs = {};
+    Store(Header(2, kTrue16), {{0x91, L"a", L""}});
+    frmConfig& d = Open();
+    d.chkShift.UserClick();
+    d.chkAlt.UserClick();
+    d.chkCtrl.UserClick();          // Shift + Alt = 5
+    d.cmbSKey.UserSelect(5);        // code 105, written though the shortcut stays off
+    d.cmbPC.UserSelect(127);
+    d.chkMidiOut.UserClick();       // thru off: the output index is still written
+    d.cmdAdd.UserClick();
+    d.picKey_Click(2);
+    d.txtCommand.UserSetText(L"--x");
+    host.answers = {kIdNo};         // no duplicate check
+    d.cmdOK.UserClick();
+
+    ReadResult r = Saved();
+    ASSERT_EQ(r.status, ReadStatus::Ok);
+    const SettingsRecord& s = r.decoded.header;
+    EXPECT_EQ(s.ShortcutModifiers, 5);
+    EXPECT_EQ(s.ShortcutKey, 105);
+    EXPECT_EQ(s.UseShortcut, kFalse16);
+    EXPECT_EQ(s.UseMidiOut, kFalse16);
+    EXPECT_EQ(s.MidiOutDevice, -1);
+    EXPECT_EQ(s.Program, 127);
+    EXPECT_EQ(NameFieldText(s.MidiInName), L"Sim MIDI In");
+    EXPECT_EQ(r.decoded.codes,
+              (std::vector<LaunchCode>{{0x91, L"a", L""}, {0x4, L"(undefined)", L"--x"}}));
+    // Written before any device is touched, then released and opened again.
+    auto calls = host.Calls({"WriteFile", "midiInStop", "UnregisterHotKey", "midiInOpen"});
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0].rfind("WriteFile", 0), 0u);
+    EXPECT_EQ(calls[3].rfind("midiInOpen", 0), 0u);
+    EXPECT_TRUE(app.Enabled);
+    EXPECT_FALSE(app.Config) << "the dialog unloads after a successful OK";
+    EXPECT_TRUE(app.AppliedByDialog);
+}
+
+TEST_F(DialogTest, OkThatCannotFinishKeepsTheDialogAndEveryEdit) {
+    Store(Header(), {{0x91, L"a", L""}});
+    const std::wstring path = host.InFolder(L"config.bin");
+    const struct {
+        const char* what;
+        std::function<void(frmConfig&)> arrange;
+        bool written;
+        std::wstring messageStart;
+    } cases[] = {
+        {"disk full", [&](frmConfig&) { host.writeFailures[path] = FileStatus::DiskFull; }, false,
+         L"設定ファイル「C:\\Vosselmar\\config.bin」に書き込めませんでした。"},
+        {"path too long", [](frmConfig& d) { d.txtPath.UserSetText(std::wstring(70000, L'x')); },
+         false, L" 1番目の起動コードのパスが長すぎます。"},
+        {"no key chosen",
+         [](frmConfig& d) {
+             d.chkShortcut.UserClick();
+             d.cmbSKey.UserSelect(-1);
+         },
+         false, L"ショートカットキーを選択してください。"},
+        {"hotkey taken",
+         [&](frmConfig& d) {
+             d.chkShortcut.UserClick();
+             host.takenHotkeys.insert({2, 123});
+         },
+         true, L"ショートカットキーを設定できませんでした。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.writeFailures.clear();
+        host.takenHotkeys.clear();
+        Store(Header(), {{0x91, L"a", L""}});
+        auto before = host.files[path].bytes;
+        app.Config.reset();
+        frmConfig& d = Open();
+        c.arrange(d);
+        d.txtCommand.UserSetText(L"edited");
+        host.boxes.clear();
+        host.answers = {kIdNo};
+        d.cmdOK.UserClick();
+        ASSERT_FALSE(host.boxes.empty());
+        EXPECT_EQ(host.boxes.back().text.rfind(c.messageStart, 0), 0u) << sim::Utf8(host.boxes.back().text);
+        EXPECT_EQ(host.files[path].bytes != before, c.written);
+        ASSERT_TRUE(app.Config) << "the dialog stays open";
+        EXPECT_EQ(app.Config->txtCommand.Text(), L"edited");
+        EXPECT_TRUE(host.openInputs.empty() || !c.written);
+    }
+}
+
+TEST_F(DialogTest, CancelSavesNothing) {
+    StoreDefaults();
+    auto before = host.files[host.InFolder(L"config.bin")].bytes;
+    frmConfig& d = Open();
+    d.picKey_Click(1);
+    d.cmdCancel.UserClick();
+    EXPECT_FALSE(app.Config);
+    EXPECT_EQ(host.files[host.InFolder(L"config.bin")].bytes, before);
+    EXPECT_TRUE(host.Calls({"midiInOpen", "midiInClose"}).empty());
+}
+
+TEST(DialogLayout, GeometryAndKeyOverlap) {
+    EXPECT_EQ(layout::ToPixels(layout::kClientWidth, 96), 314);
+    EXPECT_EQ(layout::ToPixels(layout::kClientHeight, 96), 489);
+    int lowest = 0;
+    for (const auto& item : layout::kItems) lowest = std::max(lowest, item.top + item.height);
+    EXPECT_EQ(lowest, 7215);
+    for (std::size_t i = 1; i < layout::kItems.size(); ++i) {
+        EXPECT_LT(layout::kItems[i - 1].tabIndex, layout::kItems[i].tabIndex);
+    }
+    const struct {
+        int x, y, key;
+    } points[] = {
+        {475, 2800, 1},   // upper boundary between C and D: C sharp
+        {475, 3500, 0},   // below the black keys: C
+        {500, 3500, 2},   // D
+        {2600, 3900, 11}, // B
+        {2700, 3000, -1}, // past the keyboard
+        {200, 3975, -1},  // below it
+    };
+    for (const auto& p : points) EXPECT_EQ(layout::KeyAt(p.x, p.y), p.key) << p.x << "," << p.y;
+}
+
+}  // namespace
+}  // namespace vos
