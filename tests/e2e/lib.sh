@@ -1,0 +1,397 @@
+# shellcheck shell=bash
+# Shared functions for the Wine end-to-end runs. Sourced by run.sh and by
+# every scenario under scenarios/. Formats of the MIDI log and control file
+# are described in README.md beside this file.
+#
+# Environment run.sh hands to each scenario:
+#   E2E_DIR        this folder
+#   E2E_TOOLS      folder with winmm.dll, recorder.exe, driver.exe, e2e-standin.exe
+#   E2E_PROGRAM    the program under test (may be missing while it is being written)
+#   E2E_WORK       scratch root of the run (prefix, home, program folders)
+#   E2E_ART        this scenario's artefact folder (logs, screenshots)
+#   WINEPREFIX and friends, DISPLAY
+
+E2E_DIR=${E2E_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)}
+
+E2E_BASE_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+E2E_PIDS=()
+
+e2e_log() { printf '[%s] %s\n' "$(date +%T.%3N)" "$*" >&2; }
+e2e_fail() {
+    e2e_log "FAIL: $*"
+    exit 1
+}
+e2e_skip() {
+    e2e_log "SKIP: $*"
+    exit 77
+}
+
+# Seconds since the epoch with milliseconds, for timing.
+e2e_now() { date +%s.%3N; }
+e2e_since() { awk -v a="$1" -v b="$(e2e_now)" 'BEGIN { printf "%.2f", b - a }'; }
+
+# Linux path -> Windows path through the Z: drive Wine maps to /.
+e2e_winpath() {
+    local p
+    p=$(readlink -m "$1")
+    printf 'Z:%s' "${p//\//\\}"
+}
+
+e2e_require_tools() {
+    local t missing=()
+    for t in wine wineserver wineboot Xvfb xdotool import timeout x86_64-w64-mingw32-objdump; do
+        command -v "$t" >/dev/null 2>&1 || missing+=("$t")
+    done
+    ((${#missing[@]} == 0)) || e2e_fail "missing tools: ${missing[*]} (apt-get install wine64 xvfb xdotool imagemagick g++-mingw-w64-x86-64)"
+    locale -a 2>/dev/null | grep -ix 'ja_JP.utf8' >/dev/null ||
+        e2e_fail "locale ja_JP.UTF-8 is not generated (enable it in /etc/locale.gen and run locale-gen)"
+}
+
+# ---------------------------------------------------------------------------
+# X server
+
+# Starts a private Xvfb on a free display and exports DISPLAY.
+e2e_start_xvfb() {
+    local fifo=$E2E_WORK/xvfb.display n
+    : >"$fifo"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fifo" >"$E2E_WORK/xvfb.log" 2>&1 &
+    E2E_XVFB_PID=$!
+    for _ in $(seq 200); do
+        n=$(tr -dc '0-9' <"$fifo")
+        [[ -n $n ]] && break
+        sleep 0.05
+    done
+    [[ -n $n ]] || e2e_fail "Xvfb did not start (see $E2E_WORK/xvfb.log)"
+    export DISPLAY=":$n"
+    e2e_log "Xvfb on $DISPLAY (pid $E2E_XVFB_PID)"
+}
+
+# ---------------------------------------------------------------------------
+# Wine prefix
+
+# Points Wine and everything it writes into folders under $1.
+e2e_env() {
+    export E2E_WORK=$1
+    export WINEPREFIX=$E2E_WORK/prefix WINEARCH=win64 WINEDEBUG=-all
+    export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+    export HOME=$E2E_WORK/home
+    export XDG_CONFIG_HOME=$HOME/.config XDG_DATA_HOME=$HOME/.local/share XDG_CACHE_HOME=$HOME/.cache
+    export XDG_RUNTIME_DIR=$E2E_WORK/runtime
+    # winmm=n is added only for the program under test (e2e_start_program):
+    # nothing else in the prefix should see the simulated devices.
+    export WINEDLLOVERRIDES=$E2E_BASE_OVERRIDES
+    mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+# Creates the prefix and loads the settings every run needs. Sets
+# E2E_PREFIX_SECONDS.
+e2e_create_prefix() {
+    local t0 reg
+    t0=$(e2e_now)
+    timeout 180 wineboot -i >"$E2E_WORK/wineboot.log" 2>&1 || e2e_fail "wineboot -i failed (see $E2E_WORK/wineboot.log)"
+    reg=$E2E_WORK/settings.reg
+    # Without a window manager, managed windows cost ~2 s per close.
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n' >"$reg"
+    timeout 60 wine regedit /S "$(e2e_winpath "$reg")" >>"$E2E_WORK/wineboot.log" 2>&1 || e2e_fail "loading $reg failed"
+    # processes already running read their settings at start: begin afresh
+    timeout 30 wineserver -k 2>/dev/null
+    timeout 30 wineserver -w 2>/dev/null
+    E2E_PREFIX_SECONDS=$(e2e_since "$t0")
+    e2e_log "prefix created in ${E2E_PREFIX_SECONDS}s"
+}
+
+# A persistent wineserver keeps each later program start at ~0.05 s.
+e2e_start_wineserver() {
+    timeout 30 wineserver -p || e2e_fail "wineserver -p failed"
+}
+
+e2e_stop_wine() {
+    timeout 30 wineserver -k 2>/dev/null
+    timeout 30 wineserver -w 2>/dev/null
+    true
+}
+
+# Loads a .reg file into the prefix (e.g. an HKEY_CLASSES_ROOT association).
+e2e_load_reg() {
+    timeout 60 wine regedit /S "$(e2e_winpath "$1")" || e2e_fail "regedit $1 failed"
+}
+
+# ---------------------------------------------------------------------------
+# Program folder and environment of the simulated devices
+
+# e2e_make_program_dir DIR [EXE [NAME]]: a fresh folder with the program
+# (copied as NAME, default Vosselmar.exe), the simulated winmm.dll and the
+# recorder. Sets E2E_PROG_DIR.
+e2e_make_program_dir() {
+    local dir=$1 exe=${2:-$E2E_PROGRAM} name=${3:-Vosselmar.exe}
+    [[ -f $exe ]] || e2e_fail "program $exe not found"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp "$exe" "$dir/$name"
+    cp "$E2E_TOOLS/winmm.dll" "$E2E_TOOLS/recorder.exe" "$dir/"
+    export E2E_PROG_DIR=$dir E2E_PROG_NAME=$name
+}
+
+# Log and control files of this scenario, and default devices. Override the
+# VOS_* variables after calling this to change devices or failures.
+e2e_midi_env() {
+    export E2E_MIDI_LOG=$E2E_ART/midi.log
+    export E2E_RECORDER_LOG=$E2E_ART/recorder.log
+    export E2E_INJECT=$E2E_WORK/ctl/${E2E_NAME:-run}.inject
+    mkdir -p "$(dirname "$E2E_INJECT")"
+    rm -f "$E2E_MIDI_LOG" "$E2E_RECORDER_LOG" "$E2E_INJECT" "$E2E_INJECT.tmp"
+    export VOS_MIDI_LOG VOS_RECORDER_LOG VOS_MIDI_INJECT VOS_MIDI_IN VOS_MIDI_OUT VOS_MIDI_FAIL
+    VOS_MIDI_LOG=$(e2e_winpath "$E2E_MIDI_LOG")
+    VOS_RECORDER_LOG=$(e2e_winpath "$E2E_RECORDER_LOG")
+    VOS_MIDI_INJECT=$(e2e_winpath "$E2E_INJECT")
+    VOS_MIDI_IN=${VOS_MIDI_IN-テスト鍵盤}
+    VOS_MIDI_OUT=${VOS_MIDI_OUT-テスト音源}
+    VOS_MIDI_FAIL=${VOS_MIDI_FAIL-}
+}
+
+# shellcheck disable=SC2120 # arguments are optional
+# e2e_start_program [ARGS...]: starts $E2E_PROG_NAME from $E2E_PROG_DIR in the
+# background with the simulated winmm. Sets E2E_PROGRAM_PID (the id of the
+# bounding `timeout` process; ending it ends the program).
+e2e_start_program() {
+    local n=${#E2E_PIDS[@]}
+    [[ -n ${E2E_PROG_DIR:-} && -f $E2E_PROG_DIR/${E2E_PROG_NAME:-} ]] || e2e_fail "e2e_make_program_dir was not called"
+    [[ -n ${VOS_MIDI_LOG:-} ]] || e2e_fail "e2e_midi_env was not called"
+    (
+        cd "$E2E_PROG_DIR" || exit 1
+        WINEDLLOVERRIDES="$E2E_BASE_OVERRIDES;winmm=n" exec timeout -k 5 "${E2E_PROGRAM_TIMEOUT:-120}" \
+            wine "./$E2E_PROG_NAME" "$@"
+    ) >"$E2E_ART/program.$n.out" 2>"$E2E_ART/program.$n.err" &
+    E2E_PROGRAM_PID=$!
+    E2E_PIDS+=("$E2E_PROGRAM_PID")
+    e2e_log "started $E2E_PROG_NAME $* (pid $E2E_PROGRAM_PID)"
+}
+
+# e2e_wait_program_exit SECONDS [PID]: waits for the program to end and sets
+# E2E_EXIT_CODE. Fails the scenario if it is still running. (Not usable in
+# $(...): only this shell can collect its own children's exit codes.)
+e2e_wait_program_exit() {
+    local limit=$1 pid=${2:-$E2E_PROGRAM_PID} t0
+    t0=$(e2e_now)
+    while kill -0 "$pid" 2>/dev/null; do
+        if awk -v a="$t0" -v b="$(e2e_now)" -v l="$limit" 'BEGIN { exit !(b - a > l) }'; then
+            e2e_fail "program (pid $pid) still running after ${limit}s"
+        fi
+        sleep 0.05
+    done
+    wait "$pid"
+    # shellcheck disable=SC2034 # read by the scenarios
+    E2E_EXIT_CODE=$?
+}
+
+# ---------------------------------------------------------------------------
+# Logs
+
+# Lines of a CR LF log matching an extended regex, CRs removed.
+log_lines() {
+    [[ -f $1 ]] || return 1
+    tr -d '\r' <"$1" | grep -E -- "$2"
+}
+
+# wait_log_count FILE REGEX N TIMEOUT_S: waits until at least N lines match.
+wait_log_count() {
+    local file=$1 re=$2 want=$3 limit=$4 t0 got=0
+    t0=$(e2e_now)
+    while :; do
+        if [[ -f $file ]]; then
+            got=$(tr -d '\r' <"$file" | grep -cE -- "$re")
+            ((got >= want)) && return 0
+        fi
+        if awk -v a="$t0" -v b="$(e2e_now)" -v l="$limit" 'BEGIN { exit !(b - a > l) }'; then
+            e2e_log "timeout after ${limit}s: $got of $want lines matching /$re/ in $file; its end:"
+            [[ -f $file ]] && tail -n 15 "$file" | tr -d '\r' | sed 's/^/    /' >&2
+            return 1
+        fi
+        sleep 0.02
+    done
+}
+
+# wait_log_line FILE REGEX TIMEOUT_S: waits for a matching line, prints it.
+wait_log_line() {
+    wait_log_count "$1" "$2" 1 "$3" || return 1
+    log_lines "$1" "$2" | head -n 1
+}
+
+# ---------------------------------------------------------------------------
+# MIDI injection
+
+# Packs MIDI bytes into short messages: "90 3C 64 80 3C 00" -> 0x00643c90
+# 0x00003c80; a token with 0x or more than two digits is taken as packed.
+e2e_pack_msgs() {
+    printf '%s\n' "$@" | awk '
+        function hex(s,   i, v) {
+            s = tolower(s); sub(/^0x/, "", s); v = 0
+            for (i = 1; i <= length(s); i++) {
+                c = index("0123456789abcdef", substr(s, i, 1))
+                if (c == 0) { print "bad hex " s > "/dev/stderr"; bad = 1; exit 1 }
+                v = v * 16 + c - 1
+            }
+            return v
+        }
+        function flush() { if (n) printf "0x%08x\n", cur; n = 0; cur = 0 }
+        $1 == "" { next }
+        $1 ~ /^0[xX]/ || length($1) > 2 { flush(); printf "0x%08x\n", hex($1); next }
+        {
+            b = hex($1)
+            if (b >= 128) { flush(); cur = b; n = 1; next }
+            if (n == 0) { print "data byte " $1 " without a status byte" > "/dev/stderr"; bad = 1; exit 1 }
+            if (n == 3) { print "more than two data bytes after a status byte" > "/dev/stderr"; bad = 1; exit 1 }
+            cur += b * (n == 1 ? 256 : 65536); n++
+        }
+        END { if (!bad) flush(); exit bad }'
+}
+
+E2E_INJECT_SEQ=0
+
+# e2e_inject_raw LINE...: hands one batch of control lines to the DLL and
+# waits until it has taken the file (the next batch may follow at once).
+e2e_inject_raw() {
+    [[ -n ${E2E_INJECT:-} ]] || e2e_fail "e2e_midi_env was not called"
+    for _ in $(seq 250); do [[ -e $E2E_INJECT ]] || break; sleep 0.02; done
+    [[ ! -e $E2E_INJECT ]] || e2e_fail "previous injection batch was never taken (is MIDI open?)"
+    printf '%s\n' "$@" >"$E2E_INJECT.tmp"
+    mv -f "$E2E_INJECT.tmp" "$E2E_INJECT"
+    for _ in $(seq 250); do [[ -e $E2E_INJECT ]] || return 0; sleep 0.02; done
+    e2e_fail "injection batch not taken within 5 s (is the program calling winmm?)"
+}
+
+# inject_msgs [--rate N] BYTES-OR-PACKED...: sends short messages and returns
+# once every one of them has been posted (or dropped) by the DLL.
+inject_msgs() {
+    local rate="" lines=() m tag limit
+    if [[ ${1:-} == --rate ]]; then
+        rate=$2
+        shift 2
+    fi
+    [[ -n $rate ]] && lines+=("rate $rate")
+    local packed
+    packed=$(e2e_pack_msgs "$@") || e2e_fail "cannot pack MIDI bytes: $*"
+    while read -r m; do lines+=("msg $m"); done <<<"$packed"
+    [[ -n $rate ]] && lines+=("rate 0")
+    E2E_INJECT_SEQ=$((E2E_INJECT_SEQ + 1))
+    tag="sync-$E2E_INJECT_SEQ-$$"
+    lines+=("mark $tag")
+    e2e_inject_raw "${lines[@]}"
+    limit=5
+    if [[ -n $rate && $rate -gt 0 ]]; then
+        limit=$((5 + ${#lines[@]} / rate))
+        # stay off the CPU while a timed stream runs: polling the log would
+        # compete with the program and show up in its latency
+        sleep "$(awk -v n="${#lines[@]}" -v r="$rate" 'BEGIN { printf "%.3f", n / r }')"
+    fi
+    wait_log_line "$E2E_MIDI_LOG" " mark $tag -> ok" "$limit" >/dev/null ||
+        e2e_fail "injected messages were not all handled within ${limit}s"
+}
+
+# wait_midi_started [TIMEOUT_S]: the program has opened and started input.
+wait_midi_started() {
+    wait_log_line "$E2E_MIDI_LOG" '^[0-9]{12} midiInStart h=0x[0-9a-f]+ -> 0$' "${1:-10}" >/dev/null
+}
+
+# Packed values of the messages the program sent to midiOutShortMsg.
+midi_out_msgs() {
+    log_lines "$E2E_MIDI_LOG" ' midiOutShortMsg h=0x[0-9a-f]+ msg=0x[0-9a-f]{8} -> 0$' |
+        sed -E 's/.* msg=(0x[0-9a-f]{8}) .*/\1/'
+}
+
+# Delay statistics between the Nth "inject ... -> posted" line and the Nth
+# forwarded midiOutShortMsg after line $2 of the log (messages must be
+# forwarded one for one). Prints "count=N median_us=M p99_us=P max_us=X".
+midi_forward_latency() {
+    local file=$1 from=${2:-0}
+    tr -d '\r' <"$file" | awk -v from="$from" '
+        NR <= from { next }
+        / inject msg=0x[0-9a-f]+ -> posted$/ { inj[ni++] = $1 + 0 }
+        / midiOutShortMsg h=0x[0-9a-f]+ msg=0x[0-9a-f]+ -> 0$/ { out[no++] = $1 + 0 }
+        END { n = ni < no ? ni : no; for (i = 0; i < n; i++) print out[i] - inj[i] }' |
+        sort -n | awk '
+        { d[++n] = $1 }
+        END {
+            if (n == 0) { print "count=0"; exit 1 }
+            p = int(n * 0.99 + 0.5); if (p < 1) p = 1
+            printf "count=%d median_us=%d p99_us=%d max_us=%d\n", n, d[int((n + 1) / 2)], d[p], d[n]
+        }'
+}
+
+# ---------------------------------------------------------------------------
+# Looking and poking
+
+e2e_screenshot() {
+    timeout 20 import -window root "$E2E_ART/$1.png" 2>>"$E2E_ART/screenshot.err" ||
+        e2e_log "screenshot $1 failed"
+}
+
+# e2e_driver ARGS...: runs driver.exe, logs its output to the artefacts and
+# prints it; returns its exit code.
+e2e_driver() {
+    local out rc
+    out=$(timeout -k 5 "${E2E_DRIVER_TIMEOUT:-30}" wine "$E2E_TOOLS/driver.exe" "$@" 2>"$E2E_WORK/driver.err")
+    rc=$?
+    {
+        printf '$ driver %s  (rc %d)\n' "$*" "$rc"
+        [[ -n $out ]] && printf '%s\n' "$out"
+        [[ -s $E2E_WORK/driver.err ]] && sed 's/^/  stderr: /' "$E2E_WORK/driver.err"
+    } >>"$E2E_ART/driver.log"
+    [[ -s $E2E_WORK/driver.err ]] && cat "$E2E_WORK/driver.err" >&2
+    [[ -n $out ]] && printf '%s\n' "$out"
+    return $rc
+}
+
+# Value of KEY=... from driver output given on stdin.
+e2e_field() {
+    awk -v key="$1" '!done { for (i = 1; i <= NF; i++) if (index($i, key "=") == 1) { print substr($i, length(key) + 2); done = 1; break } }'
+}
+
+# e2e_send_hotkey [KEYS]: a global hotkey as the X server would deliver it.
+# Wine only matches hotkeys for keys that arrive at one of its windows, so the
+# keys go to the desktop (explorer) window.
+e2e_send_hotkey() {
+    local win
+    win=$(timeout 5 xdotool search --class explorer.exe 2>/dev/null | head -n 1)
+    [[ -n $win ]] || e2e_fail "no explorer window to deliver the hotkey to"
+    timeout 5 xdotool key --window "$win" "${1:-ctrl+F12}"
+}
+
+# e2e_click_tray_icon N [BUTTON]: a real mouse click on the Nth icon of the
+# Wine tray window (1 = left, 3 = right).
+e2e_click_tray_icon() {
+    local xy
+    xy=$(e2e_driver tray-rect | e2e_field "icon${1:-1}") || true
+    [[ -n $xy ]] || e2e_fail "tray icon ${1:-1} not found"
+    timeout 5 xdotool mousemove "${xy%,*}" "${xy#*,}" click "${2:-1}"
+}
+
+# ---------------------------------------------------------------------------
+# Scenario frame
+
+e2e_cleanup_scenario() {
+    local pid
+    for pid in "${E2E_PIDS[@]}"; do
+        kill -0 "$pid" 2>/dev/null || continue
+        kill -TERM "$pid" 2>/dev/null
+    done
+    for pid in "${E2E_PIDS[@]}"; do
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+        kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
+    done
+    E2E_PIDS=()
+}
+
+# Called at the top of each scenario: checks it runs under run.sh and makes
+# sure everything it starts is ended however it exits.
+e2e_scenario_begin() {
+    [[ -n ${E2E_WORK:-} && -n ${E2E_ART:-} ]] || {
+        echo "run scenarios through tests/e2e/run.sh [BUILD_DIR] [NAME_PATTERN]" >&2
+        exit 2
+    }
+    trap e2e_cleanup_scenario EXIT
+    trap 'exit 143' TERM
+    trap 'exit 130' INT
+    set -o pipefail
+}
