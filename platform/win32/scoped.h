@@ -51,6 +51,14 @@ struct MenuTraits {
     static HMENU Invalid() { return nullptr; }
     static void Close(HMENU h) { DestroyMenu(h); }
 };
+struct FontTraits {
+    static HFONT Invalid() { return nullptr; }
+    static void Close(HFONT h) { DeleteObject(h); }
+};
+struct BrushTraits {
+    static HBRUSH Invalid() { return nullptr; }
+    static void Close(HBRUSH h) { DeleteObject(h); }
+};
 struct WindowTraits {
     static HWND Invalid() { return nullptr; }
     static void Close(HWND h) { DestroyWindow(h); }
@@ -60,5 +68,7 @@ using ScopedHandle = Scoped<HANDLE, HandleTraits>;
 using ScopedFile = Scoped<HANDLE, FileTraits>;
 using ScopedIcon = Scoped<HICON, IconTraits>;
 using ScopedMenu = Scoped<HMENU, MenuTraits>;
+using ScopedFont = Scoped<HFONT, FontTraits>;
+using ScopedBrush = Scoped<HBRUSH, BrushTraits>;
 
 }  // namespace vos::win32

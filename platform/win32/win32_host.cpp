@@ -1,13 +1,18 @@
 #include "win32_host.h"
 
+#include <cderr.h>
+#include <commdlg.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cwchar>
+#include <vector>
 
 #include "app/frmMain.h"
 #include "app/modHook.h"
+#include "config_window.h"
 #include "resource.h"
 
 namespace vos::win32 {
@@ -27,6 +32,9 @@ static_assert(sizeof(WindowHandle) == sizeof(HWND) && sizeof(LParam) == sizeof(L
 constexpr wchar_t kMainClass[] = L"VosselmarMain";
 constexpr wchar_t kMutexName[] = L"Local\\Vosselmar.SingleInstance";
 constexpr UINT kCmdConfig = 1, kCmdHelp = 2, kCmdEnd = 3;
+
+// The longest path the file-open dialog can return, with its terminating NUL.
+constexpr std::size_t kLongPathChars = 32768;
 
 // frmMain's client area is 2115 x 810 twips; it is never shown, but keep its size honest.
 constexpr int kFormWidthTwips = 2115, kFormHeightTwips = 810;
@@ -63,6 +71,7 @@ FileStatus FromError(DWORD error, const std::wstring& path) {
 Win32Host::Win32Host(HINSTANCE instance) : instance_(instance) {}
 
 Win32Host::~Win32Host() {
+    dialog_.reset();
     if (mainWindow_) DestroyWindow(mainWindow_);
 }
 
@@ -286,15 +295,96 @@ int Win32Host::MsgBox(const std::wstring& text, const std::wstring& title, unsig
     return MessageBoxW(nullptr, text.c_str(), title.c_str(), style);
 }
 
-// The configuration dialog is not part of the program yet: modally it ends as Cancel would.
-void Win32Host::ShowConfigModal() {}
-void Win32Host::ShowConfigModeless() {}
-void Win32Host::UnloadConfig() {}
-std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned, const std::wstring&,
-                                                      const std::wstring&) {
+// --- The configuration dialog ---
+
+HWND Win32Host::ConfigWindowHandle() const { return dialog_ ? dialog_->Hwnd() : nullptr; }
+
+bool Win32Host::RouteDialogMessage(MSG& msg) {
+    std::shared_ptr<ConfigWindow> dialog = dialog_;
+    return dialog && dialog->PreTranslate(msg);
+}
+
+void Win32Host::ShowConfigModeless() {
+    if (!app_ || !app_->Config) return;
+    if (dialog_ && !dialog_->IsOpen()) dialog_.reset();
+    if (!dialog_) {
+        dialog_ = ConfigWindow::Open(instance_, *app_, *app_->Config);
+        if (!dialog_) return;
+    }
+    dialog_->BringToFront();
+}
+
+void Win32Host::ShowConfigModal() {
+    ShowConfigModeless();
+    // This very window, even if another one is opened meanwhile.
+    std::shared_ptr<ConfigWindow> dialog = dialog_;
+    if (!dialog) return;
+    dialog->Flush();
+    MSG msg;
+    while (dialog->IsOpen()) {
+        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == -1) return;
+        if (got == 0) {
+            // The program is ending: the outer loop must see the quit message too.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (RouteDialogMessage(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+void Win32Host::UnloadConfig() {
+    // The window goes now; the object goes when the last handler that runs in it has returned.
+    std::shared_ptr<ConfigWindow> dialog = std::move(dialog_);
+    if (dialog) dialog->Close();
+}
+
+std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std::wstring& filter,
+                                                      const std::wstring& initialFile) {
+    std::shared_ptr<ConfigWindow> dialog = dialog_;
+    HWND owner = nullptr;
+    if (dialog && dialog->IsOpen()) {
+        dialog->Flush();
+        owner = dialog->Hwnd();
+    }
+    const std::wstring filters = MakeFilterList(filter);
+    // Room for the longest path Windows can hand back, so no choice is ever refused as too long.
+    std::vector<wchar_t> file(kLongPathChars, L'\0');
+    initialFile.copy(file.data(), std::min(initialFile.size(), file.size() - 1));
+
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filters.empty() ? nullptr : filters.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.Flags = flags | OFN_EXPLORER;
+    if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
+    // The path box may hold anything, such as a web address. Rather than refuse to open, the
+    // dialog then starts with an empty name; the caller keeps the text when nothing is chosen.
+    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+        file[0] = L'\0';
+        if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
+    }
     return std::nullopt;
 }
-void Win32Host::DoEvents() {}
+
+void Win32Host::DoEvents() {
+    if (dialog_) dialog_->Flush();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (RouteDialogMessage(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
 
 void Win32Host::EndAtOnce() { ExitProcess(0); }
 

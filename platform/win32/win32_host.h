@@ -3,11 +3,15 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/app.h"
 #include "platform/host.h"
 #include "scoped.h"
 
 namespace vos::win32 {
+
+class ConfigWindow;
 
 class Win32Host final : public Host {
 public:
@@ -16,6 +20,11 @@ public:
     // The core state the window procedures report to; set once, before Main.
     void Attach(App* app) { app_ = app; }
     HWND MainWindow() const { return mainWindow_; }
+    // For every message loop of the program: lets the open configuration dialog handle Tab,
+    // access keys, Enter and Esc. True when the message has been handled.
+    bool RouteDialogMessage(MSG& msg);
+    // The configuration dialog's window while one is open, else null.
+    HWND ConfigWindowHandle() const;
 
     unsigned midiInGetNumDevs() override;
     unsigned midiOutGetNumDevs() override;
@@ -83,6 +92,9 @@ private:
     ScopedMenu menu_;
     ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
     int trayIconSize_ = 0;
+    // The open configuration dialog. Shared, because a window procedure that is running keeps
+    // its own reference while the dialog is being unloaded from inside it.
+    std::shared_ptr<ConfigWindow> dialog_;
 };
 
 }  // namespace vos::win32
