@@ -46,9 +46,10 @@ struct App {
     bool AppliedByDialog = false;
 
     // The configuration dialog while it is loaded. An unloaded dialog moves to ConfigUnloaded and
-    // lives until the next unload, because it is often unloaded from inside its own handlers.
+    // lives until the message loop is back at its top, because it is often unloaded from inside
+    // its own handlers, and OK may even see a second dialog come and go before it returns.
     std::unique_ptr<frmConfig> Config;
-    std::unique_ptr<frmConfig> ConfigUnloaded;
+    std::vector<std::unique_ptr<frmConfig>> ConfigUnloaded;
 };
 
 }  // namespace vos

@@ -299,7 +299,9 @@ bool LoadConfigDialog(App& app) {
 void UnloadConfigDialog(App& app) {
     if (!app.Config) return;
     app.host.UnloadConfig();
-    app.ConfigUnloaded = std::move(app.Config);
+    app.ConfigUnloaded.push_back(std::move(app.Config));
 }
+
+void CollectUnloadedDialogs(App& app) { app.ConfigUnloaded.clear(); }
 
 }  // namespace vos

@@ -78,5 +78,7 @@ private:
 bool LoadConfigDialog(App& app);
 // Unloads the dialog when it is loaded; safe from inside the dialog's own handlers.
 void UnloadConfigDialog(App& app);
+// Frees unloaded dialogs. Only where no handler of theirs can be running: the top of the loop.
+void CollectUnloadedDialogs(App& app);
 
 }  // namespace vos

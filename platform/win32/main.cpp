@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "app/modMain.h"
+#include "config_dialog/frmConfig.h"
 #include "win32_host.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -18,6 +19,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (host.RouteDialogMessage(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
+        vos::CollectUnloadedDialogs(app);
     }
     return 0;
 }

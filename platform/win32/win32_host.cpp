@@ -292,7 +292,11 @@ MenuChoice Win32Host::PopupMenu(WindowHandle owner) {
 }
 
 int Win32Host::MsgBox(const std::wstring& text, const std::wstring& title, unsigned style) {
-    return MessageBoxW(nullptr, text.c_str(), title.c_str(), style);
+    // Owned by the open dialog, so the dialog cannot be used (OK pressed again) behind its own
+    // question; the hidden main window keeps receiving MIDI, hotkey and tray messages regardless.
+    std::shared_ptr<ConfigWindow> dialog = dialog_;
+    HWND owner = dialog && dialog->IsOpen() ? dialog->Hwnd() : nullptr;
+    return MessageBoxW(owner, text.c_str(), title.c_str(), style);
 }
 
 // --- The configuration dialog ---
@@ -361,7 +365,8 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.Flags = flags | OFN_EXPLORER;
+    // Browsing must not move the program's current folder: launched programs inherit it.
+    ofn.Flags = flags | OFN_EXPLORER | OFN_NOCHANGEDIR;
     if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
     // The path box may hold anything, such as a web address. Rather than refuse to open, the
     // dialog then starts with an empty name; the caller keeps the text when nothing is chosen.

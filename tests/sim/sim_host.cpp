@@ -339,6 +339,7 @@ FileStatus SimHost::ReadWholeFile(const std::wstring& path, std::vector<std::uin
 FileStatus SimHost::WriteFileInPlace(const std::wstring& path,
                                      const std::vector<std::uint8_t>& bytes) {
     Log("WriteFile(" + Utf8(path) + ", " + std::to_string(bytes.size()) + " bytes)");
+    if (onWrite) onWrite(path);
     if (auto f = writeFailures.find(path); f != writeFailures.end()) return f->second;
     SimFile& file = files[path];
     if (file.attributes & 16) return FileStatus::IsFolder;

@@ -67,6 +67,7 @@ public:
     std::function<void()> modalUser;         // acts inside ShowConfigModal; nothing = Cancel
     std::function<void()> modelessUser;
     std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
+    std::function<void(const std::wstring&)> onWrite;     // runs as a file is written
 
     // --- what the program did ---
     std::vector<std::string> log;

@@ -369,3 +369,32 @@ TEST(DialogLayout, GeometryAndKeyOverlap) {
 
 }  // namespace
 }  // namespace vos
+
+namespace vos {
+namespace {
+
+// A device renamed while OK saves sends the user through the dialog twice more from inside OK;
+// the dialog whose OK is still running must outlive both.
+TEST_F(DialogTest, OkSurvivesFurtherDialogsOpenedFromItsOwnActivation) {
+    StoreDefaults();
+    app.Started = true;
+    frmConfig& first = Open();
+    host.onWrite = [&](const std::wstring&) {
+        host.inputs[0] = L"Renamed";
+        host.onWrite = nullptr;
+    };
+    int rounds = 0;
+    host.modalUser = [&] {
+        if (++rounds == 2) host.inputs[0] = L"Sim MIDI In";  // plugged back in
+        app.Config->cmdCancel.UserClick();
+    };
+    host.answers = {kIdNo};
+    first.cmdOK.UserClick();
+    EXPECT_EQ(rounds, 2);
+    EXPECT_EQ(host.openInputs.size(), 1u);
+    CollectUnloadedDialogs(app);
+    EXPECT_TRUE(app.ConfigUnloaded.empty());
+}
+
+}  // namespace
+}  // namespace vos
