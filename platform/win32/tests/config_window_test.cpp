@@ -459,7 +459,7 @@ void TestUnloading() {
         EXPECT_TRUE("a second show keeps the open window", fx.Dialog() == first);
         frmConfig* form = fx.form;
         SendMessageW(first, WM_CLOSE, 0, 0);
-        EXPECT_TRUE("close box unloads", !fx.app.Config && fx.app.ConfigUnloaded.get() == form);
+        EXPECT_TRUE("close box unloads", !fx.app.Config && !fx.app.ConfigUnloaded.empty() && fx.app.ConfigUnloaded.back().get() == form);
         EXPECT_TRUE("window gone", !IsWindow(first) && fx.Dialog() == nullptr);
         EXPECT_EQ("close box runs no handler", counters.Total(), 0);
         EXPECT_TRUE("models let go of the window",
