@@ -368,6 +368,176 @@ e2e_click_tray_icon() {
 }
 
 # ---------------------------------------------------------------------------
+# The program's files: side files, config.bin, a file association
+
+# Copies the side files built beside the program (instrument and key lists,
+# the manual) into $E2E_PROG_DIR, as an installation has them.
+e2e_copy_side_files() {
+    local src f
+    src=$(dirname "$E2E_PROGRAM")
+    for f in gminst.bin vkname.bin vkvalue.bin 説明書.htm; do
+        [[ -f $src/$f ]] || e2e_fail "side file $src/$f missing"
+        cp "$src/$f" "$E2E_PROG_DIR/"
+    done
+}
+
+# e2e_le BYTES VALUE: VALUE as BYTES little-endian bytes on stdout.
+e2e_le() {
+    local i
+    for ((i = 0; i < $1; i++)); do
+        # shellcheck disable=SC2059 # the format is the escaped byte itself
+        printf "\\x$(printf %02x $((($2 >> (8 * i)) & 255)))"
+    done
+}
+
+# e2e_cp932 TEXT: TEXT in code page 932 on stdout.
+e2e_cp932() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
+
+# e2e_name_field TEXT: a device name as config.bin stores it, 32 bytes of code
+# page 932 padded with blanks.
+e2e_name_field() {
+    local len
+    len=$(e2e_cp932 "$1" | wc -c)
+    ((len <= 32)) || e2e_fail "device name longer than 32 bytes: $1"
+    e2e_cp932 "$1"
+    printf '%*s' $((32 - len)) ''
+}
+
+# e2e_text_field TEXT: a length (16 bits) and the text in code page 932.
+e2e_text_field() {
+    e2e_le 2 "$(e2e_cp932 "$1" | wc -c)"
+    e2e_cp932 "$1"
+}
+
+# e2e_chord_code NOTE...: the stored code of a chord, one bit per pitch class
+# (C=1, C#=2, D=4 ... B=2048): e2e_chord_code C E G -> 145.
+e2e_chord_code() {
+    local code=0 n pc
+    for n in "$@"; do
+        case $n in
+        C) pc=0 ;; C#) pc=1 ;; D) pc=2 ;; D#) pc=3 ;; E) pc=4 ;; F) pc=5 ;;
+        F#) pc=6 ;; G) pc=7 ;; G#) pc=8 ;; A) pc=9 ;; A#) pc=10 ;; B) pc=11 ;;
+        *) e2e_fail "unknown note name $n" ;;
+        esac
+        code=$((code | (1 << pc)))
+    done
+    echo "$code"
+}
+
+# e2e_write_config FILE [OPTIONS] [--entry CODE PATH PARAMETERS]...: writes a
+# config.bin. Options (defaults in brackets): --in-dev N [0], --in-name T
+# [first of $VOS_MIDI_IN], --thru (use the output), --out-dev N [0],
+# --out-name T [first of $VOS_MIDI_OUT], --program N [0], --shortcut (use
+# it), --key VK [123 = F12], --mods M [2 = Ctrl]. PATH and PARAMETERS are
+# Windows texts (UTF-8 here, code page 932 in the file).
+e2e_write_config() {
+    local file=$1 in_dev=0 in_name=${VOS_MIDI_IN%%|*} thru=0 out_dev=0 out_name=${VOS_MIDI_OUT%%|*}
+    local program=0 shortcut=0 key=123 mods=2 entries=()
+    shift
+    while (($#)); do
+        case $1 in
+        --in-dev) in_dev=$2 && shift 2 ;;
+        --in-name) in_name=$2 && shift 2 ;;
+        --thru) thru=65535 && shift ;;
+        --out-dev) out_dev=$2 && shift 2 ;;
+        --out-name) out_name=$2 && shift 2 ;;
+        --program) program=$2 && shift 2 ;;
+        --shortcut) shortcut=65535 && shift ;;
+        --key) key=$2 && shift 2 ;;
+        --mods) mods=$2 && shift 2 ;;
+        --entry) entries+=("$2" "$3" "$4") && shift 4 ;;
+        *) e2e_fail "e2e_write_config: unknown option $1" ;;
+        esac
+    done
+    {
+        e2e_le 4 "$in_dev"
+        e2e_name_field "$in_name"
+        e2e_le 2 "$thru"
+        e2e_le 4 "$out_dev"
+        e2e_name_field "$out_name"
+        e2e_le 1 "$program"
+        e2e_le 2 "$shortcut"
+        e2e_le 1 "$key"
+        e2e_le 1 "$mods"
+        e2e_le 4 $((${#entries[@]} / 3))
+        local i
+        for ((i = 0; i < ${#entries[@]}; i += 3)); do
+            e2e_le 4 "${entries[i]}"
+            e2e_text_field "${entries[i + 1]}"
+            e2e_text_field "${entries[i + 2]}"
+        done
+    } >"$file" || e2e_fail "cannot write $file"
+}
+
+# e2e_default_config IN_NAME: on stdout, the config.bin a first start writes
+# in $E2E_PROG_DIR when input device 0 is called IN_NAME: input 0, no
+# output (its name a 0 byte and 31 blanks), program 0, shortcut off with
+# Ctrl+F12 stored, one entry C-E-G opening the manual beside the program.
+e2e_default_config() {
+    local manual
+    manual="$(e2e_winpath "$E2E_PROG_DIR")\\説明書.htm"
+    e2e_le 4 0
+    e2e_name_field "$1"
+    e2e_le 2 0
+    e2e_le 4 0
+    printf '\x00%31s' ''
+    e2e_le 1 0
+    e2e_le 2 0
+    e2e_le 1 123
+    e2e_le 1 2
+    e2e_le 4 1
+    e2e_le 4 0x91
+    e2e_text_field "$manual"
+    e2e_le 2 0
+}
+
+# Registers recorder.exe as the program that opens .htm files (under
+# HKEY_CLASSES_ROOT, where Wine looks), once per prefix. A launch of the
+# manual then shows up in $E2E_RECORDER_LOG as `"…recorder.exe" "<file>"`.
+e2e_register_htm_recorder() {
+    local marker=$WINEPREFIX/.e2e-htm-recorder reg exe
+    [[ -f $marker ]] && return 0
+    exe=$(e2e_winpath "$E2E_TOOLS/recorder.exe")
+    exe=${exe//\\/\\\\}
+    reg=$E2E_WORK/htm-recorder.reg
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+        '[HKEY_CLASSES_ROOT\.htm]' '@="VosselmarE2E.htm"' '' \
+        '[HKEY_CLASSES_ROOT\.html]' '@="VosselmarE2E.htm"' '' \
+        '[HKEY_CLASSES_ROOT\VosselmarE2E.htm\shell\open\command]' \
+        "@=\"\\\"$exe\\\" \\\"%1\\\"\"" '' >"$reg"
+    e2e_load_reg "$reg"
+    : >"$marker"
+}
+
+# Number of used slots in the Wine tray (0 when there is no tray window).
+e2e_tray_icons() {
+    local n
+    n=$(e2e_driver tray-rect --timeout 0 2>/dev/null | e2e_field icons)
+    echo "${n:-0}"
+}
+
+# e2e_wait_tray_icons N TIMEOUT_S: waits until the tray shows exactly N icons.
+e2e_wait_tray_icons() {
+    local want=$1 limit=$2 t0 got
+    t0=$(e2e_now)
+    while :; do
+        got=$(e2e_tray_icons)
+        ((got == want)) && return 0
+        if awk -v a="$t0" -v b="$(e2e_now)" -v l="$limit" 'BEGIN { exit !(b - a > l) }'; then
+            e2e_log "tray shows $got icons, expected $want"
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# e2e_shot_region NAME X Y W H: a screenshot of part of the screen.
+e2e_shot_region() {
+    timeout 20 import -window root -crop "${4}x${5}+${2}+${3}" +repage "$E2E_ART/$1.png" \
+        2>>"$E2E_ART/screenshot.err" || e2e_log "screenshot $1 failed"
+}
+
+# ---------------------------------------------------------------------------
 # Scenario frame
 
 e2e_cleanup_scenario() {

@@ -11,6 +11,7 @@
 #include <windows.h>
 // (the headers below need windows.h first)
 #include <psapi.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -237,6 +238,20 @@ bool wait_for(long long timeout_ms, F probe) {
         if (probe()) return true;
         if (GetTickCount64() >= end) return false;
         Sleep(10);
+    }
+}
+
+// As wait_for, polling every millisecond (for timings).
+template <class F>
+bool wait_for_fine(long long timeout_ms, F probe) {
+    LARGE_INTEGER f, t0, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    for (;;) {
+        if (probe()) return true;
+        QueryPerformanceCounter(&t);
+        if ((t.QuadPart - t0.QuadPart) * 1000 / f.QuadPart >= timeout_ms) return false;
+        Sleep(1);
     }
 }
 
@@ -561,6 +576,12 @@ int cmd_no_msgbox(const Args& a) {
     return 0;
 }
 
+struct Key {
+    WORD vk;
+    wchar_t ch;  // character the key types, 0 for none
+};
+bool key_of(const wstring& name, Key& k);
+
 // ---------------------------------------------------------------------------
 // Windows
 
@@ -587,7 +608,8 @@ int cmd_window(const Args& a) {
         found.clear();
         for (HWND h : top_windows())
             if ((!a.has(L"title") || window_text(h) == title) &&
-                (!a.has(L"class") || class_of(h) == cls))
+                (!a.has(L"class") || class_of(h) == cls) &&
+                (!a.has(L"visible") || (IsWindowVisible(h) != 0) == (a.num(L"visible", 1) != 0)))
                 found.push_back(h);
         return !found.empty();
     });
@@ -630,43 +652,213 @@ int cmd_tray(const Args& a) {
                      static_cast<LPARAM>(a.num(L"lparam", 0)), L"tray-callback");
 }
 
-int cmd_tray_rect(const Args& a) {
+// The standalone tray lays icons out left to right in slots of the small icon
+// size plus a 2-pixel border each side, and keeps room for at least eight. It
+// offers no count, so a slot counts as used when its pixels are not all the
+// background colour.
+struct TraySlots {
     HWND tray = nullptr;
-    wait_for(a.num(L"timeout", 5000), [&] {
-        tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
-        return tray && IsWindowVisible(tray);
-    });
-    if (!tray) return fail(L"no Wine system tray window (it appears with the first icon)");
-    RECT r, c;
-    GetWindowRect(tray, &r);
-    GetClientRect(tray, &c);
     POINT origin{0, 0};
-    ClientToScreen(tray, &origin);
-    // The standalone tray lays icons out left to right in slots of the small
-    // icon size plus a 2-pixel border each side, and keeps room for at least
-    // eight. It offers no count, so a slot counts as used when its pixels are
-    // not all the background colour.
-    int slot = GetSystemMetrics(SM_CXSMICON) + 4;
-    int slots = slot > 0 ? c.right / slot : 0;
+    RECT client{};
+    int slot = 0;
+    int slots = 0;
     int used = 0;
+    std::vector<std::vector<DWORD>> pixels;  // per used slot
+};
+
+HWND find_tray() {
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    return tray && IsWindowVisible(tray) ? tray : nullptr;
+}
+
+TraySlots scan_tray(HWND tray, bool keep_pixels) {
+    TraySlots t;
+    t.tray = tray;
+    if (!tray) return t;
+    GetClientRect(tray, &t.client);
+    ClientToScreen(tray, &t.origin);
+    t.slot = GetSystemMetrics(SM_CXSMICON) + 4;
+    t.slots = t.slot > 0 ? t.client.right / t.slot : 0;
     HDC screen = GetDC(nullptr);
-    for (int i = 0; i < slots; i++) {
-        std::vector<DWORD> px = grab(screen, origin.x + i * slot, origin.y, slot, c.bottom);
+    for (int i = 0; i < t.slots; i++) {
+        std::vector<DWORD> px =
+            grab(screen, t.origin.x + i * t.slot, t.origin.y, t.slot, t.client.bottom);
         bool blank = true;
         for (DWORD v : px) blank = blank && v == px[0];
-        if (!blank) used = i + 1;
+        if (!blank) t.used = i + 1;
+        if (keep_pixels) t.pixels.push_back(std::move(px));
     }
     ReleaseDC(nullptr, screen);
+    if (keep_pixels) t.pixels.resize(static_cast<size_t>(t.used));
+    return t;
+}
+
+// Mean colour of the pixels of a slot that differ from its corner (the
+// tray's background), and how many there are: enough to tell a coloured
+// icon from a grey one without knowing its artwork.
+wstring slot_colour(const std::vector<DWORD>& px) {
+    unsigned long long r = 0, g = 0, b = 0, n = 0;
+    for (DWORD v : px) {
+        if (v == px[0]) continue;
+        r += (v >> 16) & 0xFF;
+        g += (v >> 8) & 0xFF;
+        b += v & 0xFF;
+        n++;
+    }
+    if (!n) return L"0,0,0 px=0";
+    return num(static_cast<long long>(r / n)) + L"," + num(static_cast<long long>(g / n)) + L"," +
+           num(static_cast<long long>(b / n)) + L" px=" + num(static_cast<long long>(n));
+}
+
+int cmd_tray_rect(const Args& a) {
+    HWND tray = nullptr;
+    wait_for(a.num(L"timeout", 5000), [&] { return (tray = find_tray()) != nullptr; });
+    if (!tray) return fail(L"no Wine system tray window (it appears with the first icon)");
+    RECT r;
+    GetWindowRect(tray, &r);
+    TraySlots t = scan_tray(tray, true);
     say(L"hwnd=" + hexw(reinterpret_cast<ULONG_PTR>(tray)) + L" visible=" +
         num(IsWindowVisible(tray) ? 1 : 0));
     say(L"rect=" + rect_str(r));
-    say(L"client=" + num(origin.x) + L"," + num(origin.y) + L"," + num(origin.x + c.right) + L"," +
-        num(origin.y + c.bottom));
-    say(L"slot=" + num(slot) + L" slots=" + num(slots));
-    say(L"icons=" + num(used));
-    for (int i = 0; i < used; i++)
-        say(L"icon" + num(i + 1) + L"=" + num(origin.x + i * slot + slot / 2) + L"," +
-            num(origin.y + c.bottom / 2));
+    say(L"client=" + num(t.origin.x) + L"," + num(t.origin.y) + L"," +
+        num(t.origin.x + t.client.right) + L"," + num(t.origin.y + t.client.bottom));
+    say(L"slot=" + num(t.slot) + L" slots=" + num(t.slots));
+    say(L"icons=" + num(t.used));
+    for (int i = 0; i < t.used; i++)
+        say(L"icon" + num(i + 1) + L"=" + num(t.origin.x + i * t.slot + t.slot / 2) + L"," +
+            num(t.origin.y + t.client.bottom / 2));
+    for (int i = 0; i < t.used; i++)
+        say(L"icon" + num(i + 1) + L"_rgb=" + slot_colour(t.pixels[static_cast<size_t>(i)]));
+    return 0;
+}
+
+// Used tray slots right now; 0 when the tray window is not there (as before
+// the first icon of a server, or after the last one went).
+int tray_count() { return scan_tray(find_tray(), false).used; }
+
+// Starts a program and measures how long its tray icon takes to appear: the
+// time from CreateProcess until the tray shows one more used slot than
+// before. The program is left running, without our standard handles (so a
+// caller reading our output is not kept waiting by it). Wine takes the DLL
+// load order of the new process from the driver's own start, so run the
+// driver with the WINEDLLOVERRIDES the program needs.
+int cmd_start_to_tray(const Args& a) {
+    wstring exe = a.get(L"exe");
+    if (exe.empty()) return fail(L"start-to-tray needs --exe", 2);
+    wstring cmdline = L"\"" + exe + L"\"" + (a.has(L"args") ? L" " + a.get(L"args") : L"");
+    wstring dir = a.get(L"dir");
+    int before = tray_count();
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION pi{};
+    std::vector<wchar_t> buf(cmdline.begin(), cmdline.end());
+    buf.push_back(0);
+    QueryPerformanceCounter(&t0);
+    if (!CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        dir.empty() ? nullptr : dir.c_str(), &si, &pi))
+        return fail(L"CreateProcess failed: error " + num(GetLastError()));
+    bool seen = wait_for_fine(a.num(L"timeout", 10000), [&] { return tray_count() > before; });
+    QueryPerformanceCounter(&t1);
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    say(L"pid=" + num(pi.dwProcessId) + L" icons_before=" + num(before));
+    if (!seen) {
+        CloseHandle(pi.hProcess);
+        return fail(L"no new tray icon within the timeout" +
+                    (code == STILL_ACTIVE ? wstring(L"") : L" (it ended, code " + num(code) + L")"));
+    }
+    wchar_t ms[32];
+    swprintf(ms, 32, L"%.1f", 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
+                                 static_cast<double>(f.QuadPart));
+    say(L"tray_ms=" + wstring(ms));
+    int rc = 0;
+    // --close-title T: then close the window titled T of that process and
+    // wait for the process to end (saves the caller two more driver runs)
+    if (a.has(L"close-title")) {
+        Args m;
+        m.opt[L"title"] = a.get(L"close-title");
+        m.opt[L"name"] = process_name(pi.dwProcessId);
+        m.opt[L"pid"] = num(pi.dwProcessId);
+        HWND h = wait_main(m);
+        if (!h || !PostMessageW(h, WM_CLOSE, 0, 0)) {
+            rc = fail(L"cannot close the window \"" + a.get(L"close-title") + L"\"");
+        } else if (WaitForSingleObject(pi.hProcess, 5000) != WAIT_OBJECT_0) {
+            rc = fail(L"the process did not end within 5000 ms of WM_CLOSE");
+        } else {
+            GetExitCodeProcess(pi.hProcess, &code);
+            say(L"exit_code=" + num(code));
+        }
+    }
+    CloseHandle(pi.hProcess);
+    return rc;
+}
+
+// A minimal tray program for comparisons: a hidden window and one tray icon,
+// gone on WM_CLOSE or after --for ms.
+LRESULT CALLBACK tray_icon_proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    if (m == WM_CLOSE || m == WM_TIMER) {
+        DestroyWindow(h);
+        return 0;
+    }
+    if (m == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(h, m, w, l);
+}
+
+int cmd_tray_icon(const Args& a) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = tray_icon_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"E2ETrayIcon";
+    RegisterClassW(&wc);
+    HWND h = CreateWindowExW(0, wc.lpszClassName, L"E2ETrayIcon", WS_OVERLAPPEDWINDOW, 0, 0, 100,
+                             100, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!h) return fail(L"CreateWindow failed");
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = sizeof nid;
+    nid.hWnd = h;
+    nid.uID = 1;
+    nid.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
+    nid.uCallbackMessage = WM_USER + 1;
+    nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wcscpy(nid.szTip, L"e2e");
+    if (!Shell_NotifyIconW(NIM_ADD, &nid)) return fail(L"Shell_NotifyIcon failed");
+    SetTimer(h, 1, static_cast<UINT>(a.num(L"for", 30000)), nullptr);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+    Shell_NotifyIconW(NIM_DELETE, &nid);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Hotkeys held by another process
+
+// Registers a hotkey the way another program would and keeps it for --for
+// ms (0: just try). Exit 0 and registered=1 when it was free, 1 when someone
+// else holds it.
+int cmd_hold_hotkey(const Args& a) {
+    wstring mods = a.get(L"mods", L"ctrl");
+    Key k{};
+    if (!key_of(a.get(L"key", L"F12"), k)) return fail(L"unknown --key", 2);
+    UINT m = 0;
+    if (mods.find(L"ctrl") != wstring::npos) m |= MOD_CONTROL;
+    if (mods.find(L"alt") != wstring::npos) m |= MOD_ALT;
+    if (mods.find(L"shift") != wstring::npos) m |= MOD_SHIFT;
+    if (!RegisterHotKey(nullptr, 1, m, k.vk)) {
+        DWORD err = GetLastError();
+        say(L"registered=0 error=" + num(err));
+        return 1;
+    }
+    say(L"registered=1");
+    long long hold = a.num(L"for", 0);
+    if (hold > 0) Sleep(static_cast<DWORD>(hold));
+    UnregisterHotKey(nullptr, 1);
     return 0;
 }
 
@@ -732,11 +924,6 @@ int cmd_menu(const Args& a) {
         rect_str(r));
     return 0;
 }
-
-struct Key {
-    WORD vk;
-    wchar_t ch;  // character the key types, 0 for none
-};
 
 bool key_of(const wstring& name, Key& k) {
     static const std::map<wstring, WORD> named = {
@@ -908,10 +1095,13 @@ int usage() {
         L"error|question|warning|information|none]\n"
         L"         [--answer yes|no|ok|cancel|default|none]\n"
         L"  no-msgbox --for ms [--title T]\n"
-        L"  window --title T [--class C] [--timeout ms]     windows [--name exe]\n"
+        L"  window --title T [--class C] [--visible 1|0] [--timeout ms]     windows [--name exe]\n"
         L"  tray --lparam 0x201 [--msg 0x401] [--wparam 0] [--title Form1] [--name Vosselmar.exe] "
         L"[--pid N]\n"
-        L"  tray-rect [--timeout ms]\n"
+        L"  tray-rect [--timeout ms]     (also iconK_rgb=R,G,B px=N per used slot)\n"
+        L"  start-to-tray --exe PATH [--args A] [--dir D] [--timeout ms] [--close-title T]\n"
+        L"  tray-icon [--for ms]     (a minimal tray program, for comparisons)\n"
+        L"  hold-hotkey [--mods ctrl] [--key F12] [--for ms]\n"
         L"  close-main | endsession [--kill-after ms]   (both also take --title, --name, --pid)\n"
         L"  menu [--wait ms | --wait-gone ms]     menu-key <key> [--method post|char|input]\n"
         L"  hotkey [--mods ctrl] [--key F12]\n"
@@ -932,6 +1122,9 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"windows") return cmd_windows(a);
     if (cmd == L"tray") return cmd_tray(a);
     if (cmd == L"tray-rect") return cmd_tray_rect(a);
+    if (cmd == L"start-to-tray") return cmd_start_to_tray(a);
+    if (cmd == L"tray-icon") return cmd_tray_icon(a);
+    if (cmd == L"hold-hotkey") return cmd_hold_hotkey(a);
     if (cmd == L"close-main") return post_main(a, WM_CLOSE, 0, 0, L"WM_CLOSE");
     if (cmd == L"endsession") return cmd_endsession(a);
     if (cmd == L"menu") return cmd_menu(a);

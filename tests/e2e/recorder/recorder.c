@@ -6,8 +6,14 @@
  * CR LF. Many launches may land at once, so the line goes out in a single
  * append-only write and lines from different processes never interleave.
  * No window, no message loop: it is done before the launcher's next step.
+ *
+ * With VOS_RECORDER_STAMP set (to anything), the line gets a third field:
+ * the process's creation time in 100 ns units. Launches started one after
+ * the other can then be put in the order they were started, whatever order
+ * their lines landed in.
  */
 #define WIN32_LEAN_AND_MEAN
+#include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 #include <windows.h>
@@ -34,12 +40,21 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE prev, LPWSTR cmd, int show) {
     if (n == 0 || n >= MAX_PATH * 2) return 2;
     if (!GetCurrentDirectoryW(MAX_PATH * 2, cwd)) cwd[0] = 0;
 
-    cap = (int)(wcslen(line) + wcslen(cwd)) * 4 + 8;
+    cap = (int)(wcslen(line) + wcslen(cwd)) * 4 + 40;
     buf = (char*)malloc((size_t)cap);
     if (!buf) return 3;
     len = utf8_append(buf, 0, cap, line);
     buf[len++] = '\t';
     len = utf8_append(buf, len, cap, cwd);
+    if (GetEnvironmentVariableW(L"VOS_RECORDER_STAMP", NULL, 0) > 0) {
+        FILETIME created, exited, kernel, user;
+        WCHAR stamp[32];
+        if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+            swprintf(stamp, 32, L"\t%llu",
+                     ((unsigned long long)created.dwHighDateTime << 32) | created.dwLowDateTime);
+            len = utf8_append(buf, len, cap, stamp);
+        }
+    }
     buf[len++] = '\r';
     buf[len++] = '\n';
 

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Switching recognition off and on: left click on the tray icon (posted and
+# real) and the Ctrl+F12 hotkey. Off silences the output once (all notes off),
+# turns the icon grey, and neither forwards nor launches anything; on brings
+# back the coloured icon, forwarding and launches. The tooltip says which.
+source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
+e2e_scenario_begin
+[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
+
+e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
+e2e_copy_side_files
+export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
+e2e_midi_env
+e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 --shortcut --key 123 --mods 2 \
+    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'toggle'
+icons_before=$(e2e_tray_icons)
+
+e2e_start_program
+wait_midi_started 10 || e2e_fail "MIDI input not started"
+e2e_wait_tray_icons $((icons_before + 1)) 5 || e2e_fail "no tray icon"
+slot=$((icons_before + 1))
+
+icon_xy=$(e2e_driver tray-rect | e2e_field "icon$slot")
+[[ -n $icon_xy ]] || e2e_fail "cannot locate our tray icon"
+
+# Our icon's state from its mean colour: orange has far more red than blue,
+# grey has all three about equal. A screenshot of it goes to the artefacts
+# the first time each state is seen.
+icon_state() {
+    local r g b
+    read -r r g b <<<"$(e2e_driver tray-rect | e2e_field "icon${slot}_rgb" | tr ',' ' ')"
+    if ((r > g && g > b && r - b > 40)); then
+        echo orange
+    elif ((r - b < 20 && b - r < 20 && r - g < 20 && g - r < 20)); then
+        echo grey
+    else
+        echo "other($r,$g,$b)"
+    fi
+}
+expect_icon() {
+    local got t0
+    t0=$(e2e_now)
+    while got=$(icon_state) && [[ $got != "$1" ]]; do
+        awk -v a="$t0" -v b="$(e2e_now)" 'BEGIN { exit !(b - a > 3) }' && e2e_fail "tray icon is $got, expected $1 ($2)"
+        sleep 0.1
+    done
+    [[ -f $E2E_ART/tray-$1.png ]] || e2e_shot_region "tray-$1" $((${icon_xy%,*} - 12)) $((${icon_xy#*,} - 12)) 24 24
+}
+# The tooltip Wine's tray shows while the mouse rests on our icon.
+expect_tip() {
+    timeout 5 xdotool mousemove 700 900 mousemove "${icon_xy%,*}" "${icon_xy#*,}" sleep 0.1 \
+        mousemove "$((${icon_xy%,*} + 1))" "${icon_xy#*,}"
+    e2e_driver window --class tooltips_class32 --title "$1" --visible 1 --timeout 4000 >/dev/null ||
+        e2e_fail "tray tooltip is not \"$1\": $(e2e_driver windows --name explorer.exe | grep ' class=tooltips_class32 ')"
+    timeout 5 xdotool mousemove 700 900
+}
+silences() { midi_out_msgs | grep -c '^0x00007cb0$'; }
+chord=(90 3C 64 90 40 64 90 43 64 80 3C 00 80 40 00 80 43 00)
+chord_packed=(0x00643c90 0x00644090 0x00644390 0x00003c80 0x00004080 0x00004380)
+launches() { log_lines "$E2E_RECORDER_LOG" . | wc -l; }
+# on: the chord is forwarded and launches once more
+check_on() {
+    local n_out n_launch
+    n_out=$(midi_out_msgs | wc -l)
+    n_launch=$(launches)
+    inject_msgs "${chord[@]}"
+    wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' $((n_out + 6)) 5 || e2e_fail "$1: chord not forwarded"
+    [[ $(midi_out_msgs | tail -n +$((n_out + 1)) | tr '\n' ' ') == "${chord_packed[*]} " ]] ||
+        e2e_fail "$1: forwarded $(midi_out_msgs | tail -n +$((n_out + 1)) | tr '\n' ' ')"
+    wait_log_count "$E2E_RECORDER_LOG" . $((n_launch + 1)) 5 || e2e_fail "$1: chord did not launch"
+}
+# off: the chord is neither forwarded nor launches
+check_off() {
+    local n_out n_launch
+    n_out=$(midi_out_msgs | wc -l)
+    n_launch=$(launches)
+    inject_msgs "${chord[@]}"
+    sleep 0.4
+    (($(midi_out_msgs | wc -l) == n_out)) || e2e_fail "$1: forwarded while off: $(midi_out_msgs | tail -n +$((n_out + 1)) | tr '\n' ' ')"
+    (($(launches) == n_launch)) || e2e_fail "$1: launched while off"
+}
+
+expect_icon orange start
+expect_tip 'Vosselmar [有効]'
+check_on "at start"
+(($(silences) == 0)) || e2e_fail "all-notes-off sent before any toggle"
+
+e2e_log "--- posted left click: off"
+e2e_driver tray --lparam 0x201 >/dev/null || e2e_fail "tray callback not posted"
+wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg h=0x[0-9a-f]+ msg=0x00007cb0 ' 1 5 || e2e_fail "no all-notes-off when switched off"
+expect_icon grey off-posted
+expect_tip 'Vosselmar [無効]'
+check_off "off by posted click"
+(($(silences) == 1)) || e2e_fail "all-notes-off sent $(silences) times, expected once"
+
+e2e_log "--- real left click: on"
+e2e_click_tray_icon "$slot" 1
+timeout 5 xdotool mousemove 700 900
+expect_icon orange on-clicked
+expect_tip 'Vosselmar [有効]'
+check_on "on by a real click"
+(($(silences) == 1)) || e2e_fail "switching on sent all-notes-off"
+
+e2e_log "--- hotkey Ctrl+F12: off, then on"
+e2e_send_hotkey ctrl+F12
+wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg h=0x[0-9a-f]+ msg=0x00007cb0 ' 2 5 || e2e_fail "hotkey: no all-notes-off"
+expect_icon grey off-hotkey
+check_off "off by the hotkey"
+e2e_send_hotkey ctrl+F12
+expect_icon orange on-hotkey
+check_on "on by the hotkey"
+(($(silences) == 2)) || e2e_fail "all-notes-off sent $(silences) times, expected twice"
+
+e2e_log "--- posted left click: off, and again: on"
+e2e_driver tray --lparam 0x201 >/dev/null
+expect_icon grey off-posted2
+e2e_driver tray --lparam 0x201 >/dev/null
+expect_icon orange on-posted2
+check_on "on by the second posted click"
+(($(silences) == 3)) || e2e_fail "all-notes-off sent $(silences) times, expected three"
+
+e2e_driver close-main >/dev/null
+e2e_wait_program_exit 10
+e2e_log "toggle passed"
