@@ -6,7 +6,7 @@ vos_packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64
-  wine64 wine xvfb xauth xdotool imagemagick fonts-ipafont-gothic locales
+  wine64 wine xvfb xauth xdotool imagemagick fonts-ipafont-gothic locales zip unzip
 )
 
 ensure_packages() {
