@@ -1,0 +1,541 @@
+// The program's flows end to end through the simulated host: start, the settings file in all its
+// states, the device and shortcut checks, the window procedure, the toggle and shutdown.
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+#include "app/frmMain.h"
+#include "app/modHook.h"
+#include "app/modMain.h"
+#include "app/settings.h"
+#include "config_dialog/frmConfig.h"
+#include "midi/modMidiIO.h"
+#include "platform/cp932.h"
+#include "sim/sim_host.h"
+
+namespace vos {
+namespace {
+
+constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
+const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
+// The header size winmm is given, as it appears in the call log.
+const std::string kSize = "size=" + std::to_string(kMidiHeaderSize);
+
+constexpr LParam On(int note, int channel = 0) { return 0x90 | channel | note << 8 | 100 << 16; }
+constexpr LParam Release(int note) { return 0x90 | note << 8; }  // note-on with velocity 0
+
+// The OK handler's part that matters here: close everything, take the new file into use, and
+// tell the activation that showed the dialog that it is done.
+void ApplyLikeOk(App& app) {
+    CloseMidiIn(app);
+    if (app.ThruEnabled) CloseMidiOut(app);
+    app.host.UnregisterHotKey(app.MainWindow, 0);
+    bool failed = true;
+    LoadSettings(app, failed);
+    if (!failed) app.AppliedByDialog = true;
+}
+
+// Settings that match the simulated devices: input 0, output 0, shortcut Ctrl+F12.
+SettingsRecord Stored(bool thru = false, bool shortcut = false) {
+    SettingsRecord h = DefaultSettings(L"Sim MIDI In");
+    h.MidiOutName = MakeNameField(L"Sim MIDI Out");
+    h.UseMidiOut = thru ? kTrue16 : kFalse16;
+    h.UseShortcut = shortcut ? kTrue16 : kFalse16;
+    return h;
+}
+
+void PutConfig(sim::SimHost& host, const SettingsRecord& h,
+               const std::vector<LaunchCode>& codes = {{0x91, L"C:\\x.exe", L""}}) {
+    host.PutFile(kConfigFileName, EncodeSettings(h, codes).bytes);
+}
+
+::testing::AssertionResult TrayIs(const sim::SimHost& host, TrayOp op, bool enabled) {
+    if (host.trayCalls.empty()) return ::testing::AssertionFailure() << "no tray call";
+    const sim::TrayCall& c = host.trayCalls.back();
+    if (c.op == op && c.data.Icon == (enabled ? TrayPicture::picIcon1 : TrayPicture::picIcon2) &&
+        c.data.Tip == (enabled ? kTipEnabled : kTipDisabled)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "op " << static_cast<int>(c.op) << " " << sim::Utf8(c.data.Tip);
+}
+
+// Exactly one message box, titled as the program, with this text (or text that starts with it).
+::testing::AssertionResult OnlyBox(const sim::SimHost& host, const std::wstring& text,
+                                   unsigned style, bool prefix = false) {
+    if (host.boxes.size() != 1) {
+        return ::testing::AssertionFailure() << host.boxes.size() << " boxes";
+    }
+    const sim::MsgBoxCall& b = host.boxes[0];
+    if ((prefix ? b.text.rfind(text, 0) == 0 : b.text == text) && b.title == L"Vosselmar" &&
+        b.style == style) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << b.style << " \"" << sim::Utf8(b.text) << "\"";
+}
+
+class FlowTest : public ::testing::Test {
+protected:
+    std::wstring ConfigFile() const { return host.InFolder(kConfigFileName); }
+    std::size_t Count(const char* name) const { return host.Calls({name}).size(); }
+    // The names of the logged calls among these, in order, without their arguments.
+    static std::vector<std::string> Names(const sim::SimHost& h,
+                                          std::initializer_list<const char*> names) {
+        std::vector<std::string> out;
+        for (const std::string& line : h.Calls(names)) {
+            out.push_back(line.substr(0, line.find('(')));
+        }
+        return out;
+    }
+    void StartWith(const SettingsRecord& h) {
+        PutConfig(host, h);
+        Main(app);
+        ASSERT_TRUE(app.Started);
+    }
+    sim::SimHost host;
+    App app{host};
+};
+
+using FlowStart = FlowTest;
+
+TEST_F(FlowStart, RefusedStartsEndBeforeAnythingIsLoaded) {
+    const struct {
+        bool otherInstance;
+        std::vector<std::wstring> inputs;
+        std::wstring text;
+        unsigned style;
+    } cases[] = {
+        {true, {L"Sim MIDI In"}, L"Vosselmarはすでに起動されています。\r複数起動はできません。", 48},
+        {false, {}, L"MIDI入力デバイスが見つかりませんでした。\r終了します。", 16},
+    };
+    for (const auto& c : cases) {
+        sim::SimHost h;
+        h.otherInstance = c.otherInstance;
+        h.inputs = c.inputs;
+        App a(h);
+        Main(a);
+        EXPECT_TRUE(OnlyBox(h, c.text, c.style));
+        EXPECT_EQ(h.log.back(), "EndAtOnce()");
+        EXPECT_TRUE(h.Calls({"LoadMainWindow", "WriteFile", "midiInOpen", "RegisterHotKey",
+                             "Shell_NotifyIcon", "SetWindowLongPtr"}).empty());
+        EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)) || a.Started);
+    }
+}
+
+TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
+    SettingsRecord h = Stored(true, true);
+    h.Program = 5;
+    h.ShortcutModifiers = 3;
+    h.ShortcutKey = 0x70;
+    app.HeldNotes = 0x55;
+    StartWith(h);
+    const std::vector<std::string> want = {
+        "AnotherInstanceRunning()",
+        "LoadMainWindow()",
+        "RegisterHotKey(wnd=0x100, id=0, mods=3, key=112) -> 1",
+        "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0",
+        "midiInPrepareHeader(h=0x1000, buflen=1024, data=set, " + kSize + ")",
+        "midiInAddBuffer(h=0x1000, buflen=1024, " + kSize + ")",
+        "midiInStart(h=0x1000)",
+        "midiOutOpen(dev=0, cb=0x0, inst=0, flags=0x0) -> 0",
+        "midiOutShortMsg(h=0x2000, msg=000005c0)",
+        "Shell_NotifyIcon(op=0, wnd=0x100, id=0, flags=7, cb=0x401, icon=picIcon1, "
+        "tip=\"Vosselmar [有効]\")",
+        "SetWindowLongPtr(wnd=0x100, index=-4, value=0x5000)",
+    };
+    EXPECT_EQ(host.log, want);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(app.Enabled && app.ThruEnabled);
+    EXPECT_EQ(app.HeldNotes, 0);
+    EXPECT_EQ(app.PrevWndProc, sim::SimHost::kFormProc);
+}
+
+TEST_F(FlowStart, ProgramChangeOnlyForProgramsAMessageCanCarry) {
+    const std::pair<std::uint8_t, std::vector<std::uint32_t>> cases[] = {
+        {0, {0x000000c0}}, {127, {0x00007fc0}}, {128, {}}, {255, {}}};
+    for (const auto& [program, sent] : cases) {
+        sim::SimHost h;
+        App a(h);
+        SettingsRecord s = Stored(true);
+        s.Program = program;
+        PutConfig(h, s);
+        Main(a);
+        EXPECT_EQ(h.sent, sent) << int{program};
+        EXPECT_TRUE(a.ThruEnabled);
+    }
+}
+
+TEST_F(FlowStart, RefusedShortcutOpensNoDeviceAndShortcutOffRegistersNothing) {
+    SettingsRecord h = Stored(true, true);
+    host.takenHotkeys.insert({h.ShortcutModifiers, h.ShortcutKey});
+    PutConfig(host, h);
+    app.MainWindow = kMain;
+    bool failed = false;
+    LoadSettings(app, failed);
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(OnlyBox(host, L"ショートカットキーを設定できませんでした。\r"
+                              L"もう一度使用するショートカットキーを選択してください。", 64));
+    EXPECT_EQ(Count("midiInOpen") + Count("midiOutOpen"), 0u);
+
+    PutConfig(host, Stored(true, false));
+    LoadSettings(app, failed);
+    EXPECT_FALSE(failed);
+    EXPECT_EQ(Count("RegisterHotKey"), 1u) << "only the refused attempt";
+    EXPECT_EQ(Count("midiInOpen"), 1u);
+}
+
+using FlowFirstStart = FlowTest;
+
+TEST_F(FlowFirstStart, AnythingButYesEndsWithoutWriting) {
+    for (const std::deque<int>& answers : {std::deque<int>{kIdNo}, {2}, {}}) {
+        sim::SimHost h;
+        h.answers = answers;
+        App a(h);
+        Main(a);
+        EXPECT_TRUE(OnlyBox(h, L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
+                               L"使用規約に同意してVosselmarを使用しますか？", 308));
+        EXPECT_TRUE(h.ended);
+        EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)));
+        EXPECT_TRUE(h.Calls({"WriteFile", "ShowConfigModal", "Shell_NotifyIcon"}).empty());
+    }
+}
+
+TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
+    host.inputs = {L"鍵盤 USB", L"Other"};
+    host.answers = {kIdYes};
+    Main(app);
+    ASSERT_TRUE(host.files.count(ConfigFile()));
+    EXPECT_EQ(host.files[ConfigFile()].bytes.size(), 83u + 4 + 2 + ToCp932(kManual).size() + 2);
+    EXPECT_EQ(NameFieldText(ReadSettings(host, ConfigFile()).decoded.header.MidiInName), L"鍵盤 USB");
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].style, 308u);
+    EXPECT_EQ(host.boxes[1].text, L"MIDI入力デバイスを選択してください。");
+    EXPECT_EQ(host.boxes[1].style, 64u);
+    EXPECT_EQ(Names(host, {"MessageBox", "WriteFile", "ShowConfigModal", "midiInOpen"}),
+              (std::vector<std::string>{"MessageBox", "WriteFile", "MessageBox", "ShowConfigModal",
+                                        "midiInOpen"}));
+    EXPECT_EQ(host.Calls({"midiInOpen"}).at(0),
+              "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(app.Started && app.LaunchCodes == DefaultCodes(host.folder));
+}
+
+// The dialog's OK already activated the settings: the activation that showed it must not do it
+// a second time, or the shortcut it registered itself would be reported as taken.
+TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
+    SettingsRecord stale = Stored();
+    stale.MidiInName = MakeNameField(L"Unplugged");
+    for (int run = 0; run < 4; ++run) {
+        SCOPED_TRACE(run);
+        const bool firstStart = run % 2 == 0, realOk = run >= 2;
+        sim::SimHost h;
+        App a(h);
+        if (firstStart) h.answers = {kIdYes};
+        if (!firstStart) PutConfig(h, stale);
+        h.modalUser = [&] {
+            if (!realOk) {
+                PutConfig(h, Stored(true, true));
+                return ApplyLikeOk(a);
+            }
+            ASSERT_TRUE(a.Config);
+            a.Config->chkMidiOut.SetValue(1);
+            a.Config->chkShortcut.SetValue(1);
+            a.Config->cmdOK.UserClick();
+        };
+        Main(a);
+        EXPECT_EQ(h.modalShown, 1);
+        EXPECT_EQ(Names(h, {"midiInOpen", "midiOutOpen", "RegisterHotKey"}),
+                  (std::vector<std::string>{"RegisterHotKey", "midiInOpen", "midiOutOpen"}));
+        EXPECT_EQ(h.hotkeys.size(), 1u);
+        for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
+        EXPECT_TRUE(a.Started && a.Enabled && a.ThruEnabled && h.trayIconPresent);
+    }
+}
+
+using FlowDeviceCheck = FlowTest;
+
+TEST_F(FlowDeviceCheck, ChangedDeviceAsksUntilTheStoredNameMatches) {
+    const struct {
+        std::wstring what;  // which device
+        int device;
+        std::wstring stored;
+        bool useOut;
+        int roundsUntilFixed;  // 0: the stored name matches from the start
+    } cases[] = {
+        {L"入力", 1, L"Old Keys", false, 1},
+        {L"入力", 1, L"Old Keys", false, 2},    // the first dialog is cancelled
+        {L"入力", 5, L"Sim MIDI In", false, 1},  // past the last device reads as no name
+        {L"出力", 0, L"Old Synth", true, 1},
+        {L"出力", 0, L"Old Synth", false, 0},   // the output is not checked while unused
+    };
+    for (const auto& c : cases) {
+        sim::SimHost h;
+        h.inputs = {L"Sim MIDI In", L"New Keys"};
+        App a(h);
+        SettingsRecord s = Stored(c.useOut);
+        (c.what == L"入力" ? s.MidiInDevice : s.MidiOutDevice) = c.device;
+        (c.what == L"入力" ? s.MidiInName : s.MidiOutName) = MakeNameField(c.stored);
+        PutConfig(h, s);
+        int rounds = 0;
+        h.modalUser = [&] { if (++rounds >= c.roundsUntilFixed) PutConfig(h, Stored()); };
+        SCOPED_TRACE(sim::Utf8(c.what + L" " + c.stored));
+        Main(a);
+        EXPECT_EQ(h.modalShown, c.roundsUntilFixed);
+        ASSERT_EQ(h.boxes.size(), static_cast<std::size_t>(c.roundsUntilFixed));
+        for (const auto& b : h.boxes) {
+            EXPECT_EQ(b.text, L"MIDI" + c.what + L"デバイスが追加・変更されています。\r"
+                                                  L"もう一度使用するデバイスを選択してください。");
+            EXPECT_EQ(b.style, 64u);
+        }
+        EXPECT_EQ(h.Calls({"midiInOpen"}).size(), 1u);
+        EXPECT_TRUE(a.Started);
+    }
+}
+
+using FlowMend = FlowTest;
+
+TEST_F(FlowMend, DeviceThatCannotBeOpenedIsNamedAndStartGoesOn) {
+    for (bool output : {false, true}) {
+        sim::SimHost h;
+        (output ? h.failingOutputs : h.failingInputs).insert(0);
+        App a(h);
+        PutConfig(h, Stored(true));
+        Main(a);
+        EXPECT_TRUE(OnlyBox(h, output ? L"MIDI出力デバイス「Sim MIDI Out」を開けませんでした。\r"
+                                      : L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r",
+                            48, true));
+        EXPECT_EQ(a.ThruEnabled, !output);
+        EXPECT_EQ(h.sent.empty(), output) << "no program change to a device that is not open";
+        EXPECT_TRUE(a.Started && h.trayIconPresent);
+        EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kWindowProc);
+    }
+}
+
+TEST_F(FlowMend, DamagedSettingsAreRebuiltOnlyOnYesAndKeptAsACopy) {
+    std::vector<std::uint8_t> truncated = EncodeSettings(Stored(), {{1, L"x", L""}}).bytes;
+    truncated.resize(50);
+    const std::vector<std::uint8_t> noCodes = EncodeSettings(Stored(), {}).bytes;
+    const std::vector<std::uint8_t> damagedFiles[] = {truncated, noCodes};
+    const std::vector<std::uint8_t> earlierCopy = {1, 2, 3};
+    for (int run = 0; run < 8; ++run) {
+        SCOPED_TRACE(run);
+        const auto& damaged = damagedFiles[run & 1];
+        const bool yes = run & 2, hadCopy = run & 4;
+        sim::SimHost h;
+        App a(h);
+        h.PutFile(kConfigFileName, damaged);
+        if (hadCopy) h.PutFile(L"config.bin.bak", earlierCopy);
+        h.answers = {yes ? kIdYes : kIdNo};
+        Main(a);
+        ASSERT_FALSE(h.boxes.empty());
+        EXPECT_EQ(h.boxes[0].style, 308u);
+        EXPECT_NE(h.boxes[0].text.find(L"壊れています"), std::wstring::npos);
+        if (hadCopy) {
+            EXPECT_EQ(h.files[h.InFolder(L"config.bin.bak")].bytes, earlierCopy);
+        }
+        if (!yes) {
+            EXPECT_TRUE(h.ended);
+            EXPECT_EQ(h.files[h.InFolder(kConfigFileName)].bytes, damaged);
+            EXPECT_TRUE(h.Calls({"WriteFile", "CopyFile"}).empty());
+            continue;
+        }
+        const std::wstring copy = h.InFolder(hadCopy ? L"config.bin.bak2" : L"config.bin.bak");
+        EXPECT_EQ(h.files[copy].bytes, damaged);
+        EXPECT_EQ(ReadSettings(h, h.InFolder(kConfigFileName)).status, ReadStatus::Ok);
+        EXPECT_EQ(Names(h, {"CopyFile", "WriteFile", "ShowConfigModal", "midiInOpen"}),
+                  (std::vector<std::string>{"CopyFile", "WriteFile", "ShowConfigModal",
+                                            "midiInOpen"}));
+        EXPECT_EQ(h.boxes.back().style, 64u);
+        EXPECT_TRUE(a.Started);
+    }
+}
+
+TEST_F(FlowMend, FileErrorsEndTheStartWithoutTouchingAnything) {
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder);
+        sim::SimHost h;
+        App a(h);
+        if (folder) {
+            h.PutFile(kConfigFileName, {}, 16);  // a folder of that name
+        } else {
+            h.answers = {kIdYes};  // first start, and the defaults cannot be written
+            h.writeFailures[h.InFolder(kConfigFileName)] = FileStatus::DiskFull;
+        }
+        Main(a);
+        ASSERT_FALSE(h.boxes.empty());
+        EXPECT_EQ(h.boxes.back().style, 16u);
+        EXPECT_NE(h.boxes.back().text.find(h.InFolder(kConfigFileName)), std::wstring::npos);
+        EXPECT_EQ(h.boxes.size(), folder ? 1u : 2u);
+        EXPECT_TRUE(h.ended && !h.trayIconPresent);
+        EXPECT_TRUE(h.Calls({"CopyFile", "ShowConfigModal", "midiInOpen"}).empty());
+        EXPECT_EQ(h.Calls({"WriteFile"}).size(), folder ? 0u : 1u);
+        EXPECT_EQ(h.files.count(h.InFolder(kConfigFileName)), folder ? 1u : 0u);
+    }
+}
+
+TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
+    StartWith(Stored());
+    Toggle(app);
+    host.trayIconPresent = false;  // the task bar came back empty
+    OnTaskbarCreated(app);
+    EXPECT_TRUE(TrayIs(host, TrayOp::Add, false));
+    EXPECT_TRUE(host.trayIconPresent);
+
+    ApplyLikeOk(app);
+    EXPECT_TRUE(TrayIs(host, TrayOp::Modify, true));
+    EXPECT_TRUE(app.Enabled);
+
+    host.trayIconPresent = false;
+    OnTaskbarCreated(app);
+    EXPECT_TRUE(TrayIs(host, TrayOp::Add, true));
+}
+
+using FlowWindowProc = FlowTest;
+
+TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
+    StartWith(Stored());
+    const struct {
+        std::uint32_t message;
+        LParam lParam;
+        bool toggles, menu;
+    } cases[] = {
+        {kWmHotkey, 0, true, false},           {kTrayCallback, 0x201, true, false},
+        {kTrayCallback, 0x204, false, true},   {kTrayCallback, 0x202, false, false},
+        {kTrayCallback, 0x203, false, false},  {kTrayCallback, 0x200, false, false},
+        {kTrayCallback, 0x205, false, false},  {kWmClose, 0x201, false, false},
+        {kMmMimData, 0xF8, false, false},      {0x0400, 0x201, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.message) + "/" + std::to_string(c.lParam));
+        const bool enabled = app.Enabled;
+        const std::size_t menus = Count("TrackPopupMenu");
+        const int chained = host.chainedMessages;
+        EXPECT_EQ(WindowProc(app, kMain, c.message, 0, c.lParam), 0) << "frmMain's answer";
+        EXPECT_EQ(host.chainedMessages, chained + 1);
+        EXPECT_EQ(app.Enabled != enabled, c.toggles);
+        EXPECT_EQ(Count("TrackPopupMenu") - menus, c.menu ? 1u : 0u);
+    }
+    EXPECT_EQ(Count("midiInOpen"), 1u);
+}
+
+TEST_F(FlowWindowProc, MenuOpensDialogManualAndExit) {
+    StartWith(Stored());
+    host.menuChoices = {MenuChoice::mnuRCConfig, MenuChoice::mnuRCHelp, MenuChoice::None};
+    for (int i = 0; i < 3; ++i) WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
+    EXPECT_EQ(host.modelessShown, 1);
+    ASSERT_EQ(host.launches.size(), 1u);
+    const sim::ShellCall& l = host.launches[0];
+    EXPECT_EQ(l.file, kManual);
+    EXPECT_FALSE(l.parameters.has_value()) << "a null pointer, not an empty string";
+    EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() && l.show == 5);
+
+    host.log.clear();
+    host.menuChoices = {MenuChoice::mnuRCEnd};
+    WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
+    EXPECT_EQ(host.Calls({"UnloadConfig", "midiInStop", "Shell_NotifyIcon", "DestroyMainWindow"}),
+              (std::vector<std::string>{"UnloadConfig()", "midiInStop(h=0x1000)",
+                                        "Shell_NotifyIcon(op=2, wnd=0x100, id=0, flags=7, "
+                                        "cb=0x401, icon=picIcon1, tip=\"\")",
+                                        "DestroyMainWindow()"}));
+    EXPECT_FALSE(host.trayIconPresent);
+    EXPECT_FALSE(host.mainWindowLoaded);
+}
+
+TEST_F(FlowWindowProc, ToggleSilencesThruAndLeavesDevicesAndHeldNotesAlone) {
+    StartWith(Stored(true));
+    WindowProc(app, kMain, kMmMimData, 0, On(60));
+    ASSERT_EQ(app.HeldNotes, 0x1);
+    host.sent.clear();
+    const auto before = host.log.size();
+
+    WindowProc(app, kMain, kWmHotkey, 0, 0);
+    EXPECT_FALSE(app.Enabled);
+    EXPECT_EQ(host.sent, std::vector<std::uint32_t>{0x00007cb0});
+    EXPECT_TRUE(TrayIs(host, TrayOp::Modify, false));
+
+    WindowProc(app, kMain, kMmMimData, 0, On(64, 3));  // neither forwarded nor tracked
+    EXPECT_EQ(host.sent.size(), 1u);
+    EXPECT_EQ(app.HeldNotes, 0x1);
+
+    WindowProc(app, kMain, kTrayCallback, 0, kWmLButtonDown);
+    EXPECT_TRUE(app.Enabled);
+    EXPECT_EQ(host.sent.size(), 1u);
+    EXPECT_TRUE(TrayIs(host, TrayOp::Modify, true));
+    EXPECT_TRUE(app.HeldNotes == 0x1 && app.ThruEnabled);
+    EXPECT_EQ(host.openInputs.size() + host.openOutputs.size(), 2u);
+    for (std::size_t i = before; i < host.log.size(); ++i) {
+        EXPECT_TRUE(host.log[i].find("Open") == std::string::npos &&
+                    host.log[i].find("Close") == std::string::npos) << host.log[i];
+    }
+}
+
+using FlowShutdown = FlowTest;
+
+TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
+    const std::string tray =
+        "Shell_NotifyIcon(op=2, wnd=0x100, id=0, flags=7, cb=0x401, icon=picIcon1, tip=\"\")";
+    const struct {
+        bool thru, inputFails;
+        std::vector<std::string> want;
+    } cases[] = {
+        {true, false, {"midiInStop(h=0x1000)", "midiInReset(h=0x1000)",
+                       "midiInUnprepareHeader(h=0x1000, " + kSize + ")", "midiInClose(h=0x1000)",
+                       "midiOutShortMsg(h=0x2000, msg=00007cb0)", "midiOutClose(h=0x2000)",
+                       "UnregisterHotKey(wnd=0x100, id=0)",
+                       "SetWindowLongPtr(wnd=0x100, index=-4, value=0x7000)", tray}},
+        {false, true, {"midiInStop(h=0x0)", "midiInReset(h=0x0)",
+                       "midiInUnprepareHeader(h=0x0, " + kSize + ")", "midiInClose(h=0x0)",
+                       "UnregisterHotKey(wnd=0x100, id=0)",
+                       "SetWindowLongPtr(wnd=0x100, index=-4, value=0x7000)", tray}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.thru);
+        sim::SimHost h;
+        if (c.inputFails) h.failingInputs.insert(0);
+        App a(h);
+        PutConfig(h, Stored(c.thru, true));
+        Main(a);
+        h.log.clear();
+        Shutdown(a);
+        EXPECT_EQ(h.log, c.want);
+        EXPECT_FALSE(a.ThruEnabled || a.Enabled);
+        EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
+        EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kFormProc);
+    }
+}
+
+TEST_F(FlowShutdown, ExitAndLogOffTogetherShutDownOnce) {
+    StartWith(Stored());
+    ASSERT_TRUE(LoadConfigDialog(app));  // the dialog is open, too
+    UnloadMain(app);       // Exit from the menu
+    Form_QueryUnload(app);  // the session ends while the window goes
+    UnloadMain(app);
+    EXPECT_EQ(Count("midiInStop"), 1u);
+    EXPECT_EQ(Count("UnloadConfig"), 1u);
+    EXPECT_EQ(host.Calls({"Shell_NotifyIcon"}).size(), 2u) << "one Add, one Delete";
+}
+
+using FlowEndToEnd = FlowTest;
+
+TEST_F(FlowEndToEnd, FirstStartChordOpensTheManualThenNewSettingsRunTheirTarget) {
+    host.answers = {kIdYes};
+    Main(app);
+    ASSERT_TRUE(app.Started);
+    for (LParam m : {On(48, 2), On(76, 0), On(91, 15)}) WindowProc(app, kMain, kMmMimData, 0, m);
+    ASSERT_EQ(host.launches.size(), 1u);
+    const sim::ShellCall l = host.launches[0];
+    EXPECT_EQ(l.file, kManual);
+    EXPECT_EQ(l.parameters, std::optional<std::wstring>(L"")) << "empty, not null";
+    EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() && l.show == 5);
+
+    PutConfig(host, Stored(),
+              {{0x84, L"C:\\other.exe", L""},
+               {0x244, L"C:\\Tools\\player.exe", L"/play \"曲.mid\""}});
+    ApplyLikeOk(app);
+    for (LParam m : {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)})
+        WindowProc(app, kMain, kMmMimData, 0, m);
+    ASSERT_EQ(host.launches.size(), 2u) << "D F# A, and nothing on the way there";
+    EXPECT_EQ(host.launches[1].file, L"C:\\Tools\\player.exe");
+    EXPECT_EQ(host.launches[1].parameters, std::optional<std::wstring>(L"/play \"曲.mid\""));
+}
+
+}  // namespace
+}  // namespace vos
