@@ -30,6 +30,8 @@ Modal ShowConfigModal(App& app) {
     if (!LoadConfigDialog(app)) return Modal::CannotOpen;
     app.AppliedByDialog = false;
     app.host.ShowConfigModal();
+    // The modal loop only ends once the dialog is gone, or when the program is told to quit.
+    UnloadConfigDialog(app);
     bool applied = app.AppliedByDialog;
     app.AppliedByDialog = false;
     if (app.MainUnloaded) return Modal::CannotOpen;
@@ -124,8 +126,7 @@ void LoadSettings(App& app, bool& failed) {
                          L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
                          L"使用規約に同意してVosselmarを使用しますか？",
                          kStyleTerms);
-        if (answer != kIdYes) return EndAtOnce(app);
-        if (!WriteDefaults(app, path)) return EndAtOnce(app);
+        if (answer != kIdYes || !WriteDefaults(app, path)) return stop();
         Say(app, L"MIDI入力デバイスを選択してください。", kMbIconInformation);
         Modal modal = ShowConfigModal(app);
         if (modal == Modal::CannotOpen) return stop();

@@ -216,8 +216,9 @@ LRESULT Win32Host::HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
         case WM_QUERYENDSESSION:
             return TRUE;
         case WM_ENDSESSION:
-            // Windows ends the process once this returns; clean up as Exit would.
-            if (wParam) Form_QueryUnload(*app_);
+            // The session ends: the same path as Exit, so the program is gone even where the
+            // system waits for it rather than ending it.
+            if (wParam) UnloadMain(*app_);
             return 0;
         case WM_DESTROY:
             mainWindow_ = nullptr;
