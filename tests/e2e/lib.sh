@@ -330,11 +330,12 @@ e2e_screenshot() {
 # e2e_driver ARGS...: runs driver.exe, logs its output to the artefacts and
 # prints it; returns its exit code.
 e2e_driver() {
-    local out rc
+    local out rc t0
+    t0=$(e2e_now)
     out=$(timeout -k 5 "${E2E_DRIVER_TIMEOUT:-30}" wine "$E2E_TOOLS/driver.exe" "$@" 2>"$E2E_WORK/driver.err")
     rc=$?
     {
-        printf '$ driver %s  (rc %d)\n' "$*" "$rc"
+        printf '$ driver %s  (rc %d, %ss)\n' "$*" "$rc" "$(e2e_since "$t0")"
         [[ -n $out ]] && printf '%s\n' "$out"
         [[ -s $E2E_WORK/driver.err ]] && sed 's/^/  stderr: /' "$E2E_WORK/driver.err"
     } >>"$E2E_ART/driver.log"
