@@ -84,6 +84,37 @@ e2e_env() {
     chmod 700 "$XDG_RUNTIME_DIR"
 }
 
+# --- fonts (for the dialog scenarios' screenshots) --------------------------
+# e2e_prefix_fonts REG_FILE: writes REG_FILE, to be loaded into the new
+# prefix, and puts the fonts Wine needs into it, so that every run draws the
+# same picture:
+# - the Japanese faces programs ask for ("MS UI Gothic" for dialogs, "ＭＳ
+#   ゴシック" for fixed-pitch lists) drawn with the IPA fonts of the
+#   fonts-ipafont-gothic package. UTF-16, as regedit reads a file without a
+#   byte order mark in the ANSI code page. Missing faces are left to Wine.
+# - Marlett, whose glyphs are the caption's buttons: Debian's Wine does not
+#   find the copy in its data folder and draws the letters instead.
+e2e_prefix_fonts() {
+    local p=IPAPGothic g=IPAGothic lines=() f
+    fc-list 2>/dev/null | grep -q "$p" || p=$g
+    fc-list 2>/dev/null | grep -q "$g" || g=$p
+    if fc-list 2>/dev/null | grep -q "$g"; then
+        lines=('[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]'
+            "\"MS UI Gothic\"=\"$p\"" "\"MS PGothic\"=\"$p\"" "\"ＭＳ Ｐゴシック\"=\"$p\""
+            "\"MS Gothic\"=\"$g\"" "\"ＭＳ ゴシック\"=\"$g\"" '')
+    else
+        e2e_log "no IPA Gothic font (apt-get install fonts-ipafont-gothic): Wine picks the faces"
+    fi
+    printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' "${lines[@]}" |
+        iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$1"
+    for f in /usr/share/wine/fonts/marlett.ttf /usr/lib/wine/fonts/marlett.ttf; do
+        [[ -f $f && -d $WINEPREFIX/drive_c/windows/Fonts ]] || continue
+        [[ -f $WINEPREFIX/drive_c/windows/Fonts/marlett.ttf ]] || cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
+        break
+    done
+}
+# --- end of fonts ------------------------------------------------------------
+
 # Creates the prefix and loads the settings every run needs. Sets
 # E2E_PREFIX_SECONDS.
 e2e_create_prefix() {
@@ -93,7 +124,9 @@ e2e_create_prefix() {
     reg=$E2E_WORK/settings.reg
     # Without a window manager, managed windows cost ~2 s per close.
     printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n' >"$reg"
-    timeout 60 wine regedit /S "$(e2e_winpath "$reg")" >>"$E2E_WORK/wineboot.log" 2>&1 || e2e_fail "loading $reg failed"
+    e2e_prefix_fonts "$E2E_WORK/fonts.reg"
+    timeout 60 wine regedit /S "$(e2e_winpath "$reg")" "$(e2e_winpath "$E2E_WORK/fonts.reg")" \
+        >>"$E2E_WORK/wineboot.log" 2>&1 || e2e_fail "loading $reg or fonts.reg failed"
     # processes already running read their settings at start: begin afresh
     timeout 30 wineserver -k 2>/dev/null
     timeout 30 wineserver -w 2>/dev/null

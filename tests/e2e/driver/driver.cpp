@@ -1087,6 +1087,11 @@ int cmd_gui_resources(const Args& a) {
     return 0;
 }
 
+// ---------------------------------------------------------------------------
+// Dialog windows: controls, focus, keys (commands in dialog_commands.inc)
+
+#include "dialog_commands.inc"
+
 int usage() {
     say(L"usage: driver <command> [--option value]...\n"
         L"  msgbox [--timeout ms] [--title T] [--expect-text T] [--expect-buttons "
@@ -1134,5 +1139,7 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"wait-exit") return cmd_wait_exit(a);
     if (cmd == L"processes") return cmd_processes(a);
     if (cmd == L"gui-resources") return cmd_gui_resources(a);
+    if (int rc = dialog_command(cmd, a); rc != -1) return rc;
+    if (cmd == L"serve") return serve_commands(wmain);
     return usage();
 }
