@@ -241,6 +241,21 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
         result.badIsPath = enc.badIsPath;
         return result;
     }
+    // A file that grows is where a full disk stops a write part way, which would leave the new
+    // start over the old end: neither settings readable. So a readable file gets its new end
+    // behind its old bytes first, which a reader never looks at; a write that stops there leaves
+    // the old settings as they were, and the second write then only overwrites bytes in place.
+    std::vector<std::uint8_t> old;
+    if (host.ReadWholeFile(path, old, kMaxSettingsFileBytes) == FileStatus::Ok &&
+        old.size() < enc.bytes.size() && DecodeSettings(old).status == DecodeStatus::Ok) {
+        old.insert(old.end(), enc.bytes.begin() + static_cast<std::ptrdiff_t>(old.size()),
+                   enc.bytes.end());
+        result.file = host.WriteFileInPlace(path, old);
+        if (result.file != FileStatus::Ok) {
+            result.status = WriteStatus::CannotWrite;
+            return result;
+        }
+    }
     result.file = host.WriteFileInPlace(path, enc.bytes);
     if (result.file != FileStatus::Ok) result.status = WriteStatus::CannotWrite;
     return result;

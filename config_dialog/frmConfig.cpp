@@ -4,6 +4,7 @@
 #include "config_dialog/layout.h"
 #include "config_dialog/side_files.h"
 #include "midi/modMidiIO.h"
+#include "platform/cp932.h"
 
 namespace vos {
 namespace {
@@ -16,6 +17,22 @@ std::wstring Number(std::size_t n) { return L" " + std::to_wstring(n); }
 
 std::wstring LineOf(std::size_t index, const LaunchCode& code) {
     return Number(index + 1) + L"  " + code.Path;
+}
+
+// config.bin holds code page 932. A character it lacks would be saved as '?' (or as a look-alike),
+// and the entry would then open something else or nothing; such a text is refused like one that
+// is too long. Empty when every text can be saved as it is.
+std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        for (const bool isPath : {true, false}) {
+            const std::wstring& text = isPath ? codes[i].Path : codes[i].Command;
+            if (FromCp932(ToCp932(text)) == text) continue;
+            return Number(i + 1) + L"番目の起動コードの" + (isPath ? L"パス" : L"パラメータ") +
+                   L"に、保存できない文字が含まれています。\r" +
+                   L"シフトJISにある文字だけにしてください。";
+        }
+    }
+    return {};
 }
 
 }  // namespace
@@ -259,6 +276,10 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
 
 void frmConfig::cmdOK_Click() {
     if (!CheckMissingCodes()) return;
+    if (std::wstring problem = UnstorableText(WorkingCodes); !problem.empty()) {
+        Say(problem, kMbIconError);
+        return;
+    }
     if (Say(L"起動コードの重複をチェックしますか？", kStyleAskDuplicates) == kIdYes &&
         !CheckDuplicateCodes()) {
         return;

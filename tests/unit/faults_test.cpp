@@ -1,0 +1,485 @@
+// The rows of the fault table in docs/reliability.md that no other unit test covers: what the user
+// sees, and what becomes of their files, when config.bin, the side files, the devices, the disk or
+// a launch target misbehave. Every problem must be told in a message box titled Vosselmar, and no
+// file may change without the user's OK or Yes.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "app/app.h"
+#include "app/frmMain.h"
+#include "app/modHook.h"
+#include "app/modMain.h"
+#include "app/settings.h"
+#include "config_dialog/frmConfig.h"
+#include "platform/cp932.h"
+#include "sim/sim_host.h"
+
+namespace vos {
+namespace {
+
+const std::wstring kConfig = L"C:\\Vosselmar\\config.bin";
+const std::wstring kDamaged = L"設定ファイル「C:\\Vosselmar\\config.bin」が壊れています。\r";
+const std::wstring kRebuild = L"\r元のファイルを残して、初期設定で作り直しますか？";
+const std::wstring kCannotWrite = L"設定ファイル「C:\\Vosselmar\\config.bin」に書き込めませんでした。\r";
+const std::wstring kDenied = L"アクセスが拒否されました（読み取り専用か、他のプログラムが使用中です）。";
+const std::wstring kNoDialog = L"\r設定画面を開けません。";
+
+// The simulated host with the faults the plain one cannot play: files that cannot be read, a disk
+// that fills up part way through a write, and a shell that cannot open anything.
+class FaultHost : public sim::SimHost {
+public:
+    std::map<std::wstring, FileStatus> readFailures;
+    // The size no file can grow past. A write that needs more writes what fits, then fails, as a
+    // full disk does.
+    std::size_t room = std::numeric_limits<std::size_t>::max();
+    std::intptr_t shellResult = 33;
+
+    FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
+                             std::size_t maxBytes) override {
+        if (auto f = readFailures.find(path); f != readFailures.end()) return f->second;
+        return SimHost::ReadWholeFile(path, bytes, maxBytes);
+    }
+    FileStatus WriteFileInPlace(const std::wstring& path,
+                                const std::vector<std::uint8_t>& bytes) override {
+        if (bytes.size() <= room) return SimHost::WriteFileInPlace(path, bytes);
+        const FileStatus wrote = SimHost::WriteFileInPlace(
+            path, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(room)});
+        return wrote == FileStatus::Ok ? FileStatus::DiskFull : wrote;
+    }
+    std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
+                            const std::wstring& file, const std::optional<std::wstring>& parameters,
+                            const std::wstring& directory, int showCommand) override {
+        SimHost::ShellExec(owner, operation, file, parameters, directory, showCommand);
+        return shellResult;
+    }
+};
+
+// Settings that match the simulated devices: input 0, output and shortcut off.
+SettingsRecord Matching() {
+    SettingsRecord h = DefaultSettings(L"Sim MIDI In");
+    h.MidiOutName = MakeNameField(L"Sim MIDI Out");
+    return h;
+}
+
+std::vector<std::uint8_t> TwoEntryFile() {
+    return EncodeSettings(Matching(), {{0x91, L"C:\\音楽\\曲.mid", L"/play"}, {0x800, L"D:\\x", L""}}).bytes;
+}
+
+class FaultTest : public ::testing::Test {
+protected:
+    void Store(const std::vector<std::uint8_t>& bytes) { host.PutFile(kConfigFileName, bytes); }
+    std::vector<std::uint8_t>& Stored() { return host.files[kConfig].bytes; }
+    void Start() {
+        Main(app);
+        ASSERT_TRUE(app.Started);
+        host.boxes.clear();
+    }
+    // Every box so far is titled Vosselmar; the last one's text and style.
+    void ExpectLastBox(const std::wstring& text, unsigned style) const {
+        ASSERT_FALSE(host.boxes.empty());
+        for (const sim::MsgBoxCall& box : host.boxes) EXPECT_EQ(box.title, L"Vosselmar");
+        EXPECT_EQ(host.boxes.back().text, text);
+        EXPECT_EQ(host.boxes.back().style, style);
+    }
+    FaultHost host;
+    App app{host};
+};
+
+// --- config.bin at start ---
+
+using FaultsSettingsFile = FaultTest;
+
+// Rows: truncated at every byte of a valid two-entry file; CodeCount 0, -1, 2 147 483 647; a path
+// length past the end. No keeps the file as it is and ends; Yes keeps it as config.bin.bak first.
+TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
+    const std::vector<std::uint8_t> valid = TwoEntryFile();
+    struct Case {
+        std::string label;
+        std::vector<std::uint8_t> bytes;
+        std::wstring reason;  // empty: any reason will do
+    };
+    std::vector<Case> cases;
+    for (std::size_t n = 0; n < valid.size(); ++n) {
+        cases.push_back({"cut to " + std::to_string(n),
+                         {valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(n)},
+                         n < kHeaderSize ? L"ファイルが短すぎます。" : L""});
+    }
+    for (std::int32_t count : {0, -1, 2147483647}) {
+        std::vector<std::uint8_t> bytes = valid;
+        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        cases.push_back({"count " + std::to_string(count), bytes,
+                         L"起動コードの数（" + std::to_wstring(count) + L"）が正しくありません。"});
+    }
+    std::vector<std::uint8_t> pastEnd = valid;
+    pastEnd[kHeaderSize + 4] = pastEnd[kHeaderSize + 5] = 0xFF;  // the first path claims 65 535 bytes
+    cases.push_back({"path past the end", pastEnd, L" 1番目の起動コードが途中で切れています。"});
+
+    for (const Case& c : cases) {
+        for (int answer : {kIdNo, kIdYes}) {
+            SCOPED_TRACE(c.label + (answer == kIdYes ? ", Yes" : ", No"));
+            FaultHost h;
+            h.PutFile(kConfigFileName, c.bytes);
+            const std::size_t files = h.files.size();
+            h.answers = {answer};
+            App a(h);
+            Main(a);
+            ASSERT_FALSE(h.boxes.empty());
+            const sim::MsgBoxCall& ask = h.boxes[0];
+            EXPECT_EQ(ask.title, L"Vosselmar");
+            EXPECT_EQ(ask.style, 308u);
+            EXPECT_EQ(ask.text.rfind(kDamaged, 0), 0u) << sim::Utf8(ask.text);
+            EXPECT_EQ(ask.text.substr(ask.text.size() - kRebuild.size()), kRebuild);
+            if (!c.reason.empty()) {
+                EXPECT_EQ(ask.text, kDamaged + c.reason + kRebuild);
+            }
+            if (answer == kIdNo) {
+                EXPECT_EQ(h.boxes.size(), 1u);
+                EXPECT_TRUE(h.ended);
+                EXPECT_EQ(h.files[kConfig].bytes, c.bytes);
+                EXPECT_EQ(h.files.size(), files);
+                EXPECT_TRUE(h.Calls({"WriteFile", "CopyFile", "midiInOpen"}).empty());
+            } else {
+                EXPECT_EQ(h.files[kConfig + L".bak"].bytes, c.bytes);
+                EXPECT_EQ(ReadSettings(h, kConfig).status, ReadStatus::Ok);
+                EXPECT_TRUE(a.Started);
+            }
+        }
+    }
+}
+
+// Rows: a folder named config.bin; config.bin locked by another program at start.
+TEST_F(FaultsSettingsFile, UnreadableFileEndsTheStartWithoutTouchingIt) {
+    const struct {
+        const char* label;
+        std::uint32_t attributes;
+        std::optional<FileStatus> readFailure;
+        std::wstring reason;
+    } cases[] = {
+        {"folder", 16, std::nullopt, L"同じ名前のフォルダがあります。"},
+        {"locked", 0, FileStatus::AccessDenied, kDenied},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultHost h;
+        h.PutFile(kConfigFileName, TwoEntryFile(), c.attributes);
+        if (c.readFailure) h.readFailures[kConfig] = *c.readFailure;
+        App a(h);
+        Main(a);
+        ASSERT_EQ(h.boxes.size(), 1u);
+        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
+        EXPECT_EQ(h.boxes[0].text, L"設定ファイル「" + kConfig + L"」を読み込めませんでした。\r" + c.reason);
+        EXPECT_EQ(h.boxes[0].style, kMbIconError);
+        EXPECT_TRUE(h.ended);
+        EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
+        EXPECT_TRUE(h.Calls({"WriteFile", "CopyFile", "midiInOpen", "Shell_NotifyIcon"}).empty());
+    }
+}
+
+// Row: 10 000 launch codes. They load, launch, show in the dialog and save back unchanged.
+TEST_F(FaultsSettingsFile, TenThousandCodesLoadLaunchAndSave) {
+    std::vector<LaunchCode> codes;
+    for (int i = 0; i < 10000; ++i) codes.push_back({i % 4095 + 1, L"C:\\t\\" + std::to_wstring(i), L"-n"});
+    Store(EncodeSettings(Matching(), codes).bytes);
+    Start();
+    EXPECT_EQ(app.LaunchCodes, codes);
+
+    // C, then C E, then C E G: codes 1, 0x11 and 0x91, each held by three entries.
+    for (LParam note : {0x643C90, 0x644090, 0x644390}) {
+        WindowProc(app, sim::SimHost::kMainWindow, kMmMimData, 0, note);
+    }
+    std::vector<std::wstring> opened;
+    for (const sim::ShellCall& l : host.launches) opened.push_back(l.file.substr(5));
+    EXPECT_EQ(opened, (std::vector<std::wstring>{L"0", L"4095", L"8190", L"16", L"4111", L"8206",
+                                                 L"144", L"4239", L"8334"}));
+
+    ASSERT_TRUE(LoadConfigDialog(app));
+    EXPECT_EQ(app.Config->lstCP.ListCount(), 10000);
+    EXPECT_EQ(app.Config->lstCP.Items().back(), L" 10000  C:\\t\\9999");
+    host.answers = {kIdNo};  // no check for contained chords
+    app.Config->cmdOK.UserClick();
+    EXPECT_EQ(host.boxes.size(), 1u) << "only the question about contained chords";
+    EXPECT_FALSE(app.Config);
+    ReadResult saved = ReadSettings(host, kConfig);
+    ASSERT_EQ(saved.status, ReadStatus::Ok);
+    EXPECT_EQ(saved.decoded.codes, codes);
+}
+
+// --- Saving from the dialog ---
+
+using FaultsSaving = FaultTest;
+
+// Rows: read-only config.bin at OK; locked by another program while OK writes; disk full while
+// writing. The old file stays readable as it was, the running settings stay in use and the
+// dialog stays open with every edit.
+TEST_F(FaultsSaving, OkThatCannotWriteKeepsTheOldFileAndEveryEdit) {
+    const std::vector<LaunchCode> old = {{0x91, L"C:\\a.exe", L""}};
+    const struct {
+        const char* label;
+        std::function<void(FaultHost&)> arrange;
+        std::wstring reason;
+    } cases[] = {
+        {"read-only", [](FaultHost& h) { h.files[kConfig].attributes |= 1; }, kDenied},
+        {"locked", [](FaultHost& h) { h.writeFailures[kConfig] = FileStatus::AccessDenied; }, kDenied},
+        {"disk full part way",
+         [](FaultHost& h) { h.room = h.files[kConfig].bytes.size() + 5; },
+         L"ディスクの空き容量が足りません。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultHost h;
+        h.PutFile(kConfigFileName, EncodeSettings(Matching(), old).bytes);
+        App a(h);
+        Main(a);
+        ASSERT_TRUE(a.Started);
+        ASSERT_TRUE(LoadConfigDialog(a));
+        frmConfig& d = *a.Config;
+        d.cmdAdd.UserClick();
+        d.picKey_Click(2);
+        d.txtPath.UserSetText(L"C:\\新しい.exe");
+        c.arrange(h);
+        h.answers = {kIdNo};
+        d.cmdOK.UserClick();
+
+        ASSERT_FALSE(h.boxes.empty());
+        EXPECT_EQ(h.boxes.back().title, L"Vosselmar");
+        EXPECT_EQ(h.boxes.back().text, kCannotWrite + c.reason);
+        EXPECT_EQ(h.boxes.back().style, kMbIconError);
+        ReadResult kept = ReadSettings(h, kConfig);
+        ASSERT_EQ(kept.status, ReadStatus::Ok) << "the old settings must stay readable";
+        EXPECT_EQ(kept.decoded.codes, old);
+        ASSERT_TRUE(a.Config) << "the dialog stays open";
+        EXPECT_EQ(a.Config->WorkingCodes, (std::vector<LaunchCode>{old[0], {0x4, L"C:\\新しい.exe", L""}}));
+        EXPECT_EQ(a.LaunchCodes, old);
+        EXPECT_EQ(h.openInputs.size(), 1u) << "the running settings stay in use";
+        EXPECT_TRUE(h.Calls({"midiInStop", "UnregisterHotKey"}).empty());
+    }
+}
+
+// Rows: a 65 535-byte and a 65 536-byte path; a path with characters outside code page 932. What
+// OK saves reads back as the very text the user entered; what it cannot save it refuses, naming
+// the entry, and leaves config.bin and the dialog as they were.
+TEST_F(FaultsSaving, OkSavesTextsExactlyOrRefusesThem) {
+    const std::wstring tooLong = L" 2番目の起動コードのパスが長すぎます。\r65535バイト以内にしてください。";
+    const std::wstring notStorable = L"に、保存できない文字が含まれています。\rシフトJISにある文字だけにしてください。";
+    const struct {
+        const char* label;
+        std::wstring path, command;
+        std::wstring refusal;  // empty: saved
+    } cases[] = {
+        {"65 535 bytes", std::wstring(65535, L'x'), L"", L""},
+        {"65 535 bytes, Japanese", L"x" + std::wstring(32767, L'鍵'), L"", L""},
+        {"Japanese and half-width kana", L"C:\\音楽\\ｵﾝｶﾞｸ～.mid", L"\"Ｃ:\\曲\"", L""},
+        {"65 536 bytes", std::wstring(32768, L'あ'), L"", tooLong},
+        {"accented letter", L"C:\\Musik\\Beyoncé.mp3", L"", L" 2番目の起動コードのパス" + notStorable},
+        {"wave dash", L"C:\\音楽\\曲〜.mid", L"", L" 2番目の起動コードのパス" + notStorable},
+        {"euro sign in the parameters", L"C:\\a.exe", L"--price=5€", L" 2番目の起動コードのパラメータ" + notStorable},
+        {"yen sign", L"C:\\¥.txt", L"", L" 2番目の起動コードのパス" + notStorable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultHost h;
+        const std::vector<LaunchCode> old = {{0x91, L"C:\\a.exe", L""}};
+        h.PutFile(kConfigFileName, EncodeSettings(Matching(), old).bytes);
+        const std::vector<std::uint8_t> before = h.files[kConfig].bytes;
+        App a(h);
+        a.Started = true;
+        ASSERT_TRUE(LoadConfigDialog(a));
+        frmConfig& d = *a.Config;
+        d.cmdAdd.UserClick();
+        d.picKey_Click(0);
+        d.txtPath.UserSetText(c.path);
+        d.txtCommand.UserSetText(c.command);
+        h.answers = {kIdNo};
+        d.cmdOK.UserClick();
+        if (c.refusal.empty()) {
+            ReadResult saved = ReadSettings(h, kConfig);
+            ASSERT_EQ(saved.status, ReadStatus::Ok);
+            ASSERT_EQ(saved.decoded.codes.size(), 2u);
+            EXPECT_TRUE(saved.decoded.codes[1] == (LaunchCode{0x1, c.path, c.command}));
+            EXPECT_FALSE(a.Config);
+            continue;
+        }
+        ASSERT_FALSE(h.boxes.empty());
+        EXPECT_EQ(h.boxes.back().title, L"Vosselmar");
+        EXPECT_EQ(h.boxes.back().text, c.refusal);
+        EXPECT_EQ(h.boxes.back().style, kMbIconError);
+        EXPECT_EQ(h.files[kConfig].bytes, before);
+        ASSERT_TRUE(a.Config);
+        EXPECT_EQ(a.Config->txtPath.Text(), c.path);
+        EXPECT_EQ(a.Config->txtCommand.Text(), c.command);
+    }
+}
+
+// --- Side files ---
+
+using FaultsSideFiles = FaultTest;
+
+// Rows: side files missing, shorter than their counts, bytes that are not code page 932. Opened
+// from the tray menu: a file that is missing or short keeps the dialog closed with a message
+// naming it, and the program runs on; bytes that are not text show as '?'.
+TEST_F(FaultsSideFiles, DamagedSideFilesFromTheTrayMenu) {
+    const struct {
+        const wchar_t* file;
+        std::optional<std::string> bytes;  // nullopt: missing
+        std::wstring problem;              // empty: the dialog opens
+    } cases[] = {
+        {L"gminst.bin", std::nullopt, L"「gminst.bin」が見つかりません。"},
+        {L"vkname.bin", std::nullopt, L"「vkname.bin」が見つかりません。"},
+        {L"vkvalue.bin", std::nullopt, L"「vkvalue.bin」が見つかりません。"},
+        {L"gminst.bin", std::string(127, '\n'),
+         L"「gminst.bin」の行数が足りません（128行必要ですが、127行しかありません）。"},
+        {L"vkname.bin", "F1\r\nF2\r\n",
+         L"「vkname.bin」の行数が足りません（77行必要ですが、2行しかありません）。"},
+        {L"vkvalue.bin", std::string(76, '\x7B'),
+         L"「vkvalue.bin」が短すぎます（77バイト必要ですが、76バイトしかありません）。"},
+        {L"gminst.bin", "\x81\x20pf\r\n\x85\x40\r\n\x82" + std::string(126, '\n'), L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(sim::Utf8(c.file));
+        FaultHost h;
+        h.PutFile(kConfigFileName, EncodeSettings(Matching(), {{0x91, L"x", L""}}).bytes);
+        App a(h);
+        Main(a);
+        ASSERT_TRUE(a.Started);
+        if (c.bytes) {
+            h.PutFile(c.file, std::vector<std::uint8_t>(c.bytes->begin(), c.bytes->end()));
+        } else {
+            h.files.erase(h.InFolder(c.file));
+        }
+        h.menuChoices = {MenuChoice::mnuRCConfig};
+        ShowTrayMenu(a);
+        if (c.problem.empty()) {
+            EXPECT_TRUE(h.boxes.empty());
+            ASSERT_TRUE(a.Config);
+            const std::vector<std::wstring>& names = a.Config->cmbPC.Items();
+            EXPECT_EQ(std::vector<std::wstring>(names.begin(), names.begin() + 3),
+                      (std::vector<std::wstring>{L"? pf", L"?@", L"?"}));
+            continue;
+        }
+        ASSERT_EQ(h.boxes.size(), 1u);
+        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
+        EXPECT_EQ(h.boxes[0].text, c.problem + kNoDialog);
+        EXPECT_EQ(h.boxes[0].style, kMbIconError);
+        EXPECT_FALSE(a.Config);
+        EXPECT_EQ(h.modelessShown, 0);
+        EXPECT_TRUE(a.Started && a.Enabled);
+        EXPECT_EQ(h.openInputs.size(), 1u);
+    }
+}
+
+// Row: side files missing at the first start. The defaults are written and kept, the program
+// ends after saying why the dialog cannot open, and the next start needs no dialog.
+TEST_F(FaultsSideFiles, FirstStartWithoutThemKeepsTheDefaultsAndEnds) {
+    host.files.erase(host.InFolder(L"vkname.bin"));
+    host.answers = {kIdYes};
+    Main(app);
+    ExpectLastBox(L"「vkname.bin」が見つかりません。" + kNoDialog, kMbIconError);
+    EXPECT_EQ(host.boxes.size(), 3u) << "terms, choose the input, the side file";
+    EXPECT_TRUE(host.ended);
+    EXPECT_FALSE(host.trayIconPresent);
+    ASSERT_EQ(ReadSettings(host, kConfig).status, ReadStatus::Ok);
+
+    FaultHost again;
+    again.files = host.files;
+    App next(again);
+    Main(next);
+    EXPECT_TRUE(again.boxes.empty());
+    EXPECT_TRUE(next.Started);
+    EXPECT_EQ(again.openInputs.size(), 1u);
+}
+
+// --- Devices ---
+
+using FaultsDevices = FaultTest;
+
+// Row: output missing with thru on. The user is sent to the dialog; switching thru off there and
+// pressing OK starts the program without an output.
+TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
+    host.outputs = {};
+    SettingsRecord s = Matching();
+    s.UseMidiOut = kTrue16;
+    Store(EncodeSettings(s, {{0x91, L"x", L""}}).bytes);
+    host.modalUser = [&] {
+        ASSERT_TRUE(app.Config);
+        EXPECT_EQ(app.Config->cmbMODev.ListCount(), 0);
+        app.Config->chkMidiOut.UserClick();
+        host.answers = {kIdNo};
+        app.Config->cmdOK.UserClick();
+    };
+    Main(app);
+    ASSERT_GE(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].text, L"MIDI出力デバイスが追加・変更されています。\r"
+                                  L"もう一度使用するデバイスを選択してください。");
+    EXPECT_EQ(host.boxes[0].style, kMbIconInformation);
+    EXPECT_EQ(host.modalShown, 1);
+    EXPECT_TRUE(app.Started);
+    EXPECT_FALSE(app.ThruEnabled);
+    EXPECT_TRUE(host.Calls({"midiOutOpen"}).empty());
+    EXPECT_EQ(host.openInputs.size(), 1u);
+    EXPECT_EQ(ReadSettings(host, kConfig).decoded.header.UseMidiOut, kFalse16);
+}
+
+// Row: a device name with Japanese characters, of 31 and 32 bytes, ending in a blank. Whatever
+// the name, the first start stores it so that the next start recognises the device.
+TEST_F(FaultsDevices, StoredNamesRecogniseTheirDeviceAtEveryLength) {
+    const struct {
+        const char* label;
+        std::wstring name;
+        std::string field;  // the 32 stored bytes, without the padding blanks
+    } cases[] = {
+        {"31 bytes", std::wstring(15, L'鍵') + L"1", ToCp932(std::wstring(15, L'鍵')) + "1"},
+        {"32 bytes", std::wstring(16, L'鍵'), ToCp932(std::wstring(16, L'鍵'))},
+        {"33 bytes, a character across the end", L"1" + std::wstring(16, L'鍵'),
+         "1" + ToCp932(std::wstring(15, L'鍵'))},
+        {"31 characters", std::wstring(31, L'盤'), ToCp932(std::wstring(16, L'盤'))},
+        {"half-width kana", std::wstring(31, L'ｱ'), std::string(31, '\xB1')},
+        {"ending in a blank", L"鍵盤 ", ToCp932(L"鍵盤")},
+        {"32 bytes ending in a blank", std::wstring(15, L'鍵') + L"x ", ToCp932(std::wstring(15, L'鍵')) + "x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FaultHost first;
+        first.inputs = {c.name};
+        first.answers = {kIdYes};
+        App a(first);
+        Main(a);
+        ASSERT_TRUE(a.Started);
+        const NameField stored = ReadSettings(first, kConfig).decoded.header.MidiInName;
+        EXPECT_EQ(std::string(stored.begin(), stored.end()), c.field + std::string(32 - c.field.size(), ' '));
+
+        FaultHost next;
+        next.inputs = {c.name};
+        next.files = first.files;
+        App b(next);
+        Main(b);
+        EXPECT_TRUE(next.boxes.empty()) << sim::Utf8(next.boxes.empty() ? L"" : next.boxes[0].text);
+        EXPECT_EQ(next.modalShown, 0);
+        EXPECT_EQ(next.openInputs.size(), 1u);
+    }
+}
+
+// --- Launching ---
+
+using FaultsLaunch = FaultTest;
+
+// Row: a launch target that does not exist. The shell's failure changes nothing: no message from
+// the program (the manual says so), recognition goes on, and the next chord tries again.
+TEST_F(FaultsLaunch, TargetThatCannotBeOpenedLeavesRecognitionRunning) {
+    Store(EncodeSettings(Matching(), {{0x1, L"C:\\gone.exe", L""}, {0x10, L"C:\\there.exe", L""}}).bytes);
+    Start();
+    host.shellResult = 2;  // SE_ERR_FNF
+    const LParam c = 0x643C90, e = 0x644090;
+    for (LParam m : {c, c & 0xFFFF, e, e & 0xFFFF, c}) {
+        WindowProc(app, sim::SimHost::kMainWindow, kMmMimData, 0, m);
+    }
+    std::vector<std::wstring> opened;
+    for (const sim::ShellCall& l : host.launches) opened.push_back(l.file);
+    EXPECT_EQ(opened, (std::vector<std::wstring>{L"C:\\gone.exe", L"C:\\there.exe", L"C:\\gone.exe"}));
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_TRUE(app.Enabled);
+    EXPECT_EQ(app.HeldNotes, 0x1);
+}
+
+}  // namespace
+}  // namespace vos
