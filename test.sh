@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: native unit tests under ASan/UBSan, the Windows cross build, and the
-# end-to-end tests of Vosselmar.exe under Wine in a virtual X display.
+# Builds and runs every test: native unit tests under ASan/UBSan, short fuzzing runs, the Windows
+# cross build, and the end-to-end tests of Vosselmar.exe under Wine in a virtual X display.
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup-machine.sh
@@ -15,6 +15,9 @@ say "Benchmark build (smoke run; figures come from bench/README)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 ./build/bench/bench/bench_chord --benchmark_min_time=0.01 >/dev/null
+
+say "Fuzzing (10 s per target)"
+fuzz/run.sh 10
 
 say "Windows build with mingw-w64"
 cmake --preset mingw >/dev/null
