@@ -11,13 +11,16 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native --parallel 2
 
-say "Benchmark build (smoke run; figures come from bench/README)"
+say "Benchmark build (smoke run; figures in docs/performance.md)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 ./build/bench/bench/bench_chord --benchmark_min_time=0.01 >/dev/null
 
 say "Fuzzing (10 s per target)"
 fuzz/run.sh 10
+
+say "The manual in headless Chromium (picture in build/manual-artifacts)"
+tests/manual/render.sh
 
 say "Windows build with mingw-w64"
 cmake --preset mingw >/dev/null

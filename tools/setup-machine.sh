@@ -8,6 +8,7 @@ vos_packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
   wine64 wine xvfb xauth xdotool imagemagick fonts-ipafont-gothic locales zip unzip
+  fonts-wine chromium
 )
 
 ensure_packages() {
@@ -20,7 +21,7 @@ ensure_packages() {
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
     say "Enabling the ja_JP.UTF-8 locale (code page 932 under Wine)"
