@@ -120,6 +120,16 @@ void LoadSettings(App& app, bool& failed) {
             EndAtOnce(app);
         }
     };
+    // Sends the user to the dialog. True when this activation is over: the dialog's OK has
+    // applied the new settings already, or the dialog could not open at all.
+    auto dialogEnds = [&] {
+        switch (ShowConfigModal(app)) {
+            case Modal::CannotOpen: stop(); return true;
+            case Modal::Applied: failed = false; return true;
+            case Modal::Cancelled: break;
+        }
+        return false;
+    };
 
     if (!FileExists(app, path)) {
         int answer = Say(app,
@@ -128,12 +138,7 @@ void LoadSettings(App& app, bool& failed) {
                          kStyleTerms);
         if (answer != kIdYes || !WriteDefaults(app, path)) return stop();
         Say(app, L"MIDI入力デバイスを選択してください。", kMbIconInformation);
-        Modal modal = ShowConfigModal(app);
-        if (modal == Modal::CannotOpen) return stop();
-        if (modal == Modal::Applied) {
-            failed = false;
-            return;
-        }
+        if (dialogEnds()) return;
     }
 
     SettingsRecord s;
@@ -141,12 +146,7 @@ void LoadSettings(App& app, bool& failed) {
         ReadResult read = ReadSettings(h, path);
         if (read.status != ReadStatus::Ok) {
             if (HandleUnreadable(app, path, read) == Unreadable::Stop) return stop();
-            Modal modal = ShowConfigModal(app);
-            if (modal == Modal::CannotOpen) return stop();
-            if (modal == Modal::Applied) {
-                failed = false;
-                return;
-            }
+            if (dialogEnds()) return;
             continue;
         }
         s = read.decoded.header;
@@ -162,13 +162,8 @@ void LoadSettings(App& app, bool& failed) {
         if (changed == nullptr) break;
         Say(app, std::wstring(changed) + L"もう一度使用するデバイスを選択してください。",
             kMbIconInformation);
-        // Without the dialog the user could never fix the devices: stop instead of asking again.
-        Modal modal = ShowConfigModal(app);
-        if (modal == Modal::CannotOpen) return stop();
-        if (modal == Modal::Applied) {
-            failed = false;
-            return;
-        }
+        // Without the dialog the user could never fix the devices: it stops instead of asking again.
+        if (dialogEnds()) return;
     }
 
     if (IsOn(s.UseShortcut)) {
