@@ -7,10 +7,14 @@ namespace vos {
 
 void ShowTrayMenu(App& app) {
     switch (app.host.PopupMenu(app.MainWindow)) {
-        case MenuChoice::mnuRCConfig: return mnuRCConfig_Click(app);
-        case MenuChoice::mnuRCHelp: return mnuRCHelp_Click(app);
-        case MenuChoice::mnuRCEnd: return mnuRCEnd_Click(app);
-        case MenuChoice::None: return;
+        case MenuChoice::mnuRCConfig:
+            return mnuRCConfig_Click(app);
+        case MenuChoice::mnuRCHelp:
+            return mnuRCHelp_Click(app);
+        case MenuChoice::mnuRCEnd:
+            return mnuRCEnd_Click(app);
+        case MenuChoice::None:
+            return;
     }
 }
 

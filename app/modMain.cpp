@@ -76,8 +76,9 @@ Unreadable HandleUnreadable(App& app, const std::wstring& path, const ReadResult
         return Unreadable::Stop;
     }
     if (!WriteDefaults(app, path)) return Unreadable::Stop;
-    Say(app, L"元の設定ファイルを「" + backup + L"」として残しました。\r" +
-                 L"MIDI入力デバイスを選択してください。",
+    Say(app,
+        L"元の設定ファイルを「" + backup + L"」として残しました。\r" +
+            L"MIDI入力デバイスを選択してください。",
         kMbIconInformation);
     return Unreadable::Replaced;
 }
@@ -124,16 +125,22 @@ void LoadSettings(App& app, bool& failed) {
     // applied the new settings already, or the dialog could not open at all.
     auto dialogEnds = [&] {
         switch (ShowConfigModal(app)) {
-            case Modal::CannotOpen: stop(); return true;
-            case Modal::Applied: failed = false; return true;
-            case Modal::Cancelled: break;
+            case Modal::CannotOpen:
+                stop();
+                return true;
+            case Modal::Applied:
+                failed = false;
+                return true;
+            case Modal::Cancelled:
+                break;
         }
         return false;
     };
 
     if (!FileExists(app, path)) {
         int answer = Say(app,
-                         L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
+                         L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読"
+                         L"んでください。\r"
                          L"使用規約に同意してVosselmarを使用しますか？",
                          kStyleTerms);
         if (answer != kIdYes || !WriteDefaults(app, path)) return stop();
@@ -162,7 +169,8 @@ void LoadSettings(App& app, bool& failed) {
         if (changed == nullptr) break;
         Say(app, std::wstring(changed) + L"もう一度使用するデバイスを選択してください。",
             kMbIconInformation);
-        // Without the dialog the user could never fix the devices: it stops instead of asking again.
+        // Without the dialog the user could never fix the devices: it stops instead of asking
+        // again.
         if (dialogEnds()) return;
     }
 
@@ -194,7 +202,8 @@ void LoadSettings(App& app, bool& failed) {
 void Main(App& app) {
     Host& h = app.host;
     if (h.AnotherInstanceRunning()) {
-        Say(app, L"Vosselmarはすでに起動されています。\r複数起動はできません。", kMbIconExclamation);
+        Say(app, L"Vosselmarはすでに起動されています。\r複数起動はできません。",
+            kMbIconExclamation);
         return EndAtOnce(app);
     }
     if (h.midiInGetNumDevs() == 0) {

@@ -10,7 +10,7 @@ namespace {
 // Collects the file in a string: GCC 12 at -O3 reports false buffer overflows for byte-wise
 // vector insertion here.
 class Writer {
-public:
+  public:
     void U8(std::uint8_t v) { Le(v, 1); }
     void U16(std::uint16_t v) { Le(v, 2); }
     void I16(std::int16_t v) { Le(static_cast<std::uint16_t>(v), 2); }
@@ -18,16 +18,17 @@ public:
     void Raw(std::string_view s) { out_.append(s); }
     std::vector<std::uint8_t> Take() const { return {out_.begin(), out_.end()}; }
 
-private:
+  private:
     void Le(std::uint32_t v, int width) {
         for (int i = 0; i < width; ++i) out_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
     }
     std::string out_;
 };
 
-// Reads little-endian fields; every read checks the bounds so a damaged file cannot run past its end.
+// Reads little-endian fields; every read checks the bounds so a damaged file cannot run past its
+// end.
 class Reader {
-public:
+  public:
     explicit Reader(const std::vector<std::uint8_t>& b) : bytes_(b) {}
     std::size_t Left() const { return bytes_.size() - pos_; }
     bool U8(std::uint8_t& v) {
@@ -75,7 +76,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const std::vector<std::uint8_t>& bytes_;
     std::size_t pos_ = 0;
 };
@@ -89,13 +90,19 @@ std::wstring Number(std::size_t n) { return L" " + std::to_wstring(n); }
 
 std::wstring FileReason(FileStatus status) {
     switch (status) {
-        case FileStatus::NotFound: return L"ファイルが見つかりません。";
-        case FileStatus::AccessDenied: return L"アクセスが拒否されました（読み取り専用か、他のプログラムが使用中です）。";
-        case FileStatus::IsFolder: return L"同じ名前のフォルダがあります。";
-        case FileStatus::DiskFull: return L"ディスクの空き容量が足りません。";
-        case FileStatus::TooLarge: return L"ファイルが大きすぎます。";
+        case FileStatus::NotFound:
+            return L"ファイルが見つかりません。";
+        case FileStatus::AccessDenied:
+            return L"アクセスが拒否されました（読み取り専用か、他のプログラムが使用中です）。";
+        case FileStatus::IsFolder:
+            return L"同じ名前のフォルダがあります。";
+        case FileStatus::DiskFull:
+            return L"ディスクの空き容量が足りません。";
+        case FileStatus::TooLarge:
+            return L"ファイルが大きすぎます。";
         case FileStatus::Ok:
-        case FileStatus::OtherError: break;
+        case FileStatus::OtherError:
+            break;
     }
     return L"ファイルを読み書きできませんでした。";
 }
@@ -110,7 +117,8 @@ NameField MakeNameField(std::wstring_view name) {
     while (used < enc.size()) {
         auto len = static_cast<std::size_t>(Cp932CharLength(static_cast<unsigned char>(enc[used])));
         if (used + len > field.size() || used + len > enc.size()) break;
-        std::copy_n(enc.begin() + static_cast<std::ptrdiff_t>(used), len, field.begin() + static_cast<std::ptrdiff_t>(used));
+        std::copy_n(enc.begin() + static_cast<std::ptrdiff_t>(used), len,
+                    field.begin() + static_cast<std::ptrdiff_t>(used));
         used += len;
     }
     return field;
@@ -206,8 +214,8 @@ SettingsRecord DefaultSettings(std::wstring_view midiIn0Name) {
     h.MidiOutName = MakeNameField(std::wstring_view(L"\0", 1));
     h.Program = 0;
     h.UseShortcut = kFalse16;
-    h.ShortcutKey = 123;       // F12
-    h.ShortcutModifiers = 2;   // Ctrl
+    h.ShortcutKey = 123;      // F12
+    h.ShortcutModifiers = 2;  // Ctrl
     h.CodeCount = 1;
     return h;
 }
@@ -264,35 +272,43 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
 std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view path) {
     std::wstring text = L"設定ファイル「" + std::wstring(path) + L"」";
     switch (result.status) {
-        case ReadStatus::Ok: return {};
-        case ReadStatus::Missing: return text + L"が見つかりません。";
-        case ReadStatus::TooLarge: return text + L"が大きすぎます。";
+        case ReadStatus::Ok:
+            return {};
+        case ReadStatus::Missing:
+            return text + L"が見つかりません。";
+        case ReadStatus::TooLarge:
+            return text + L"が大きすぎます。";
         case ReadStatus::CannotOpen:
             return text + L"を読み込めませんでした。\r" + FileReason(result.file);
-        case ReadStatus::Damaged: break;
+        case ReadStatus::Damaged:
+            break;
     }
     text += L"が壊れています。\r";
     const DecodeResult& d = result.decoded;
     switch (d.status) {
-        case DecodeStatus::ShortHeader: return text + L"ファイルが短すぎます。";
+        case DecodeStatus::ShortHeader:
+            return text + L"ファイルが短すぎます。";
         case DecodeStatus::BadCodeCount:
             return text + L"起動コードの数（" + std::to_wstring(d.header.CodeCount) +
                    L"）が正しくありません。";
         case DecodeStatus::ShortEntry:
             return text + Number(d.badEntry + 1) + L"番目の起動コードが途中で切れています。";
-        case DecodeStatus::Ok: break;
+        case DecodeStatus::Ok:
+            break;
     }
     return text;
 }
 
 std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view path) {
     switch (result.status) {
-        case WriteStatus::Ok: return {};
+        case WriteStatus::Ok:
+            return {};
         case WriteStatus::TextTooLong:
             return Number(result.badEntry + 1) + L"番目の起動コードの" +
                    (result.badIsPath ? L"パス" : L"パラメータ") + L"が長すぎます。\r" +
                    L"65535バイト以内にしてください。";
-        case WriteStatus::CannotWrite: break;
+        case WriteStatus::CannotWrite:
+            break;
     }
     return L"設定ファイル「" + std::wstring(path) + L"」に書き込めませんでした。\r" +
            FileReason(result.file);

@@ -86,7 +86,8 @@ SettingsRecord DefaultSettings(std::wstring_view midiIn0Name);
 std::vector<LaunchCode> DefaultCodes(std::wstring_view programFolder);
 
 // The largest file the reader accepts: 10 000 entries of two full-length texts would be larger
-// still, but nothing a person types comes near this, and it keeps a damaged file from eating memory.
+// still, but nothing a person types comes near this, and it keeps a damaged file from eating
+// memory.
 inline constexpr std::size_t kMaxSettingsFileBytes = 64u * 1024u * 1024u;
 
 enum class ReadStatus { Ok, Missing, CannotOpen, TooLarge, Damaged };

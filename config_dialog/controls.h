@@ -1,5 +1,6 @@
 // Models of the dialog's controls. They carry the notification rules in one place, so that the
-// handlers run exactly when the dialog's logic expects them to, whatever the platform's controls do:
+// handlers run exactly when the dialog's logic expects them to, whatever the platform's controls
+// do:
 //  - a text box raises Change when its text becomes different, never when it gets the same text;
 //  - selecting a list line raises Click, also from code; emptying the list raises nothing;
 //  - a check box raises Click when its value becomes different, also from code;
@@ -16,7 +17,7 @@
 namespace vos {
 
 class Control {
-public:
+  public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled) {
         if (enabled_ == enabled) return;
@@ -26,17 +27,17 @@ public:
     // Called after every change of state made from code, for the view to catch up.
     std::function<void()> Updated;
 
-protected:
+  protected:
     void Notify() const {
         if (Updated) Updated();
     }
 
-private:
+  private:
     bool enabled_ = true;
 };
 
 class TextBox : public Control {
-public:
+  public:
     const std::wstring& Text() const { return text_; }
     void SetText(const std::wstring& text) {
         if (text == text_) return;
@@ -52,12 +53,12 @@ public:
     }
     std::function<void()> Change;
 
-private:
+  private:
     std::wstring text_;
 };
 
 class ListBox : public Control {
-public:
+  public:
     const std::vector<std::wstring>& Items() const { return items_; }
     int ListCount() const { return static_cast<int>(items_.size()); }
     int ListIndex() const { return index_; }
@@ -87,14 +88,14 @@ public:
     }
     std::function<void()> Click;
 
-private:
+  private:
     std::vector<std::wstring> items_;
     int index_ = -1;
 };
 
 // A drop-down list the user can only choose from; choosing raises nothing.
 class ComboBox : public Control {
-public:
+  public:
     const std::vector<std::wstring>& Items() const { return items_; }
     int ListCount() const { return static_cast<int>(items_.size()); }
     int ListIndex() const { return index_; }
@@ -109,13 +110,13 @@ public:
     }
     void UserSelect(int index) { index_ = (index >= 0 && index < ListCount()) ? index : -1; }
 
-private:
+  private:
     std::vector<std::wstring> items_;
     int index_ = -1;
 };
 
 class CheckBox : public Control {
-public:
+  public:
     explicit CheckBox(int value = 0) : value_(value) {}
     int Value() const { return value_; }
     bool Checked() const { return value_ == 1; }
@@ -131,12 +132,12 @@ public:
     }
     std::function<void()> Click;
 
-private:
+  private:
     int value_;
 };
 
 class Button : public Control {
-public:
+  public:
     void UserClick() {
         if (Enabled() && Click) Click();
     }
@@ -145,14 +146,14 @@ public:
 
 // One key of the picture keyboard: a face filled with one colour (0x00BBGGRR).
 class KeyFace : public Control {
-public:
+  public:
     std::uint32_t BackColor() const { return color_; }
     void SetBackColor(std::uint32_t color) {
         color_ = color;
         Notify();
     }
 
-private:
+  private:
     std::uint32_t color_ = 0xFFFFFF;
 };
 

@@ -10,7 +10,7 @@ namespace vos {
 namespace {
 
 constexpr unsigned kStyleAskDuplicates = kMbYesNo | kMbIconInformation | kMbDefButton2;  // 324
-constexpr unsigned kStyleDuplicate = kMbYesNo | kMbIconExclamation;                     // 52
+constexpr unsigned kStyleDuplicate = kMbYesNo | kMbIconExclamation;                      // 52
 constexpr unsigned kOfnHideReadOnly = 4;
 
 std::wstring Number(std::size_t n) { return L" " + std::to_wstring(n); }
@@ -38,7 +38,8 @@ std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
 }  // namespace
 
 frmConfig::frmConfig(App& app) : app_(app) {
-    for (int k = 0; k < 12; ++k) picKey[k].SetBackColor(layout::IsBlackKey(k) ? layout::kBlack : layout::kWhite);
+    for (int k = 0; k < 12; ++k)
+        picKey[k].SetBackColor(layout::IsBlackKey(k) ? layout::kBlack : layout::kWhite);
     lstCP.Click = [this] { lstCP_Click(); };
     txtPath.Change = [this] { txtPath_Change(); };
     txtCommand.Change = [this] { txtCommand_Change(); };
@@ -92,8 +93,10 @@ bool frmConfig::Form_Load() {
         cmbMIDev.SetListIndex(s.MidiInDevice);
     }
     if (unsigned n = h.midiOutGetNumDevs(); n != 0) {
-        for (unsigned i = 0; i < n; ++i) cmbMODev.AddItem(GetMidiOutName(app_, static_cast<int>(i)));
-        cmbMODev.SetListIndex(s.MidiOutDevice > static_cast<std::int64_t>(n) - 1 ? 0 : s.MidiOutDevice);
+        for (unsigned i = 0; i < n; ++i)
+            cmbMODev.AddItem(GetMidiOutName(app_, static_cast<int>(i)));
+        cmbMODev.SetListIndex(s.MidiOutDevice > static_cast<std::int64_t>(n) - 1 ? 0
+                                                                                 : s.MidiOutDevice);
     }
     for (const std::wstring& line : instruments.lines) cmbPC.AddItem(line);
     cmbPC.SetListIndex(s.Program);
@@ -116,7 +119,8 @@ void frmConfig::RefreshCodeList() {
     lstCP.Clear();
     std::vector<std::wstring> lines;
     lines.reserve(WorkingCodes.size());
-    for (std::size_t i = 0; i < WorkingCodes.size(); ++i) lines.push_back(LineOf(i, WorkingCodes[i]));
+    for (std::size_t i = 0; i < WorkingCodes.size(); ++i)
+        lines.push_back(LineOf(i, WorkingCodes[i]));
     lstCP.AddItems(std::move(lines));
 }
 
@@ -173,8 +177,8 @@ void frmConfig::cmdDel_Click() {
 }
 
 void frmConfig::cmdSansyo_Click() {
-    std::optional<std::wstring> chosen = app_.host.OpenFileDialog(
-        kOfnHideReadOnly, L"すべてのファイル(*.*)|*.*", txtPath.Text());
+    std::optional<std::wstring> chosen =
+        app_.host.OpenFileDialog(kOfnHideReadOnly, L"すべてのファイル(*.*)|*.*", txtPath.Text());
     if (chosen) txtPath.SetText(*chosen);
 }
 
@@ -267,9 +271,8 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
         Say(L"ショートカットキーを選択してください。", kMbIconExclamation);
         return std::nullopt;
     }
-    s.ShortcutModifiers = static_cast<std::uint8_t>(4 * (chkShift.Value() == 1) +
-                                                    2 * (chkCtrl.Value() == 1) +
-                                                    1 * (chkAlt.Value() == 1));
+    s.ShortcutModifiers = static_cast<std::uint8_t>(
+        4 * (chkShift.Value() == 1) + 2 * (chkCtrl.Value() == 1) + 1 * (chkAlt.Value() == 1));
     s.CodeCount = static_cast<std::int32_t>(WorkingCodes.size());
     return s;
 }

@@ -19,7 +19,7 @@ inline constexpr std::size_t kInstrumentCount = 128;
 inline constexpr std::size_t kShortcutKeyCount = 77;
 
 class frmConfig {
-public:
+  public:
     explicit frmConfig(App& app);
     frmConfig(const frmConfig&) = delete;
     frmConfig& operator=(const frmConfig&) = delete;
@@ -61,7 +61,7 @@ public:
     std::int32_t GetKeyIndex(std::uint8_t code);
     std::optional<std::uint8_t> GetKeyCode(std::int32_t position);
 
-private:
+  private:
     int Say(const std::wstring& text, unsigned style);
     std::wstring SideFile(const wchar_t* name) const;
     // The header OK writes, from the controls; nullopt (after a message) when a needed choice is

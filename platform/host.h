@@ -88,7 +88,7 @@ enum class MenuChoice { None, mnuRCConfig, mnuRCHelp, mnuRCEnd };
 enum class FileStatus { Ok, NotFound, AccessDenied, IsFolder, DiskFull, TooLarge, OtherError };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // --- MIDI (winmm) ---
@@ -116,15 +116,15 @@ public:
     // --- Shell and window manager ---
     // parameters: nullopt stands for a null pointer, which differs from an empty string.
     virtual std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
-                                       const std::wstring& file,
-                                       const std::optional<std::wstring>& parameters,
-                                       const std::wstring& directory, int showCommand) = 0;
+                                    const std::wstring& file,
+                                    const std::optional<std::wstring>& parameters,
+                                    const std::wstring& directory, int showCommand) = 0;
     virtual bool NotifyIcon(TrayOp operation, const NotifyIconData& data) = 0;
     virtual bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) = 0;
     virtual bool UnregisterHotKey(WindowHandle window, int id) = 0;
     virtual WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) = 0;
     virtual LResult CallWndProc(WndProcValue previous, WindowHandle window, std::uint32_t message,
-                                   WParam wParam, LParam lParam) = 0;
+                                WParam wParam, LParam lParam) = 0;
     // The value that stands for the program's own WindowProc when it is installed.
     virtual WndProcValue WindowProcAddress() = 0;
 
@@ -162,7 +162,7 @@ public:
     virtual std::optional<std::uint32_t> FileAttributes(const std::wstring& path) = 0;
     // Reads a whole file, refusing files larger than maxBytes (TooLarge) before reading them.
     virtual FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
-                                std::size_t maxBytes) = 0;
+                                     std::size_t maxBytes) = 0;
     // Opens for read-write (creating the file when absent) and writes bytes from offset 0.
     // The file is not shortened: bytes past the new end stay as they were.
     virtual FileStatus WriteFileInPlace(const std::wstring& path,

@@ -27,8 +27,8 @@ std::string ToCp932(std::wstring_view text) {
     int n = WideCharToMultiByte(932, flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                 "?", nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(932, flags, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        "?", nullptr);
+    WideCharToMultiByte(932, flags, text.data(), static_cast<int>(text.size()), out.data(), n, "?",
+                        nullptr);
     return out;
 }
 
@@ -38,7 +38,8 @@ std::wstring FromCp932(std::string_view bytes) {
     out.clear();
     std::size_t i = 0;
     while (i < bytes.size()) {
-        std::size_t len = static_cast<std::size_t>(Cp932CharLength(static_cast<unsigned char>(bytes[i])));
+        std::size_t len =
+            static_cast<std::size_t>(Cp932CharLength(static_cast<unsigned char>(bytes[i])));
         if (i + len <= bytes.size() && Decode(bytes.substr(i, len), out)) {
             i += len;
         } else {

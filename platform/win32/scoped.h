@@ -9,7 +9,7 @@ namespace vos::win32 {
 
 template <typename H, typename Traits>
 class Scoped {
-public:
+  public:
     Scoped() = default;
     explicit Scoped(H h) : h_(h) {}
     ~Scoped() { Reset(); }
@@ -31,7 +31,7 @@ public:
         h_ = h;
     }
 
-private:
+  private:
     H h_ = Traits::Invalid();
 };
 

@@ -49,9 +49,11 @@ UINT_PTR DeviceId(int device) { return static_cast<UINT_PTR>(static_cast<UINT>(d
 FileStatus FromError(DWORD error, const std::wstring& path) {
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return FileStatus::NotFound;
+        case ERROR_PATH_NOT_FOUND:
+            return FileStatus::NotFound;
         case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return FileStatus::DiskFull;
+        case ERROR_HANDLE_DISK_FULL:
+            return FileStatus::DiskFull;
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
@@ -62,7 +64,8 @@ FileStatus FromError(DWORD error, const std::wstring& path) {
             }
             return FileStatus::AccessDenied;
         }
-        default: return FileStatus::OtherError;
+        default:
+            return FileStatus::OtherError;
     }
 }
 
@@ -135,9 +138,9 @@ std::intptr_t Win32Host::ShellExec(WindowHandle owner, const std::wstring& opera
                                    const std::wstring& file,
                                    const std::optional<std::wstring>& parameters,
                                    const std::wstring& directory, int showCommand) {
-    HINSTANCE r = ::ShellExecuteW(Hwnd(owner), operation.c_str(), file.c_str(),
-                                  parameters ? parameters->c_str() : nullptr, directory.c_str(),
-                                  showCommand);
+    HINSTANCE r =
+        ::ShellExecuteW(Hwnd(owner), operation.c_str(), file.c_str(),
+                        parameters ? parameters->c_str() : nullptr, directory.c_str(), showCommand);
     return reinterpret_cast<std::intptr_t>(r);
 }
 
@@ -200,7 +203,8 @@ LRESULT CALLBACK Win32Host::FormProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<Win32Host*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr || self->app_ == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (self == nullptr || self->app_ == nullptr)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     return self->HandleFormMessage(hwnd, message, wParam, lParam);
 }
 
@@ -238,8 +242,8 @@ bool Win32Host::AnotherInstanceRunning() {
 
 WindowHandle Win32Host::LoadMainWindow() {
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
-    bigIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
-                                                 GetSystemMetrics(SM_CXICON),
+    bigIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
+                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                                                  GetSystemMetrics(SM_CYICON), 0)));
     smallIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
                                                    IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
@@ -260,9 +264,9 @@ WindowHandle Win32Host::LoadMainWindow() {
     ReleaseDC(nullptr, screen);
     RECT r{0, 0, MulDiv(kFormWidthTwips, dpi, 1440), MulDiv(kFormHeightTwips, dpi, 1440)};
     AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    mainWindow_ = CreateWindowExW(0, kMainClass, L"Form1", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr,
-                                  nullptr, instance_, this);
+    mainWindow_ =
+        CreateWindowExW(0, kMainClass, L"Form1", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                        r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance_, this);
 
     menu_.Reset(CreatePopupMenu());
     AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, L"設定(&C)");
@@ -281,14 +285,18 @@ MenuChoice Win32Host::PopupMenu(WindowHandle owner) {
     GetCursorPos(&pt);
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(Hwnd(owner));
-    UINT cmd = static_cast<UINT>(
-        TrackPopupMenu(menu_.Get(), TPM_RETURNCMD | TPM_NONOTIFY, pt.x, pt.y, 0, Hwnd(owner), nullptr));
+    UINT cmd = static_cast<UINT>(TrackPopupMenu(menu_.Get(), TPM_RETURNCMD | TPM_NONOTIFY, pt.x,
+                                                pt.y, 0, Hwnd(owner), nullptr));
     PostMessageW(Hwnd(owner), WM_NULL, 0, 0);
     switch (cmd) {
-        case kCmdConfig: return MenuChoice::mnuRCConfig;
-        case kCmdHelp: return MenuChoice::mnuRCHelp;
-        case kCmdEnd: return MenuChoice::mnuRCEnd;
-        default: return MenuChoice::None;
+        case kCmdConfig:
+            return MenuChoice::mnuRCConfig;
+        case kCmdHelp:
+            return MenuChoice::mnuRCHelp;
+        case kCmdEnd:
+            return MenuChoice::mnuRCEnd;
+        default:
+            return MenuChoice::None;
     }
 }
 

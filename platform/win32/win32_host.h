@@ -14,7 +14,7 @@ namespace vos::win32 {
 class ConfigWindow;
 
 class Win32Host final : public Host {
-public:
+  public:
     explicit Win32Host(HINSTANCE instance);
     ~Win32Host() override;
     // The core state the window procedures report to; set once, before Main.
@@ -78,7 +78,7 @@ public:
                                 const std::vector<std::uint8_t>& bytes) override;
     FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
 
-private:
+  private:
     static LRESULT CALLBACK FormProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK HookProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

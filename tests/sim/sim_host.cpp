@@ -87,13 +87,15 @@ unsigned SimHost::midiInGetNumDevs() { return static_cast<unsigned>(inputs.size(
 unsigned SimHost::midiOutGetNumDevs() { return static_cast<unsigned>(outputs.size()); }
 
 MmResult SimHost::midiInGetDevName(int device, std::wstring& name) {
-    if (device < 0 || static_cast<std::size_t>(device) >= inputs.size()) return kMmSysErrBadDeviceId;
+    if (device < 0 || static_cast<std::size_t>(device) >= inputs.size())
+        return kMmSysErrBadDeviceId;
     name = inputs[static_cast<std::size_t>(device)];
     return kMmSysErrNoError;
 }
 
 MmResult SimHost::midiOutGetDevName(int device, std::wstring& name) {
-    if (device < 0 || static_cast<std::size_t>(device) >= outputs.size()) return kMmSysErrBadDeviceId;
+    if (device < 0 || static_cast<std::size_t>(device) >= outputs.size())
+        return kMmSysErrBadDeviceId;
     name = outputs[static_cast<std::size_t>(device)];
     return kMmSysErrNoError;
 }
@@ -109,13 +111,14 @@ MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callba
         handle = nextIn_++;
         openInputs.insert(handle);
     }
-    Log("midiInOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) +
-        ", inst=" + std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
+    Log("midiInOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) + ", inst=" +
+        std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
     return r;
 }
 
 MmResult SimHost::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    Log("midiInPrepareHeader(h=" + Hex(handle) + ", buflen=" + std::to_string(header->BufferLength) +
+    Log("midiInPrepareHeader(h=" + Hex(handle) +
+        ", buflen=" + std::to_string(header->BufferLength) +
         ", data=" + (header->Data ? "set" : "null") + ", size=" + std::to_string(size) + ")");
     return openInputs.count(handle) ? kMmSysErrNoError : 5;
 }
@@ -165,8 +168,8 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
         handle = nextOut_++;
         openOutputs.insert(handle);
     }
-    Log("midiOutOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) +
-        ", inst=" + std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
+    Log("midiOutOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) + ", inst=" +
+        std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
     return r;
 }
 
@@ -198,8 +201,8 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
     Log("Shell_NotifyIcon(op=" + std::to_string(static_cast<int>(operation)) +
         ", wnd=" + Hex(data.Window) + ", id=" + std::to_string(data.Id) +
         ", flags=" + std::to_string(data.Flags) + ", cb=" + Hex(data.CallbackMessage) +
-        ", icon=" + (data.Icon == TrayPicture::picIcon1 ? "picIcon1" : "picIcon2") +
-        ", tip=\"" + Utf8(data.Tip) + "\")");
+        ", icon=" + (data.Icon == TrayPicture::picIcon1 ? "picIcon1" : "picIcon2") + ", tip=\"" +
+        Utf8(data.Tip) + "\")");
     switch (operation) {
         case TrayOp::Add:
             if (trayIconPresent) return false;
@@ -220,9 +223,8 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
 
 bool SimHost::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
     bool ok = !takenHotkeys.count({modifiers, key}) && !hotkeys.count({window, id});
-    Log("RegisterHotKey(wnd=" + Hex(window) + ", id=" + std::to_string(id) +
-        ", mods=" + std::to_string(modifiers) + ", key=" + std::to_string(key) + ") -> " +
-        (ok ? "1" : "0"));
+    Log("RegisterHotKey(wnd=" + Hex(window) + ", id=" + std::to_string(id) + ", mods=" +
+        std::to_string(modifiers) + ", key=" + std::to_string(key) + ") -> " + (ok ? "1" : "0"));
     if (ok) hotkeys.insert({window, id});
     return ok;
 }

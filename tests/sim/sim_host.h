@@ -44,7 +44,7 @@ struct SimFile {
 };
 
 class SimHost : public Host {
-public:
+  public:
     // Starts with an empty folder but for the three side files the dialog reads.
     SimHost();
     void PutSideFiles();
@@ -56,15 +56,15 @@ public:
     // --- what a test sets up ---
     std::vector<std::wstring> inputs{L"Sim MIDI In"};
     std::vector<std::wstring> outputs{L"Sim MIDI Out"};
-    std::set<int> failingInputs, failingOutputs;      // midiIn/OutOpen refuses these devices
+    std::set<int> failingInputs, failingOutputs;           // midiIn/OutOpen refuses these devices
     std::set<std::pair<unsigned, unsigned>> takenHotkeys;  // (modifiers, key) owned elsewhere
     bool otherInstance = false;
     std::wstring folder = L"C:\\Vosselmar";
     std::map<std::wstring, SimFile> files;
     std::map<std::wstring, FileStatus> writeFailures;  // path -> what WriteFileInPlace reports
-    std::deque<int> answers;                 // message box answers, in order
-    std::deque<MenuChoice> menuChoices;      // what the user picks in the tray menu
-    std::function<void()> modalUser;         // acts inside ShowConfigModal; nothing = Cancel
+    std::deque<int> answers;                           // message box answers, in order
+    std::deque<MenuChoice> menuChoices;                // what the user picks in the tray menu
+    std::function<void()> modalUser;  // acts inside ShowConfigModal; nothing = Cancel
     std::function<void()> modelessUser;
     std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
     std::function<void(const std::wstring&)> onWrite;     // runs as a file is written
@@ -144,7 +144,7 @@ public:
                                 const std::vector<std::uint8_t>& bytes) override;
     FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
 
-private:
+  private:
     void Log(const std::string& line) { log.push_back(line); }
     MidiHandle nextIn_ = 0x1000, nextOut_ = 0x2000;
     std::map<MidiHandle, int> started_;
