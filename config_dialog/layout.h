@@ -11,43 +11,15 @@ namespace vos::layout {
 
 enum class Kind { Label, ListBox, Button, Edit, CheckBox, DropDown, Key };
 
-// clang-format off: the table reads best as the rows of the form it describes.
+// The enum and the table read best as the rows of the form they describe.
+// clang-format off
 enum class Id {
-    Label1,
-    Label2,
-    Label3,
-    Label4,
-    Label5,
-    lstCP,
-    cmdAdd,
-    cmdDel,
-    txtPath,
-    cmdSansyo,
-    txtCommand,
-    cmbMIDev,
-    chkShortcut,
-    chkShift,
-    chkCtrl,
-    chkAlt,
-    cmbSKey,
-    chkMidiOut,
-    cmbMODev,
-    cmbPC,
-    cmdOK,
-    cmdCancel,
-    cmdHelp,
-    picKey0,
-    picKey1,
-    picKey2,
-    picKey3,
-    picKey4,
-    picKey5,
-    picKey6,
-    picKey7,
-    picKey8,
-    picKey9,
-    picKey10,
-    picKey11,
+    Label1, Label2, Label3, Label4, Label5,
+    lstCP, cmdAdd, cmdDel, txtPath, cmdSansyo, txtCommand,
+    cmbMIDev, chkShortcut, chkShift, chkCtrl, chkAlt, cmbSKey, chkMidiOut, cmbMODev, cmbPC,
+    cmdOK, cmdCancel, cmdHelp,
+    picKey0, picKey1, picKey2, picKey3, picKey4, picKey5,
+    picKey6, picKey7, picKey8, picKey9, picKey10, picKey11,
 };
 
 struct Item {
@@ -104,21 +76,18 @@ inline constexpr std::array<Item, 35> kItems = {{
     {Id::picKey11, Kind::Key, L"picKey(11)", L"", 2280, kKeyTop, 375, 1215, 20},
     {Id::txtCommand, Kind::Edit, L"txtCommand", L"", 3000, 3600, 1575, 270, 21},
     {Id::cmbMIDev, Kind::DropDown, L"cmbMIDev", L"", 2400, 4440, 2175, 300, 22},
-    {Id::chkShortcut, Kind::CheckBox, L"chkShortcut", L"ショートカットキーで有効/無効を切り替える",
-     120, 4920, 3615, 255, 23},
+    {Id::chkShortcut, Kind::CheckBox, L"chkShortcut", L"ショートカットキーで有効/無効を切り替える", 120, 4920, 3615, 255, 23},
     {Id::chkShift, Kind::CheckBox, L"chkShift", L"Shift", 360, 5280, 735, 255, 24},
     {Id::chkCtrl, Kind::CheckBox, L"chkCtrl", L"Ctrl", 1200, 5280, 735, 255, 25},
     {Id::chkAlt, Kind::CheckBox, L"chkAlt", L"Alt", 2040, 5280, 735, 255, 26},
     {Id::cmbSKey, Kind::DropDown, L"cmbSKey", L"", 3000, 5280, 1575, 300, 27},
-    {Id::chkMidiOut, Kind::CheckBox, L"chkMidiOut", L"MIDI入力した際にI音を鳴らす", 120, 5640, 3615,
-     255, 28},
+    {Id::chkMidiOut, Kind::CheckBox, L"chkMidiOut", L"MIDI入力した際にI音を鳴らす", 120, 5640, 3615, 255, 28},
     {Id::cmbMODev, Kind::DropDown, L"cmbMODev", L"", 2400, 6000, 2175, 300, 29},
     {Id::cmbPC, Kind::DropDown, L"cmbPC", L"", 2400, 6360, 2175, 300, 30},
     {Id::Label2, Kind::Label, L"Label2", L"使用するMIDI出力デバイス", 240, 6000, 2175, 255, 31},
     {Id::Label3, Kind::Label, L"Label3", L"使用する音色", 240, 6360, 1215, 255, 32},
     {Id::Label4, Kind::Label, L"Label4", L"コマンドライン引数", 2880, 3360, 1455, 255, 33},
-    {Id::Label5, Kind::Label, L"Label5", L"実行するアプリケーション／ファイル", 120, 2160, 3015,
-     255, 34},
+    {Id::Label5, Kind::Label, L"Label5", L"実行するアプリケーション／ファイル", 120, 2160, 3015, 255, 34},
 }};
 // clang-format on
 
