@@ -15,6 +15,7 @@ say "Benchmark build (smoke run; figures in docs/performance.md)"
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 ./build/bench/bench/bench_chord --benchmark_min_time=0.01 >/dev/null
+./build/bench/bench/bench_dialog --benchmark_min_time=0.01 >/dev/null
 
 say "Fuzzing (10 s per target)"
 fuzz/run.sh 10

@@ -14,6 +14,7 @@
 #include <shellapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -1092,6 +1093,11 @@ int cmd_gui_resources(const Args& a) {
 
 #include "dialog_commands.inc"
 
+// ---------------------------------------------------------------------------
+// Soak, leak and timing runs (commands in soak_commands.inc)
+
+#include "soak_commands.inc"
+
 int usage() {
     say(L"usage: driver <command> [--option value]...\n"
         L"  msgbox [--timeout ms] [--title T] [--expect-text T] [--expect-buttons "
@@ -1140,6 +1146,7 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"processes") return cmd_processes(a);
     if (cmd == L"gui-resources") return cmd_gui_resources(a);
     if (int rc = dialog_command(cmd, a); rc != -1) return rc;
+    if (int rc = soak_command(cmd, a); rc != -1) return rc;
     if (cmd == L"serve") return serve_commands(wmain);
     return usage();
 }

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Soak: a long stream of short messages of every kind with thru on. Every
+# message is forwarded exactly once and in order (the injected sequence is
+# the sequence of midiOutShortMsg calls), nothing is launched, and the
+# program's threads, windows, GDI objects, handles and memory stay flat
+# (tolerances in lib_soak.sh). VOS_SOAK_SCALE=ci: 50 000 messages, full:
+# 1 000 000 (run with E2E_SCENARIO_TIMEOUT=3600).
+# e2e-timeout: 120
+source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
+source "$E2E_DIR/lib_soak.sh"
+e2e_scenario_begin
+[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
+soak_scale
+export E2E_PROGRAM_TIMEOUT=$((120 + SOAK_MESSAGES / 500))
+
+e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
+e2e_copy_side_files
+export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
+e2e_midi_env
+e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
+    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'soak'
+
+e2e_start_program
+wait_midi_started 10 || e2e_fail "MIDI input not started"
+wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "no program change at start"
+from=$(wc -l <"$E2E_MIDI_LOG")
+soak_sample start  # the first reading settles what reading itself touches
+
+warm=$((SOAK_MESSAGES / 20))
+soak_inject_stream 0 "$warm" || e2e_fail "warm-up stream not forwarded"
+soak_sample before
+t0=$(e2e_now)
+soak_inject_stream "$warm" $((SOAK_MESSAGES - warm)) || e2e_fail "stream not forwarded"
+secs=$(e2e_since "$t0")
+soak_sample after
+
+result=$(soak_stream_check "$from" 0 "$SOAK_MESSAGES") || e2e_fail "$result"
+soak_report "messages=$SOAK_MESSAGES $result seconds=$secs per_second=$(awk -v n=$((SOAK_MESSAGES - warm)) -v s="$secs" 'BEGIN { printf "%d", n / s }')"
+log_lines "$E2E_RECORDER_LOG" . && e2e_fail "the stream launched something"
+soak_check_flat before after $((SOAK_MESSAGES - warm)) messages || e2e_fail "resources grew during the stream"
+
+e2e_driver close-main >/dev/null || e2e_fail "cannot close the program"
+e2e_wait_program_exit 10 || e2e_fail "program still running"
+((E2E_EXIT_CODE == 0)) || e2e_fail "exit code $E2E_EXIT_CODE"
+# a passing full run keeps its 100 MB log compressed
+(($(stat -c %s "$E2E_MIDI_LOG") > 20000000)) && gzip -f "$E2E_MIDI_LOG"
+e2e_log "thru soak passed"

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Soak: the configuration dialog opened from the tray menu, edited (three
+# characters typed into the path box, which the code list follows; a key of
+# the keyboard clicked, which changes colour) and closed with the close box,
+# many times. Nothing is saved (config.bin stays byte for byte), nothing is
+# re-applied (MIDI input opened once), and the program's threads, windows,
+# GDI objects, handles and memory stay flat (tolerances in lib_soak.sh; at
+# full scale Wine's own cost of such a window, measured in the same run, is
+# allowed for). VOS_SOAK_SCALE=ci: 50 openings, full: 1 000.
+# e2e-timeout: 120
+source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
+source "$E2E_DIR/lib_soak.sh"
+e2e_scenario_begin
+[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
+soak_scale
+export E2E_PROGRAM_TIMEOUT=$((120 + SOAK_DIALOGS))
+
+e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
+e2e_copy_side_files
+export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
+e2e_midi_env
+dir=$(e2e_winpath "$E2E_PROG_DIR")
+e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
+    --entry "$(e2e_chord_code C E G)" "$dir\\recorder.exe" 'soak' \
+    --entry "$(e2e_chord_code D F A)" "$dir\\説明書.htm" '' \
+    --entry "$(e2e_chord_code E G B)" 'https://example.com/' ''
+cp "$E2E_PROG_DIR/config.bin" "$E2E_WORK/config.before"
+
+e2e_start_program
+wait_midi_started 10 || e2e_fail "MIDI input not started"
+e2e_driver window --title Form1 --timeout 5000 >/dev/null || e2e_fail "no main window"
+soak_sample start  # the first reading settles what reading itself touches
+
+warm=$((SOAK_DIALOGS / 10))
+((warm >= 5)) || warm=5
+e2e_driver dialog-cycles --count "$warm" >/dev/null || e2e_fail "warm-up openings failed"
+soak_sample before
+out=$(E2E_DRIVER_TIMEOUT=$((60 + SOAK_DIALOGS)) e2e_driver dialog-cycles --count "$SOAK_DIALOGS") ||
+    e2e_fail "an opening failed: $out"
+soak_sample after
+soak_report "dialogs=$SOAK_DIALOGS $(tr -d '\r' <<<"$out")"
+
+cmp -s "$E2E_PROG_DIR/config.bin" "$E2E_WORK/config.before" || e2e_fail "config.bin changed though nothing was saved"
+(($(log_lines "$E2E_MIDI_LOG" ' midiInOpen ' | wc -l) == 1)) || e2e_fail "MIDI input reopened: settings were applied"
+log_lines "$E2E_RECORDER_LOG" . && e2e_fail "an opening launched something"
+
+wine_per_op=0
+if [[ $SOAK_SCALE == full ]]; then
+    baseline=$(soak_window_baseline "$SOAK_DIALOGS" "$warm")
+    soak_report "$baseline"
+    wine_per_op=$(e2e_field baseline_unix_bytes_per_cycle <<<"$baseline")
+    ((wine_per_op > 0)) || wine_per_op=0
+fi
+soak_check_flat before after "$SOAK_DIALOGS" dialogs "$wine_per_op" || e2e_fail "resources grew over the openings"
+
+e2e_driver close-main >/dev/null || e2e_fail "cannot close the program"
+e2e_wait_program_exit 10 || e2e_fail "program still running"
+((E2E_EXIT_CODE == 0)) || e2e_fail "exit code $E2E_EXIT_CODE"
+e2e_log "dialog soak passed"

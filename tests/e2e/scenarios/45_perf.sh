@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Figures for docs/performance.md, each against a baseline measured here in
+# the same run (skipped unless VOS_PERF=1; bench/measure.sh runs it):
+# - thru delay (inject -> midiOutShortMsg) at 1 000 messages a second, and
+#   again while a chord launches recorder.exe every 100 ms; the harness's
+#   stand-in program (selftest/standin.cpp, which forwards in its window
+#   procedure and launches on a note-on) under the same streams
+# - memory while running, against a minimal tray program
+# - a keystroke in the path box of the dialog with 1 000 entries, against
+#   the same keystroke in the parameter box (which leaves the list alone)
+# Writes key=value lines to $E2E_ART/perf.txt. Fails only when a measurement
+# cannot be taken.
+# e2e-timeout: 240
+source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
+source "$E2E_DIR/lib_soak.sh"
+e2e_scenario_begin
+[[ ${VOS_PERF:-} == 1 ]] || e2e_skip "performance figures only with VOS_PERF=1 (bench/measure.sh)"
+[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
+export E2E_PROGRAM_TIMEOUT=200
+report=$E2E_ART/perf.txt
+: >"$report"
+perf() { printf '%s\n' "$@" | tee -a "$report" >&2; }
+messages=${VOS_PERF_MESSAGES:-3000}
+
+# the stream's delays through the running program (soak_thru_delays)
+latency() {
+    local out
+    out=$(soak_thru_delays "thru_$1" "$2" "$messages") || e2e_fail "thru $1: no figures"
+    perf "$out"
+}
+
+export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
+
+e2e_log "--- the stand-in program"
+e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME-standin" "$E2E_TOOLS/e2e-standin.exe"
+e2e_midi_env
+e2e_start_program
+e2e_driver msgbox --timeout 10000 --answer yes >/dev/null || e2e_fail "stand-in: no start-up question"
+wait_midi_started 10 || e2e_fail "stand-in: MIDI input not started"
+latency standin_plain plain
+latency standin_launching standin
+e2e_driver close-main >/dev/null
+e2e_wait_program_exit 10
+
+e2e_log "--- the program"
+e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
+e2e_copy_side_files
+e2e_midi_env
+dir=$(e2e_winpath "$E2E_PROG_DIR")
+e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
+    --entry "$(e2e_chord_code C E G)" "$dir\\recorder.exe" 'perf'
+e2e_start_program
+wait_midi_started 10 || e2e_fail "MIDI input not started"
+wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "no program change at start"
+latency program_plain plain
+latency program_launching chord
+soak_sample program >/dev/null 2>&1
+perf "memory_program: $(cat "$E2E_ART/sample-program.txt")"
+e2e_driver close-main >/dev/null
+e2e_wait_program_exit 10
+
+e2e_log "--- a minimal tray program"
+cp "$E2E_TOOLS/driver.exe" "$E2E_PROG_DIR/trayicon.exe"
+(cd "$E2E_PROG_DIR" && exec timeout -k 5 60 wine ./trayicon.exe tray-icon --for 30000) \
+    >"$E2E_ART/trayicon.out" 2>&1 &
+E2E_PIDS+=("$!")
+e2e_driver window --title E2ETrayIcon --timeout 10000 >/dev/null || e2e_fail "the minimal tray program did not start"
+sleep 1
+E2E_PROG_NAME=trayicon.exe soak_sample trayicon >/dev/null 2>&1
+E2E_PROG_NAME=trayicon.exe soak_sample trayicon >/dev/null 2>&1
+perf "memory_trayicon: $(cat "$E2E_ART/sample-trayicon.txt")"
+e2e_driver close-main --title E2ETrayIcon --name trayicon.exe >/dev/null
+e2e_driver wait-exit --name trayicon.exe --timeout 5000 >/dev/null
+
+e2e_log "--- a keystroke in the dialog with 1 000 entries"
+entries=()
+for ((i = 1; i <= 1000; i++)); do
+    entries+=(--entry $((1 + i % 4095)) "C:\\Program Files\\Tools\\program$i.exe" "/option $i")
+done
+e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 "${entries[@]}"
+: >"$E2E_MIDI_LOG"
+e2e_start_program
+wait_midi_started 10 || e2e_fail "MIDI input not started with 1 000 entries"
+e2e_driver tray --lparam 0x204 >/dev/null || e2e_fail "tray callback not posted"
+e2e_driver menu --wait 3000 >/dev/null || e2e_fail "the tray menu did not open"
+e2e_driver menu-key c >/dev/null || e2e_fail "cannot press C in the menu"
+e2e_driver window --title 'Vosselmar の設定' --visible 1 --timeout 10000 >/dev/null || e2e_fail "the dialog did not open"
+out=$(e2e_driver edit-timing --count "${VOS_PERF_KEYSTROKES:-200}") || e2e_fail "edit timing failed: $out"
+perf "keystroke_1000: $(tr -d '\r' <<<"$out" | tr '\n' ' ')"
+e2e_driver close-main >/dev/null
+e2e_wait_program_exit 10
+
+e2e_log "--- sizes"
+strip=$E2E_WORK/Vosselmar-stripped.exe
+x86_64-w64-mingw32-strip -o "$strip" "$E2E_PROGRAM" || e2e_fail "cannot strip a copy"
+perf "size: unstripped=$(stat -c %s "$E2E_PROGRAM") stripped=$(stat -c %s "$strip")"
+e2e_log "performance figures in $report"
