@@ -33,7 +33,7 @@ soak_sample start  # the first reading settles what reading itself touches
 
 warm=$((SOAK_DIALOGS / 10))
 ((warm >= 5)) || warm=5
-e2e_driver dialog-cycles --count "$warm" >/dev/null || e2e_fail "warm-up openings failed"
+E2E_DRIVER_TIMEOUT=$((60 + warm)) e2e_driver dialog-cycles --count "$warm" >/dev/null || e2e_fail "warm-up openings failed"
 soak_sample before
 out=$(E2E_DRIVER_TIMEOUT=$((60 + SOAK_DIALOGS)) e2e_driver dialog-cycles --count "$SOAK_DIALOGS") ||
     e2e_fail "an opening failed: $out"
