@@ -110,7 +110,7 @@ TEST(IconFiles, CommittedCopiesMatchTheirDescriptions) {
         const Artwork artwork = parse_artwork(text);
         for (const Output& output : artwork.outputs) {
             produced.insert(output.file);
-            EXPECT_TRUE(encode_ico(images_for(artwork, output.variant)) ==
+            EXPECT_TRUE(encode_ico(images_for(artwork, output)) ==
                         read_bytes(kResources / output.file))
                 << "resources/" << output.file << " is stale; refresh it as icongen.cpp explains";
         }
@@ -136,7 +136,26 @@ TEST(IconFiles, HoldTheSizesTheProgramLoads) {
         }
         // 16 for the tray and small icon at 100 %, 32 for the large icon and the tray at 200 %.
         EXPECT_TRUE(sizes.count(16) == 1 && sizes.count(32) == 1);
+        // The tray loads nothing above 48; only the program icon carries Explorer's sizes.
+        const bool program = std::string(name) == "vosselmar.ico";
+        EXPECT_EQ(sizes.count(64) + sizes.count(256), program ? 2u : 0u);
+        if (!program) {
+            EXPECT_LE(*sizes.rbegin(), 48);
+        }
     }
+}
+
+TEST(IconDescription, LargeSizesRepeatThePixelsOfADrawnOne) {
+    const Artwork art = parse_artwork(
+        "colour . transparent\ncolour K #000000\nimage 2\n.K\nK.\nimage 4 from 2\n"
+        "output a.ico enabled\noutput b.ico enabled upto 2\n");
+    const std::optional<Rgb> o, k = Rgb{0, 0, 0};
+    const std::vector<std::optional<Rgb>> four = {o, o, k, k, o, o, k, k,
+                                                  k, k, o, o, k, k, o, o};
+    ASSERT_EQ(art.images.size(), 2u);
+    EXPECT_TRUE(art.images[1].size == 4 && art.images[1].pixels == four);
+    EXPECT_EQ(images_for(art, art.outputs[0]).size(), 2u);
+    EXPECT_EQ(images_for(art, art.outputs[1]).size(), 1u);
 }
 
 TEST(IconArtwork, DisabledPictureOnlyGreysTheFolderShades) {
@@ -146,7 +165,7 @@ TEST(IconArtwork, DisabledPictureOnlyGreysTheFolderShades) {
     const auto enabled = committed_icon("tray_enabled.ico");
     const auto disabled = committed_icon("tray_disabled.ico");
     ASSERT_EQ(enabled.size(), disabled.size());
-    ASSERT_EQ(enabled.size(), program.size());
+    ASSERT_GE(program.size(), enabled.size());  // both ascending; the program's adds larger sizes
 
     for (std::size_t i = 0; i < enabled.size(); ++i) {
         const Picture& on = enabled[i];
@@ -187,6 +206,9 @@ TEST(IconDescription, MistakesAreReportedAtTheirLine) {
         {"size too big", header + "image 257\n", 3},
         {"output outside the folder", header + "output ../a.ico enabled\n", 3},
         {"no output", header + "image 1\nK\n", 4},
+        {"scaled from a size not drawn", header + "image 2\n.K\nK.\nimage 8 from 4\n", 6},
+        {"scaled by a fraction", header + "image 2\n.K\nK.\nimage 3 from 2\n", 6},
+        {"output limited to no size", header + "output a.ico enabled upto 0\n", 3},
     };
     for (const auto& c : cases) {
         try {

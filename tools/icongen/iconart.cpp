@@ -117,34 +117,69 @@ class Parser {
         palette_.emplace(name, colour);
     }
 
+    // "image N" is drawn in the N rows that follow; "image N from M" is the image of size M,
+    // already drawn, with every pixel repeated N/M times across and down. The large sizes
+    // Explorer shows keep the pixel style of the small ones without drawing 65 536 pixels.
     void take_image(const std::vector<std::string_view>& words) {
-        int size = 0;
-        bool valid = words.size() == 2;
-        if (valid) {
-            const char* last = words[1].data() + words[1].size();
-            const auto [end, error] = std::from_chars(words[1].data(), last, size);
-            valid = error == std::errc() && end == last && size >= 1 && size <= 256;
+        const int size = words.size() == 2 || words.size() == 4 ? size_in(words[1]) : 0;
+        const int from = words.size() == 4 && words[2] == "from" ? size_in(words[3]) : 0;
+        if (size == 0 || (words.size() == 4 && from == 0)) {
+            fail("expected: image <size from 1 to 256> [from <drawn size>]");
         }
-        if (!valid) fail("expected: image <size from 1 to 256>");
         for (const Image& drawn : art_.images) {
             if (drawn.size == size) fail("image " + std::to_string(size) + " is drawn twice");
         }
+        if (from != 0) return art_.images.push_back(scaled(source(from), size));
         art_.images.push_back(Image{size, {}});
         art_.images.back().pixels.reserve(static_cast<std::size_t>(size) * size);
         rows_left_ = size;
         image_line_ = line_;
     }
 
+    // 1 to 256, or 0 for anything else.
+    static int size_in(std::string_view word) {
+        int size = 0;
+        const char* last = word.data() + word.size();
+        const auto [end, error] = std::from_chars(word.data(), last, size);
+        return error == std::errc() && end == last && size >= 1 && size <= 256 ? size : 0;
+    }
+
+    const Image& source(int size) const {
+        for (const Image& drawn : art_.images) {
+            if (drawn.size == size) return drawn;
+        }
+        fail("image " + std::to_string(size) + " is not drawn above");
+    }
+
+    Image scaled(const Image& image, int size) const {
+        if (size <= image.size || size % image.size != 0) {
+            fail("image " + std::to_string(size) + " is not a whole multiple of " +
+                 std::to_string(image.size));
+        }
+        const int factor = size / image.size;
+        Image result{size, {}};
+        result.pixels.reserve(static_cast<std::size_t>(size) * size);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) result.pixels.push_back(image.at(x / factor, y / factor));
+        }
+        return result;
+    }
+
     void take_output(const std::vector<std::string_view>& words) {
-        if (words.size() != 3 || (words[2] != "enabled" && words[2] != "disabled")) {
-            fail("expected: output <file name> enabled|disabled");
+        const bool limited = words.size() == 5 && words[3] == "upto";
+        if ((words.size() != 3 && !limited) ||
+            (words[2] != "enabled" && words[2] != "disabled")) {
+            fail("expected: output <file name> enabled|disabled [upto <size>]");
         }
         if (!is_bare_file_name(words[1])) fail("output must be a plain file name");
         for (const Output& named : art_.outputs) {
             if (named.file == words[1]) fail("output '" + named.file + "' is named twice");
         }
-        art_.outputs.push_back(
-            {std::string(words[1]), words[2] == "enabled" ? Variant::enabled : Variant::disabled});
+        const int largest = limited ? size_in(words[4]) : 256;
+        if (largest == 0) fail("expected: upto <size from 1 to 256>");
+        art_.outputs.push_back({std::string(words[1]),
+                                words[2] == "enabled" ? Variant::enabled : Variant::disabled,
+                                largest});
     }
 
     int rows_done() const { return art_.images.back().size - rows_left_; }
@@ -253,13 +288,15 @@ Image with_colours_replaced(const Image& image, const std::map<Rgb, Rgb>& replac
     return result;
 }
 
-std::vector<Image> images_for(const Artwork& artwork, Variant variant) {
-    if (variant == Variant::enabled) return artwork.images;
-    std::vector<Image> greyed;
+std::vector<Image> images_for(const Artwork& artwork, const Output& output) {
+    std::vector<Image> result;
     for (const Image& image : artwork.images) {
-        greyed.push_back(with_colours_replaced(image, artwork.disabled_colours));
+        if (image.size > output.largest) continue;
+        result.push_back(output.variant == Variant::enabled
+                             ? image
+                             : with_colours_replaced(image, artwork.disabled_colours));
     }
-    return greyed;
+    return result;
 }
 
 std::vector<std::uint8_t> encode_ico(const std::vector<Image>& images) {

@@ -10,7 +10,8 @@
 //   ................          <- exactly 16 rows of exactly 16 declared characters
 //   ...
 //   output tray_enabled.ico   enabled
-//   output tray_disabled.ico  disabled
+//   output tray_disabled.ico  disabled upto 48
+//   image 64 from 32          <- the 32 drawn above, each pixel repeated twice across and down
 //
 // Colours are declared before the images that use them. The "disabled" colour of an entry is what
 // that colour becomes in the greyed pictures; those pictures are never drawn by hand but derived
@@ -46,6 +47,7 @@ enum class Variant { enabled, disabled };
 struct Output {
     std::string file;  // a bare file name; the generator decides the folder
     Variant variant = Variant::enabled;
+    int largest = 256;  // images larger than this are left out of the file
 };
 
 struct Artwork {
@@ -68,8 +70,8 @@ Artwork parse_artwork(std::string_view text);
 
 Image with_colours_replaced(const Image& image, const std::map<Rgb, Rgb>& replacements);
 
-// The pictures an output file holds: the drawn ones, or their greyed copies.
-std::vector<Image> images_for(const Artwork& artwork, Variant variant);
+// The pictures an output file holds: the images up to its largest size, or their greyed copies.
+std::vector<Image> images_for(const Artwork& artwork, const Output& output);
 
 // One 8-bit palettised entry per image. Palette index 0 is black and also what transparent pixels
 // carry, so the AND mask alone decides transparency; the remaining colours are numbered in the

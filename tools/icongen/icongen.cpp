@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         try {
             const Artwork artwork = parse_artwork(read_text(description));
             for (const Output& output : artwork.outputs) {
-                write_bytes(out_dir / output.file, encode_ico(images_for(artwork, output.variant)));
+                write_bytes(out_dir / output.file, encode_ico(images_for(artwork, output)));
             }
         } catch (const std::exception& e) {
             std::cerr << description.string() << ": " << e.what() << "\n";
