@@ -110,8 +110,9 @@ soak_window_baseline() {
     local count=$1 warm=$2 sync pid before after out
     sync=$E2E_WORK/baseline-sync
     rm -rf "$sync" && mkdir -p "$sync"
+    # with the program's manifest: the dialog's controls are Common Controls 6, not the driver's
     E2E_DRIVER_TIMEOUT=$((60 + count)) e2e_driver window-cycles --count "$count" --warm-up "$warm" \
-        --sync "$(e2e_winpath "$sync")" >"$E2E_WORK/baseline.out" &
+        --sync "$(e2e_winpath "$sync")" --actctx "$(e2e_winpath "$E2E_PROGRAM")" >"$E2E_WORK/baseline.out" &
     local job=$!
     for _ in $(seq 600); do [[ -e $sync/warm ]] && break; sleep 0.1; done
     [[ -e $sync/warm ]] || e2e_fail "the baseline did not warm up"
