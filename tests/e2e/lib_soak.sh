@@ -8,6 +8,9 @@
 # its own: VOS_SOAK_MESSAGES, VOS_SOAK_TOGGLES, VOS_SOAK_DIALOGS.
 #
 #   soak_scale                       sets SOAK_SCALE, SOAK_MESSAGES, SOAK_TOGGLES, SOAK_DIALOGS
+#   soak_start_thru_program PARAMS   the program in a fresh folder, thru on (instrument 5), one
+#                                    chord C-E-G opening recorder.exe with PARAMS; returns once
+#                                    its input has started and the program change has gone out
 #   soak_sample TAG                  driver leak-sample and the Linux view of the program's
 #                                    memory -> $E2E_ART/sample-TAG.txt, and echoes it
 #   soak_value TAG KEY               one figure of a sample
@@ -46,6 +49,18 @@
 # 1 000 000 messages a leak of 24 bytes per message shows, with 10 000
 # toggles one of 70 bytes, with 1 000 dialog openings one of 2.5 KB more than
 # Wine's own.
+
+soak_start_thru_program() {
+    e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
+    e2e_copy_side_files
+    export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
+    e2e_midi_env
+    e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
+        --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" "$1"
+    e2e_start_program
+    wait_midi_started 10 || e2e_fail "MIDI input not started"
+    wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "no program change at start"
+}
 
 soak_scale() {
     SOAK_SCALE=${VOS_SOAK_SCALE:-ci}

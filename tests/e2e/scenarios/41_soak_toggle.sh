@@ -14,16 +14,8 @@ soak_scale
 ((SOAK_TOGGLES % 2 == 0)) || e2e_fail "VOS_SOAK_TOGGLES must be even"
 export E2E_PROGRAM_TIMEOUT=$((120 + SOAK_TOGGLES / 50))
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
-e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
-    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'soak'
 icons_before=$(e2e_tray_icons)
-
-e2e_start_program
-wait_midi_started 10 || e2e_fail "MIDI input not started"
+soak_start_thru_program soak
 e2e_wait_tray_icons $((icons_before + 1)) 5 || e2e_fail "no tray icon"
 soak_sample start  # the first reading settles what reading itself touches
 

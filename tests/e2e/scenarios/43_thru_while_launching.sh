@@ -10,15 +10,8 @@ source "$E2E_DIR/lib_soak.sh"
 e2e_scenario_begin
 [[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_RECORDER_STAMP=1
-e2e_midi_env
-e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
-    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'chord'
-e2e_start_program
-wait_midi_started 10 || e2e_fail "MIDI input not started"
-wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "no program change at start"
+export VOS_RECORDER_STAMP=1
+soak_start_thru_program chord
 
 out=$(soak_thru_delays launching chord 2000) || e2e_fail "the stream did not go through"
 echo "$out" | tee "$E2E_ART/latency.txt"

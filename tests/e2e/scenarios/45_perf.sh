@@ -43,15 +43,7 @@ e2e_driver close-main >/dev/null
 e2e_wait_program_exit 10
 
 e2e_log "--- the program"
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-e2e_midi_env
-dir=$(e2e_winpath "$E2E_PROG_DIR")
-e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
-    --entry "$(e2e_chord_code C E G)" "$dir\\recorder.exe" 'perf'
-e2e_start_program
-wait_midi_started 10 || e2e_fail "MIDI input not started"
-wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "no program change at start"
+soak_start_thru_program perf
 latency program_plain plain
 latency program_launching chord
 soak_sample program >/dev/null 2>&1
