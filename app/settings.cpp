@@ -240,13 +240,17 @@ ReadResult ReadSettings(Host& host, const std::wstring& path) {
 }
 
 WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRecord& header,
-                          const std::vector<LaunchCode>& codes) {
+                          const std::vector<LaunchCode>& codes, std::size_t largest) {
     WriteResult result;
     EncodeResult enc = EncodeSettings(header, codes);
     if (enc.status != EncodeStatus::Ok) {
         result.status = WriteStatus::TextTooLong;
         result.badEntry = enc.badEntry;
         result.badIsPath = enc.badIsPath;
+        return result;
+    }
+    if (enc.bytes.size() > largest) {
+        result.status = WriteStatus::TooLarge;
         return result;
     }
     // A file that grows is where a full disk stops a write part way, which would leave the new
@@ -307,6 +311,10 @@ std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view p
             return Number(result.badEntry + 1) + L"番目の起動コードの" +
                    (result.badIsPath ? L"パス" : L"パラメータ") + L"が長すぎます。\r" +
                    L"65535バイト以内にしてください。";
+        case WriteStatus::TooLarge:
+            return L"設定が大きすぎて保存できません（" +
+                   std::to_wstring(kMaxSettingsFileBytes / (1024 * 1024)) + L"MBまで）。\r" +
+                   L"起動コードを減らすか、パスやパラメータを短くしてください。";
         case WriteStatus::CannotWrite:
             break;
     }

@@ -98,16 +98,19 @@ struct ReadResult {
 };
 ReadResult ReadSettings(Host& host, const std::wstring& path);
 
-enum class WriteStatus { Ok, TextTooLong, CannotWrite };
+enum class WriteStatus { Ok, TextTooLong, TooLarge, CannotWrite };
 struct WriteResult {
     WriteStatus status = WriteStatus::Ok;
     FileStatus file = FileStatus::Ok;
     std::size_t badEntry = 0;
     bool badIsPath = false;
 };
-// Writes in place from byte 0; refuses before touching the file when a text does not fit.
+// Writes in place from byte 0; refuses before touching the file when a text does not fit, or when
+// the whole would be larger than `largest` (the reader's limit: a file it would refuse at the next
+// start must not be reported as saved).
 WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRecord& header,
-                          const std::vector<LaunchCode>& codes);
+                          const std::vector<LaunchCode>& codes,
+                          std::size_t largest = kMaxSettingsFileBytes);
 
 // Japanese explanations for the message boxes, naming the file and what is wrong with it.
 std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view path);

@@ -147,6 +147,24 @@ TEST(SettingsFile, TextsLongerThanTheLengthFieldAreRefusedNotWrapped) {
     EXPECT_EQ(DescribeWriteProblem(w, path), L" 2番目の起動コードのパラメータが長すぎます。\r65535バイト以内にしてください。");
 }
 
+// A file the reader would refuse at the next start is refused when saving, and the old one stays.
+TEST(SettingsFile, SettingsLargerThanTheReaderTakesAreRefusedBeforeWriting) {
+    sim::SimHost host;
+    const std::wstring path = host.InFolder(L"config.bin");
+    const std::vector<LaunchCode> two = {{1, L"a", L""}, {2, L"b", L""}};
+    ASSERT_EQ(WriteSettings(host, path, SampleHeader(), two).status, WriteStatus::Ok);
+    const std::vector<std::uint8_t> before = host.files.at(path).bytes;
+
+    const std::size_t size = EncodeSettings(SampleHeader(), two).bytes.size();
+    EXPECT_EQ(WriteSettings(host, path, SampleHeader(), two, size).status, WriteStatus::Ok);
+    WriteResult w = WriteSettings(host, path, SampleHeader(), two, size - 1);
+    EXPECT_EQ(w.status, WriteStatus::TooLarge);
+    EXPECT_EQ(host.files.at(path).bytes, before);
+    EXPECT_EQ(DescribeWriteProblem(w, path),
+              L"設定が大きすぎて保存できません（64MBまで）。\r"
+              L"起動コードを減らすか、パスやパラメータを短くしてください。");
+}
+
 std::vector<std::uint8_t> ValidTwoEntryFile() {
     return EncodeSettings(SampleHeader(), {{0x91, L"パス", L"p"}, {0x3, L"q", L""}}).bytes;
 }
