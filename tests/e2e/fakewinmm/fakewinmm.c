@@ -14,6 +14,7 @@
 #include <windows.h>
 // (the headers below need windows.h first)
 #include <mmsystem.h>
+#include <objbase.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -585,7 +586,34 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT cb) {
     return get_caps(1, id, caps, cb, 0, "midiInGetDevCapsA");
 }
 
+/* The program's thread must be a single-threaded apartment before it calls
+ * the shell (ShellExecute and the file dialog rely on it), and no message
+ * tells that from outside. So the first midiInOpen of the process, on the
+ * caller's thread, asks COM for the other kind of apartment: a thread that is
+ * already single-threaded refuses with RPC_E_CHANGED_MODE; any success is
+ * undone at once, so the thread is left as it was found. Logged as
+ * "com apartment -> sta", "-> mta" (already multithreaded) or "-> none". */
+static LONG g_com_seen;
+
+static void log_com_apartment(void) {
+    HRESULT hr;
+    char state[32];
+    if (InterlockedCompareExchange(&g_com_seen, 1, 0) != 0) return;
+    hr = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+    if (hr == RPC_E_CHANGED_MODE)
+        strcpy(state, "sta");
+    else if (hr == S_FALSE)
+        strcpy(state, "mta");
+    else if (hr == S_OK)
+        strcpy(state, "none");
+    else
+        snprintf(state, sizeof state, "error:0x%08lx", (unsigned long)hr);
+    if (SUCCEEDED(hr)) CoUninitialize();
+    logline("com apartment -> %s", state);
+}
+
 MMRESULT WINAPI midiInOpen(LPHMIDIIN ph, UINT id, DWORD_PTR cb, DWORD_PTR inst, DWORD flags) {
+    log_com_apartment();
     return do_open(1, (UINT_PTR*)ph, id, cb, inst, flags);
 }
 

@@ -37,5 +37,6 @@ done <<'PATTERNS'
 ^[0-9]{12} midiInGetDevCapsW dev=1 size=[0-9]+ -> 0 name=Port B$
 ^[0-9]{12} control fail -> ok$
 ^[0-9]{12} mark probe-done -> ok$
+^[0-9]{12} com apartment -> none$
 PATTERNS
 e2e_log "simulated winmm checks passed"
