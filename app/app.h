@@ -13,6 +13,17 @@ namespace vos {
 
 class frmConfig;
 
+// Where the program is in its life. A message box, the dialog, the file dialog and the tray menu
+// each run a message loop of their own, in which Windows goes on dispatching: Exit, a log-off or a
+// WM_CLOSE may end the program before the box returns. Every such return checks Closing() and, when
+// it is true, opens, registers, writes, launches and shows nothing more.
+enum class Life {
+    Starting,  // Main is still at work; the tray icon and WindowProc are not in place yet
+    Running,   // Main has finished
+    Closing,   // frmMain is being unloaded: everything has been or is being released
+    Ended,     // the process was told to end at once
+};
+
 struct App {
     explicit App(Host& h);
     ~App();
@@ -37,9 +48,9 @@ struct App {
     std::array<char, 1024> MidiInBuffer{};
 
     // Bookkeeping of the running program.
-    bool Started = false;          // Main has finished; the tray icon and WindowProc are in place
-    bool Ended = false;            // the process was told to end at once
-    bool MainUnloaded = false;     // frmMain's unload handler has run
+    Life life = Life::Starting;
+    bool Running() const { return life == Life::Running; }
+    bool Closing() const { return life == Life::Closing || life == Life::Ended; }
     bool TrayShowsEnabled = true;  // picture and tip the tray icon shows now
     // Set by the dialog's OK once its own activation has succeeded, so that the activation that
     // showed the dialog modally does not open everything a second time.

@@ -6,7 +6,10 @@
 namespace vos {
 
 void ShowTrayMenu(App& app) {
-    switch (app.host.PopupMenu(app.MainWindow)) {
+    const MenuChoice choice = app.host.PopupMenu(app.MainWindow);
+    // The menu's own loop dispatches messages; a log-off may have come meanwhile.
+    if (app.Closing()) return;
+    switch (choice) {
         case MenuChoice::mnuRCConfig:
             return mnuRCConfig_Click(app);
         case MenuChoice::mnuRCHelp:
@@ -21,6 +24,8 @@ void ShowTrayMenu(App& app) {
 void mnuRCConfig_Click(App& app) {
     if (!LoadConfigDialog(app)) return;
     app.host.DoEvents();
+    // What DoEvents dispatched may have been Exit, or the dialog's own Cancel.
+    if (app.Closing() || !app.Config) return;
     app.host.ShowConfigModeless();
 }
 
@@ -31,10 +36,17 @@ void mnuRCHelp_Click(App& app) {
 void mnuRCEnd_Click(App& app) { UnloadMain(app); }
 
 void Form_QueryUnload(App& app) {
-    if (app.MainUnloaded || !app.Started) return;
-    app.MainUnloaded = true;
+    if (app.Closing()) return;
+    const bool running = app.Running();
+    app.life = Life::Closing;
     UnloadConfigDialog(app);
-    Shutdown(app);
+    if (running) {
+        Shutdown(app);
+    } else {
+        // Still starting (the dialog or a box of the first activation is up): the tray icon and
+        // WindowProc are not in place yet, but the dialog's OK may have opened the devices.
+        ReleaseDevicesAndShortcut(app);
+    }
 }
 
 void UnloadMain(App& app) {
@@ -43,7 +55,7 @@ void UnloadMain(App& app) {
 }
 
 void OnTaskbarCreated(App& app) {
-    if (!app.Started || app.MainUnloaded) return;
+    if (!app.Running()) return;
     SetTrayIcon(app, app.TrayShowsEnabled ? TrayPicture::picIcon1 : TrayPicture::picIcon2,
                 app.TrayShowsEnabled ? kTipEnabled : kTipDisabled, TrayOp::Add);
 }

@@ -1,7 +1,10 @@
 #include "app/modMain.h"
 
+#include <utility>
+
 #include "config_dialog/frmConfig.h"
 #include "midi/modMidiIO.h"
+#include "platform/cp932.h"
 
 namespace vos {
 
@@ -13,29 +16,49 @@ namespace {
 constexpr unsigned kStyleTerms = kMbYesNo | kMbIconExclamation | kMbDefButton2;  // 308
 constexpr unsigned kStyleResetDamaged = kMbYesNo | kMbIconExclamation | kMbDefButton2;
 
-int Say(App& app, const std::wstring& text, unsigned style) {
-    return app.host.MsgBox(text, kTitle, style);
-}
+// What a step of the activation leaves to the next: nothing (go on), or how the activation ends.
+using Outcome = std::optional<Activation>;
 
 void EndAtOnce(App& app) {
-    app.Ended = true;
+    app.life = Life::Ended;
     app.host.EndAtOnce();
 }
 
-enum class Modal { Cancelled, Applied, CannotOpen };
+// Tells the user something and goes on, unless the program began closing meanwhile.
+Outcome Tell(App& app, const std::wstring& text, unsigned style) {
+    if (!Ask(app, text, style)) return Activation::Closing;
+    return std::nullopt;
+}
 
-// Shows the dialog modally. Applied when its OK has already activated the new settings; CannotOpen
-// when the dialog could not be loaded or the program was ended while it was open.
+enum class Modal { Cancelled, Applied, CannotOpen, Closing };
+
+// Shows the dialog modally. Applied when its OK has already activated the new settings.
 Modal ShowConfigModal(App& app) {
-    if (!LoadConfigDialog(app)) return Modal::CannotOpen;
+    if (!LoadConfigDialog(app)) return app.Closing() ? Modal::Closing : Modal::CannotOpen;
     app.AppliedByDialog = false;
     app.host.ShowConfigModal();
     // The modal loop only ends once the dialog is gone, or when the program is told to quit.
     UnloadConfigDialog(app);
-    bool applied = app.AppliedByDialog;
-    app.AppliedByDialog = false;
-    if (app.MainUnloaded) return Modal::CannotOpen;
+    const bool applied = std::exchange(app.AppliedByDialog, false);
+    if (app.Closing()) return Modal::Closing;
     return applied ? Modal::Applied : Modal::Cancelled;
+}
+
+// Sends the user to the dialog. After a Cancel the file must be read again; after an OK the
+// dialog's own activation has put the new settings in force already. Without the dialog the user
+// could never fix the settings, so the activation stops rather than ask again.
+Outcome SendToDialog(App& app) {
+    switch (ShowConfigModal(app)) {
+        case Modal::Cancelled:
+            return std::nullopt;
+        case Modal::Applied:
+            return Activation::Active;
+        case Modal::CannotOpen:
+            return Activation::Stopped;
+        case Modal::Closing:
+            break;
+    }
+    return Activation::Closing;
 }
 
 // A free name beside config.bin for the copy of a damaged file, so no earlier copy is overwritten.
@@ -47,40 +70,145 @@ std::wstring BackupPath(App& app, const std::wstring& path) {
     return {};
 }
 
-bool WriteDefaults(App& app, const std::wstring& path) {
-    WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)),
-                                  DefaultCodes(app.host.ProgramFolder()));
-    if (w.status == WriteStatus::Ok) return true;
-    Say(app, DescribeWriteProblem(w, path) + L"\rVosselmarを終了します。", kMbIconError);
-    return false;
+// The defaults, written as a fresh file: nothing of what was there before stays behind them (a
+// file too large to read would otherwise stay too large).
+Outcome WriteDefaults(App& app, const std::wstring& path) {
+    std::vector<LaunchCode> codes = DefaultCodes(app.host.ProgramFolder());
+    // config.bin holds code page 932. A folder name it cannot hold would be stored with '?' in
+    // place of those characters, and the chord would open nothing, silently.
+    if (!Cp932Holds(codes[0].Path)) {
+        if (Outcome o = Tell(app,
+                             L"Vosselmarのフォルダ「" + app.host.ProgramFolder() +
+                                 L"」の名前にシフトJISにない文字があるため、説明書を開く起動コー"
+                                 L"ドを設定できませんでした。\r"
+                                 L"設定画面で起動するファイルを選ぶか、シフトJISにある文字だけの"
+                                 L"名前のフォルダに移してください。",
+                             kMbIconExclamation)) {
+            return o;
+        }
+        codes[0].Path = kUndefinedPath;
+    }
+    WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)), codes,
+                                  Tail::Drop);
+    if (w.status == WriteStatus::Ok) return std::nullopt;
+    if (Outcome o = Tell(app, DescribeWriteProblem(w, path) + L"\rVosselmarを終了します。",
+                         kMbIconError)) {
+        return o;
+    }
+    return Activation::Stopped;
 }
 
-enum class Unreadable { Replaced, Stop };
+Outcome CreateOnFirstStart(App& app, const std::wstring& path) {
+    if (FileExists(app, path)) return std::nullopt;
+    std::optional<int> answer =
+        Ask(app,
+            L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください"
+            L"。\r使用規約に同意してVosselmarを使用しますか？",
+            kStyleTerms);
+    if (!answer) return Activation::Closing;
+    if (*answer != kIdYes) return Activation::Stopped;
+    if (Outcome o = WriteDefaults(app, path)) return o;
+    if (Outcome o = Tell(app, L"MIDI入力デバイスを選択してください。", kMbIconInformation)) return o;
+    return SendToDialog(app);
+}
 
 // A settings file that cannot be used: the user decides whether a fresh one replaces it, and the
-// old one is kept as a copy first. Nothing is overwritten without a Yes.
-Unreadable HandleUnreadable(App& app, const std::wstring& path, const ReadResult& read) {
+// old one is kept as a copy first. Nothing is overwritten without a Yes. Nothing (go on) once the
+// fresh file is in place.
+Outcome ReplaceUnreadable(App& app, const std::wstring& path, const ReadResult& read) {
     std::wstring problem = DescribeReadProblem(read, path);
     if (read.status != ReadStatus::Damaged && read.status != ReadStatus::TooLarge) {
-        Say(app, problem, kMbIconError);
-        return Unreadable::Stop;
+        if (Outcome o = Tell(app, problem, kMbIconError)) return o;
+        return Activation::Stopped;
     }
-    int answer = Say(app, problem + L"\r元のファイルを残して、初期設定で作り直しますか？",
-                     kStyleResetDamaged);
-    if (answer != kIdYes) return Unreadable::Stop;
+    std::optional<int> answer =
+        Ask(app, problem + L"\r元のファイルを残して、初期設定で作り直しますか？", kStyleResetDamaged);
+    if (!answer) return Activation::Closing;
+    if (*answer != kIdYes) return Activation::Stopped;
     std::wstring backup = BackupPath(app, path);
     FileStatus copied = backup.empty() ? FileStatus::OtherError : app.host.CopyFileTo(path, backup);
     if (copied != FileStatus::Ok) {
-        Say(app, L"設定ファイルの控えを作れませんでした。\r設定ファイルは変更していません。",
-            kMbIconError);
-        return Unreadable::Stop;
+        if (Outcome o = Tell(app,
+                             L"設定ファイルの控えを作れませんでした。\r設定ファイルは変更していません。",
+                             kMbIconError)) {
+            return o;
+        }
+        return Activation::Stopped;
     }
-    if (!WriteDefaults(app, path)) return Unreadable::Stop;
-    Say(app,
-        L"元の設定ファイルを「" + backup + L"」として残しました。\r" +
-            L"MIDI入力デバイスを選択してください。",
-        kMbIconInformation);
-    return Unreadable::Replaced;
+    if (Outcome o = WriteDefaults(app, path)) return o;
+    return Tell(app,
+                L"元の設定ファイルを「" + backup + L"」として残しました。\r" +
+                    L"MIDI入力デバイスを選択してください。",
+                kMbIconInformation);
+}
+
+// Reads config.bin until the devices it names are the ones present, sending the user to the
+// dialog meanwhile. Nothing (go on) once settings hold the file's header and LaunchCodes its
+// entries.
+Outcome ReadUntilDevicesMatch(App& app, const std::wstring& path, SettingsRecord& settings) {
+    for (;;) {
+        ReadResult read = ReadSettings(app.host, path);
+        if (read.status != ReadStatus::Ok) {
+            if (Outcome o = ReplaceUnreadable(app, path, read)) return o;
+            if (Outcome o = SendToDialog(app)) return o;
+            continue;
+        }
+        const SettingsRecord& s = read.decoded.header;
+        app.LaunchCodes = std::move(read.decoded.codes);
+
+        const wchar_t* changed = nullptr;
+        if (!NameMatches(s.MidiInName, GetMidiInName(app, s.MidiInDevice))) {
+            changed = L"MIDI入力デバイスが追加・変更されています。\r";
+        } else if (IsOn(s.UseMidiOut) &&
+                   !NameMatches(s.MidiOutName, GetMidiOutName(app, s.MidiOutDevice))) {
+            changed = L"MIDI出力デバイスが追加・変更されています。\r";
+        }
+        if (changed == nullptr) {
+            settings = s;
+            return std::nullopt;
+        }
+        if (Outcome o = Tell(app,
+                             std::wstring(changed) + L"もう一度使用するデバイスを選択してください。",
+                             kMbIconInformation)) {
+            return o;
+        }
+        if (Outcome o = SendToDialog(app)) return o;
+    }
+}
+
+Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
+    if (!IsOn(s.UseShortcut)) return std::nullopt;
+    app.HotkeyId = 0;
+    if (app.host.RegisterHotKey(app.MainWindow, app.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
+        return std::nullopt;
+    }
+    if (Outcome o = Tell(app,
+                         L"ショートカットキーを設定できませんでした。\r"
+                         L"もう一度使用するショートカットキーを選択してください。",
+                         kMbIconInformation)) {
+        return o;
+    }
+    return Activation::ShortcutRefused;
+}
+
+Activation OpenDevices(App& app, const SettingsRecord& s) {
+    // Either open may tell of a failure in a box, during which the program may begin closing.
+    OpenMidiIn(app, s.MidiInDevice);
+    if (app.Closing()) return Activation::Closing;
+    if (IsOn(s.UseMidiOut)) {
+        const bool opened = OpenMidiOut(app, s.MidiOutDevice);
+        if (app.Closing()) return Activation::Closing;
+        if (opened) {
+            // A number past 127 has no program change; its byte would read as a status byte.
+            if (s.Program <= 127) SendMidiOut(app, 0xC0u + s.Program * 256u);
+            app.ThruEnabled = true;
+        }
+    }
+    // Recognition is on again after new settings; the icon must not go on saying otherwise.
+    if (app.Running() && !app.TrayShowsEnabled) {
+        SetTrayIcon(app, TrayPicture::picIcon1, kTipEnabled, TrayOp::Modify);
+    }
+    return Activation::Active;
 }
 
 }  // namespace
@@ -110,121 +238,58 @@ void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp 
     if (operation != TrayOp::Delete) app.TrayShowsEnabled = picture == TrayPicture::picIcon1;
 }
 
-void LoadSettings(App& app, bool& failed) {
-    Host& h = app.host;
+std::optional<int> Ask(App& app, const std::wstring& text, unsigned style) {
+    if (app.Closing()) return std::nullopt;
+    int answer = app.host.MsgBox(text, kTitle, style);
+    if (app.Closing()) return std::nullopt;
+    return answer;
+}
+
+Activation LoadSettings(App& app) {
     const std::wstring path = ConfigPath(app);
-    // Called from OK (the program runs): a file problem must leave the dialog open, not end.
-    auto stop = [&] {
-        if (app.Started) {
-            failed = true;
-        } else {
-            EndAtOnce(app);
-        }
-    };
-    // Sends the user to the dialog. True when this activation is over: the dialog's OK has
-    // applied the new settings already, or the dialog could not open at all.
-    auto dialogEnds = [&] {
-        switch (ShowConfigModal(app)) {
-            case Modal::CannotOpen:
-                stop();
-                return true;
-            case Modal::Applied:
-                failed = false;
-                return true;
-            case Modal::Cancelled:
-                break;
-        }
-        return false;
-    };
-
-    if (!FileExists(app, path)) {
-        int answer = Say(app,
-                         L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読"
-                         L"んでください。\r"
-                         L"使用規約に同意してVosselmarを使用しますか？",
-                         kStyleTerms);
-        if (answer != kIdYes || !WriteDefaults(app, path)) return stop();
-        Say(app, L"MIDI入力デバイスを選択してください。", kMbIconInformation);
-        if (dialogEnds()) return;
-    }
-
-    SettingsRecord s;
-    for (;;) {
-        ReadResult read = ReadSettings(h, path);
-        if (read.status != ReadStatus::Ok) {
-            if (HandleUnreadable(app, path, read) == Unreadable::Stop) return stop();
-            if (dialogEnds()) return;
-            continue;
-        }
-        s = read.decoded.header;
-        app.LaunchCodes = std::move(read.decoded.codes);
-
-        const wchar_t* changed = nullptr;
-        if (!NameMatches(s.MidiInName, GetMidiInName(app, s.MidiInDevice))) {
-            changed = L"MIDI入力デバイスが追加・変更されています。\r";
-        } else if (IsOn(s.UseMidiOut) &&
-                   !NameMatches(s.MidiOutName, GetMidiOutName(app, s.MidiOutDevice))) {
-            changed = L"MIDI出力デバイスが追加・変更されています。\r";
-        }
-        if (changed == nullptr) break;
-        Say(app, std::wstring(changed) + L"もう一度使用するデバイスを選択してください。",
-            kMbIconInformation);
-        // Without the dialog the user could never fix the devices: it stops instead of asking
-        // again.
-        if (dialogEnds()) return;
-    }
-
-    if (IsOn(s.UseShortcut)) {
-        app.HotkeyId = 0;
-        if (!h.RegisterHotKey(app.MainWindow, app.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
-            Say(app,
-                L"ショートカットキーを設定できませんでした。\r"
-                L"もう一度使用するショートカットキーを選択してください。",
-                kMbIconInformation);
-            failed = true;
-            return;
-        }
-    }
-
-    OpenMidiIn(app, s.MidiInDevice);
-    if (IsOn(s.UseMidiOut) && OpenMidiOut(app, s.MidiOutDevice)) {
-        // A number past 127 has no program change; its byte would read as a status byte.
-        if (s.Program <= 127) SendMidiOut(app, 0xC0u + s.Program * 256u);
-        app.ThruEnabled = true;
-    }
-    // Recognition is on again after new settings; the icon must not go on saying otherwise.
-    if (app.Started && !app.TrayShowsEnabled) {
-        SetTrayIcon(app, TrayPicture::picIcon1, kTipEnabled, TrayOp::Modify);
-    }
-    failed = false;
+    if (Outcome o = CreateOnFirstStart(app, path)) return *o;
+    SettingsRecord settings;
+    if (Outcome o = ReadUntilDevicesMatch(app, path, settings)) return *o;
+    if (Outcome o = RegisterShortcut(app, settings)) return *o;
+    return OpenDevices(app, settings);
 }
 
 void Main(App& app) {
     Host& h = app.host;
     if (h.AnotherInstanceRunning()) {
-        Say(app, L"Vosselmarはすでに起動されています。\r複数起動はできません。",
-            kMbIconExclamation);
+        Ask(app, L"Vosselmarはすでに起動されています。\r複数起動はできません。", kMbIconExclamation);
         return EndAtOnce(app);
     }
     if (h.midiInGetNumDevs() == 0) {
-        Say(app, L"MIDI入力デバイスが見つかりませんでした。\r終了します。", kMbIconError);
+        Ask(app, L"MIDI入力デバイスが見つかりませんでした。\r終了します。", kMbIconError);
         return EndAtOnce(app);
     }
     app.MainWindow = h.LoadMainWindow();
-    bool failed = false;
-    LoadSettings(app, failed);
-    if (app.Ended) return;
+    switch (LoadSettings(app)) {
+        case Activation::Active:
+        case Activation::ShortcutRefused:  // the program runs without it; the user was told
+            break;
+        case Activation::Stopped:
+            return EndAtOnce(app);
+        case Activation::Closing:
+            // frmMain is gone and whatever the dialog opened is released; the loop ends at once.
+            return;
+    }
     app.HeldNotes = 0;
     SetTrayIcon(app, TrayPicture::picIcon1, kTipEnabled, TrayOp::Add);
     app.PrevWndProc = h.SetWndProc(app.MainWindow, kGwlpWndProc, h.WindowProcAddress());
-    app.Started = true;
+    app.life = Life::Running;
+}
+
+void ReleaseDevicesAndShortcut(App& app) {
+    CloseMidiIn(app);
+    if (app.ThruEnabled) CloseMidiOut(app);
+    app.host.UnregisterHotKey(app.MainWindow, app.HotkeyId);
 }
 
 void Shutdown(App& app) {
     Host& h = app.host;
-    CloseMidiIn(app);
-    if (app.ThruEnabled) CloseMidiOut(app);
-    h.UnregisterHotKey(app.MainWindow, app.HotkeyId);
+    ReleaseDevicesAndShortcut(app);
     h.SetWndProc(app.MainWindow, kGwlpWndProc, app.PrevWndProc);
     SetTrayIcon(app, TrayPicture::picIcon1, L"", TrayOp::Delete);
 }

@@ -1,6 +1,7 @@
 // Start, activation of the stored settings, the tray icon and orderly shutdown.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/app.h"
@@ -15,9 +16,25 @@ inline constexpr wchar_t kTipDisabled[] = L"Vosselmar [無効]";
 // attributes.
 bool FileExists(App& app, const std::wstring& path);
 
-// Makes config.bin take effect. failed is true afterwards only when the shortcut (or the settings
-// file itself) could not be taken into use; then no device has been opened.
-void LoadSettings(App& app, bool& failed);
+// Shows a message box titled Vosselmar and returns the button chosen, or nullopt when the program
+// began closing while the box was up: the caller then stops at once.
+std::optional<int> Ask(App& app, const std::wstring& text, unsigned style);
+
+// How an activation of config.bin ended.
+enum class Activation {
+    Active,           // the settings are in force (perhaps applied already by the dialog's OK)
+    ShortcutRefused,  // the user was told; no device was opened
+    Stopped,          // the user was told why config.bin cannot be used; nothing was opened
+    Closing,          // the program began closing meanwhile; nothing more may happen
+};
+
+// Makes config.bin take effect: creates it on the first start, reads it, sends the user to the
+// dialog while a stored device is missing, registers the shortcut and opens the devices.
+Activation LoadSettings(App& app);
+
+// Closes the input and, with thru, the output (silencing it first) and gives the shortcut back:
+// before new settings take effect, and at the end.
+void ReleaseDevicesAndShortcut(App& app);
 
 void Main(App& app);
 void Shutdown(App& app);

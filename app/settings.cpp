@@ -240,7 +240,7 @@ ReadResult ReadSettings(Host& host, const std::wstring& path) {
 }
 
 WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRecord& header,
-                          const std::vector<LaunchCode>& codes, std::size_t largest) {
+                          const std::vector<LaunchCode>& codes, Tail tail, std::size_t largest) {
     WriteResult result;
     EncodeResult enc = EncodeSettings(header, codes);
     if (enc.status != EncodeStatus::Ok) {
@@ -253,22 +253,14 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
         result.status = WriteStatus::TooLarge;
         return result;
     }
-    // A file that grows is where a full disk stops a write part way, which would leave the new
-    // start over the old end: neither settings readable. So a readable file gets its new end
-    // behind its old bytes first, which a reader never looks at; a write that stops there leaves
-    // the old settings as they were, and the second write then only overwrites bytes in place.
+    std::vector<std::uint8_t> bytes = std::move(enc.bytes);
     std::vector<std::uint8_t> old;
-    if (host.ReadWholeFile(path, old, kMaxSettingsFileBytes) == FileStatus::Ok &&
-        old.size() < enc.bytes.size() && DecodeSettings(old).status == DecodeStatus::Ok) {
-        old.insert(old.end(), enc.bytes.begin() + static_cast<std::ptrdiff_t>(old.size()),
-                   enc.bytes.end());
-        result.file = host.WriteFileInPlace(path, old);
-        if (result.file != FileStatus::Ok) {
-            result.status = WriteStatus::CannotWrite;
-            return result;
-        }
+    if (tail == Tail::Keep && host.ReadWholeFile(path, old, kMaxSettingsFileBytes) == FileStatus::Ok &&
+        old.size() > bytes.size()) {
+        bytes.insert(bytes.end(), old.begin() + static_cast<std::ptrdiff_t>(bytes.size()),
+                     old.end());
     }
-    result.file = host.WriteFileInPlace(path, enc.bytes);
+    result.file = host.ReplaceFileContents(path, bytes);
     if (result.file != FileStatus::Ok) result.status = WriteStatus::CannotWrite;
     return result;
 }

@@ -105,11 +105,16 @@ struct WriteResult {
     std::size_t badEntry = 0;
     bool badIsPath = false;
 };
-// Writes in place from byte 0; refuses before touching the file when a text does not fit, or when
-// the whole would be larger than `largest` (the reader's limit: a file it would refuse at the next
-// start must not be reported as saved).
+// What becomes of an old file's bytes past the end of shorter new settings. Readers never look at
+// them; saving keeps them, as the file has always been rewritten in place. A fresh file (the
+// defaults after damage) drops them, so that a file too large to read does not stay so.
+enum class Tail { Keep, Drop };
+// Replaces config.bin as one step (the host's ReplaceFileContents), so that a forced end at any
+// moment leaves the old settings or the new ones. Refuses before touching the file when a text
+// does not fit, or when the whole would be larger than `largest` (the reader's limit: a file it
+// would refuse at the next start must not be reported as saved).
 WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRecord& header,
-                          const std::vector<LaunchCode>& codes,
+                          const std::vector<LaunchCode>& codes, Tail tail = Tail::Keep,
                           std::size_t largest = kMaxSettingsFileBytes);
 
 // Japanese explanations for the message boxes, naming the file and what is wrong with it.

@@ -53,9 +53,13 @@ frmConfig::frmConfig(App& app) : app_(app) {
     cmdHelp.Click = [this] { cmdHelp_Click(); };
 }
 
-int frmConfig::Say(const std::wstring& text, unsigned style) {
-    return app_.host.MsgBox(text, kTitle, style);
+std::optional<int> frmConfig::Say(const std::wstring& text, unsigned style) {
+    std::optional<int> answer = Ask(app_, text, style);
+    if (Gone()) return std::nullopt;
+    return answer;
 }
+
+bool frmConfig::Gone() const { return app_.Closing() || app_.Config.get() != this; }
 
 std::wstring frmConfig::SideFile(const wchar_t* name) const {
     return JoinPath(app_.host.ProgramFolder(), name);
@@ -179,7 +183,8 @@ void frmConfig::cmdDel_Click() {
 void frmConfig::cmdSansyo_Click() {
     std::optional<std::wstring> chosen =
         app_.host.OpenFileDialog(kOfnHideReadOnly, L"すべてのファイル(*.*)|*.*", txtPath.Text());
-    if (chosen) txtPath.SetText(*chosen);
+    // The file dialog runs its own message loop, in which the program may have begun closing.
+    if (chosen && !Gone()) txtPath.SetText(*chosen);
 }
 
 void frmConfig::DrawKeyboard() {
@@ -236,7 +241,8 @@ bool frmConfig::CheckDuplicateCodes() {
             std::wstring text = Number(i + 1) + L"番目と" + Number(j + 1) +
                                 L"番目のコードが一部、あるいは完全に重複しています。\r" +
                                 L"設定に戻りますか？";
-            if (Say(text, kStyleDuplicate) == kIdYes) return false;
+            std::optional<int> answer = Say(text, kStyleDuplicate);
+            if (!answer || *answer == kIdYes) return false;
         }
     }
     return true;
@@ -283,10 +289,8 @@ void frmConfig::cmdOK_Click() {
         Say(problem, kMbIconError);
         return;
     }
-    if (Say(L"起動コードの重複をチェックしますか？", kStyleAskDuplicates) == kIdYes &&
-        !CheckDuplicateCodes()) {
-        return;
-    }
+    std::optional<int> check = Say(L"起動コードの重複をチェックしますか？", kStyleAskDuplicates);
+    if (!check || (*check == kIdYes && !CheckDuplicateCodes())) return;
     std::optional<SettingsRecord> header = BuildHeader();
     if (!header) return;
     const std::wstring path = ConfigPath(app_);
@@ -296,12 +300,10 @@ void frmConfig::cmdOK_Click() {
         Say(DescribeWriteProblem(written, path), kMbIconError);
         return;
     }
-    CloseMidiIn(app_);
-    if (app_.ThruEnabled) CloseMidiOut(app_);
-    app_.host.UnregisterHotKey(app_.MainWindow, app_.HotkeyId);
-    bool failed = false;
-    LoadSettings(app_, failed);
-    if (failed) return;
+    ReleaseDevicesAndShortcut(app_);
+    // A refused shortcut or an unreadable file keeps the dialog open for another try; a program
+    // that began closing meanwhile does nothing more.
+    if (LoadSettings(app_) != Activation::Active || Gone()) return;
     app_.AppliedByDialog = true;
     UnloadConfigDialog(app_);
 }

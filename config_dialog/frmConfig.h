@@ -62,7 +62,10 @@ class frmConfig {
     std::optional<std::uint8_t> GetKeyCode(std::int32_t position);
 
   private:
-    int Say(const std::wstring& text, unsigned style);
+    // A message box; nullopt when, by its return, the program is closing or this dialog has been
+    // unloaded: the handler then stops.
+    std::optional<int> Say(const std::wstring& text, unsigned style);
+    bool Gone() const;
     std::wstring SideFile(const wchar_t* name) const;
     // The header OK writes, from the controls; nullopt (after a message) when a needed choice is
     // missing.

@@ -77,7 +77,7 @@ void CheckStart(const std::vector<std::uint8_t>& bytes, bool damaged, bool yes) 
     App app(host);
     Main(app);
 
-    VOS_REQUIRE(app.Started != host.ended);
+    VOS_REQUIRE(app.Running() != host.ended);
     for (const sim::MsgBoxCall& box : host.boxes) VOS_REQUIRE(box.title == L"Vosselmar");
     const bool asked = !host.boxes.empty() && host.boxes[0].style == 308 &&
                        host.boxes[0].text.find(L"が壊れています。") != std::wstring::npos;
@@ -88,12 +88,12 @@ void CheckStart(const std::vector<std::uint8_t>& bytes, bool damaged, bool yes) 
     }
     if (damaged && !yes) {
         VOS_REQUIRE(host.ended);
-        VOS_REQUIRE(host.Calls({"WriteFile", "CopyFile"}).empty());
+        VOS_REQUIRE(host.Calls({"ReplaceFile", "CopyFile"}).empty());
     }
     if (damaged && yes) {
         VOS_REQUIRE(host.files.at(copy).bytes == bytes);
         VOS_REQUIRE(ReadSettings(host, path).status == ReadStatus::Ok);
-        VOS_REQUIRE(app.Started);
+        VOS_REQUIRE(app.Running());
     }
 }
 
@@ -106,13 +106,13 @@ void CheckSave(const std::vector<std::uint8_t>& bytes, const DecodeResult& d) {
     ActAsUser(host, rounds);
     App app(host);
     app.MainWindow = sim::SimHost::kMainWindow;
-    app.Started = true;
+    app.life = Life::Running;
     VOS_REQUIRE(LoadConfigDialog(app));
     host.answers = {kIdNo};  // no check for contained chords
     app.Config->cmdOK.UserClick();
 
     for (const sim::MsgBoxCall& box : host.boxes) VOS_REQUIRE(box.title == L"Vosselmar");
-    if (host.Calls({"WriteFile"}).empty()) {
+    if (host.Calls({"ReplaceFile"}).empty()) {
         VOS_REQUIRE(host.files.at(path).bytes == bytes);
         VOS_REQUIRE(app.Config != nullptr);
         // The last message says why nothing was saved; it is not the question about chords.

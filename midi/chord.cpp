@@ -31,7 +31,9 @@ void LaunchMatchingCodes(App& app) {
     for (std::size_t i = 0; i < app.LaunchCodes.size(); ++i) {
         if (app.LaunchCodes[i].Code != app.HeldNotes) continue;
         // A copy, and the size checked on every round: the shell may run a message loop while it
-        // opens the target, and settings applied inside that loop replace the list.
+        // opens the target, and settings applied inside that loop replace the list, or Exit ends
+        // the program.
+        if (app.Closing()) return;
         const LaunchCode code = app.LaunchCodes[i];
         app.host.ShellExec(app.MainWindow, L"open", code.Path, code.Command, L"", kSwShow);
     }

@@ -1,13 +1,15 @@
 #include "midi/modMidiIO.h"
 
+#include "app/modMain.h"
+
 namespace vos {
 namespace {
 
 void ReportOpenFailure(App& app, const wchar_t* kind, const std::wstring& name) {
-    app.host.MsgBox(std::wstring(L"MIDI") + kind + L"デバイス「" + name +
-                        L"」を開けませんでした。\r" +
-                        L"他のプログラムが使用していないか、接続を確認してください。",
-                    L"Vosselmar", kMbIconExclamation);
+    Ask(app,
+        std::wstring(L"MIDI") + kind + L"デバイス「" + name + L"」を開けませんでした。\r" +
+            L"他のプログラムが使用していないか、接続を確認してください。",
+        kMbIconExclamation);
 }
 
 }  // namespace
@@ -26,6 +28,8 @@ bool OpenMidiIn(App& app, int device) {
     } else {
         app.MidiInHandle = 0;
         ReportOpenFailure(app, L"入力", GetMidiInName(app, device));
+        // Closed meanwhile: recognition must stay off.
+        if (app.Closing()) return false;
     }
     app.Enabled = true;
     return opened;

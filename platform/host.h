@@ -163,10 +163,12 @@ class Host {
     // Reads a whole file, refusing files larger than maxBytes (TooLarge) before reading them.
     virtual FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
                                      std::size_t maxBytes) = 0;
-    // Opens for read-write (creating the file when absent) and writes bytes from offset 0.
-    // The file is not shortened: bytes past the new end stay as they were.
-    virtual FileStatus WriteFileInPlace(const std::wstring& path,
-                                        const std::vector<std::uint8_t>& bytes) = 0;
+    // Replaces the whole file with bytes (creating it when absent) as one step: they are written
+    // to "<path>.tmp" beside it and flushed, and that file is then swapped in with write-through,
+    // keeping the old file's hidden and system attributes. A forced end at any moment leaves the
+    // old file or the new one, never a mix; after a failure the old file is as it was.
+    virtual FileStatus ReplaceFileContents(const std::wstring& path,
+                                           const std::vector<std::uint8_t>& bytes) = 0;
     // Copies a file, overwriting the target; used to keep a backup of a damaged settings file.
     virtual FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) = 0;
 };

@@ -7,11 +7,14 @@
 #include "win32_host.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Before the first shell call, and released after the last window has gone.
+    vos::win32::ScopedCom com;
     vos::win32::Win32Host host(instance);
     vos::App app(host);
     host.Attach(&app);
     vos::Main(app);
-    if (app.Ended) return 0;
+    // Ended at once, or closed (WM_CLOSE, a log-off) before the start was complete.
+    if (!app.Running()) return 0;
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -62,6 +63,22 @@ struct BrushTraits {
 struct WindowTraits {
     static HWND Invalid() { return nullptr; }
     static void Close(HWND h) { DestroyWindow(h); }
+};
+
+// COM on the calling thread, apartment-threaded as the shell requires, while the object lives.
+class ScopedCom {
+  public:
+    ScopedCom()
+        : initialised_(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ScopedCom() {
+        if (initialised_) CoUninitialize();
+    }
+    ScopedCom(const ScopedCom&) = delete;
+    ScopedCom& operator=(const ScopedCom&) = delete;
+
+  private:
+    bool initialised_;
 };
 
 using ScopedHandle = Scoped<HANDLE, HandleTraits>;

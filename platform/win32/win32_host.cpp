@@ -452,21 +452,54 @@ FileStatus Win32Host::ReadWholeFile(const std::wstring& path, std::vector<std::u
     return FileStatus::Ok;
 }
 
-FileStatus Win32Host::WriteFileInPlace(const std::wstring& path,
-                                       const std::vector<std::uint8_t>& bytes) {
-    ScopedFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return FromError(GetLastError(), path);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD wrote = 0;
-        DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
-        if (!::WriteFile(file.Get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0) {
-            DWORD error = GetLastError();
-            return error == ERROR_SUCCESS ? FileStatus::DiskFull : FromError(error, path);
-        }
-        done += wrote;
+FileStatus Win32Host::ReplaceFileContents(const std::wstring& path,
+                                          const std::vector<std::uint8_t>& bytes) {
+    const DWORD old = GetFileAttributesW(path.c_str());
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY)) {
+        return FileStatus::IsFolder;
     }
+    // A read-only file is one the user does not want changed, whoever may write it.
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY)) {
+        return FileStatus::AccessDenied;
+    }
+    const std::wstring temporary = path + L".tmp";
+    // What a save cut short left behind is of no use, and may not be writable as it is.
+    SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temporary.c_str());
+    FileStatus status = FileStatus::Ok;
+    {
+        ScopedFile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return FromError(GetLastError(), temporary);
+        std::size_t done = 0;
+        while (status == FileStatus::Ok && done < bytes.size()) {
+            DWORD wrote = 0;
+            DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+            if (!::WriteFile(file.Get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0) {
+                DWORD error = GetLastError();
+                status = error == ERROR_SUCCESS ? FileStatus::DiskFull : FromError(error, temporary);
+            }
+            done += wrote;
+        }
+        // On disk before the swap, so the swap can never reveal a file still being written.
+        if (status == FileStatus::Ok && !FlushFileBuffers(file.Get())) {
+            status = FromError(GetLastError(), temporary);
+        }
+    }
+    if (status == FileStatus::Ok &&
+        !MoveFileExW(temporary.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        status = FromError(GetLastError(), path);
+    }
+    if (status != FileStatus::Ok) {
+        DeleteFileW(temporary.c_str());
+        return status;
+    }
+    // A user who hid the file keeps it hidden.
+    const DWORD kept = old == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (kept != 0) SetFileAttributesW(path.c_str(), kept);
     return FileStatus::Ok;
 }
 

@@ -74,8 +74,8 @@ class Win32Host final : public Host {
     std::optional<std::uint32_t> FileAttributes(const std::wstring& path) override;
     FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
                              std::size_t maxBytes) override;
-    FileStatus WriteFileInPlace(const std::wstring& path,
-                                const std::vector<std::uint8_t>& bytes) override;
+    FileStatus ReplaceFileContents(const std::wstring& path,
+                                   const std::vector<std::uint8_t>& bytes) override;
     FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
 
   private:

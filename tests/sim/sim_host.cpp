@@ -1,6 +1,7 @@
 #include "sim/sim_host.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace vos::sim {
 namespace {
@@ -266,6 +267,7 @@ void SimHost::DestroyMainWindow() {
 
 MenuChoice SimHost::PopupMenu(WindowHandle owner) {
     Log("TrackPopupMenu(owner=" + Hex(owner) + ")");
+    if (insideModalLoop) insideModalLoop(L"TrackPopupMenu");
     if (menuChoices.empty()) return MenuChoice::None;
     MenuChoice c = menuChoices.front();
     menuChoices.pop_front();
@@ -274,6 +276,14 @@ MenuChoice SimHost::PopupMenu(WindowHandle owner) {
 
 int SimHost::MsgBox(const std::wstring& text, const std::wstring& title, unsigned style) {
     boxes.push_back({text, title, style});
+    // The scripted user answers every box at once, so a flow that keeps asking never waits: it
+    // would grow the log for minutes, to gigabytes, instead of failing. No flow asks this often.
+    if (boxes.size() > 1000) {
+        std::fprintf(stderr,
+                     "SimHost: more than 1000 message boxes, the last one \"%s\"; aborting\n",
+                     Utf8(text).c_str());
+        std::abort();
+    }
     int answer;
     if (!answers.empty()) {
         answer = answers.front();
@@ -285,12 +295,22 @@ int SimHost::MsgBox(const std::wstring& text, const std::wstring& title, unsigne
     }
     Log("MessageBox(style=" + std::to_string(style) + ", text=\"" + Utf8(text) + "\") -> " +
         std::to_string(answer));
+    if (insideModalLoop) insideModalLoop(text);
     return answer;
 }
 
 void SimHost::ShowConfigModal() {
     Log("ShowConfigModal()");
     ++modalShown;
+    // As with message boxes: the scripted dialog returns at once, so a loop never waits.
+    if (modalShown > 1000) {
+        const std::string last = boxes.empty() ? "none" : "\"" + Utf8(boxes.back().text) + "\"";
+        std::fprintf(stderr,
+                     "SimHost: the dialog shown modally more than 1000 times (last message box: "
+                     "%s); aborting\n",
+                     last.c_str());
+        std::abort();
+    }
     if (modalUser) modalUser();
 }
 
@@ -309,6 +329,7 @@ std::optional<std::wstring> SimHost::OpenFileDialog(unsigned flags, const std::w
                                                     const std::wstring& initialFile) {
     Log("GetOpenFileName(flags=" + std::to_string(flags) + ", filter=\"" + Utf8(filter) +
         "\", file=\"" + Utf8(initialFile) + "\")");
+    if (insideModalLoop) insideModalLoop(L"GetOpenFileName");
     if (fileChoices.empty()) return std::nullopt;
     std::optional<std::wstring> choice = fileChoices.front();
     fileChoices.pop_front();
@@ -338,16 +359,29 @@ FileStatus SimHost::ReadWholeFile(const std::wstring& path, std::vector<std::uin
     return FileStatus::Ok;
 }
 
-FileStatus SimHost::WriteFileInPlace(const std::wstring& path,
-                                     const std::vector<std::uint8_t>& bytes) {
-    Log("WriteFile(" + Utf8(path) + ", " + std::to_string(bytes.size()) + " bytes)");
+FileStatus SimHost::ReplaceFileContents(const std::wstring& path,
+                                       const std::vector<std::uint8_t>& bytes) {
+    Log("ReplaceFile(" + Utf8(path) + ", " + std::to_string(bytes.size()) + " bytes)");
+    // The new bytes go to a file of their own first; what the target holds changes only with the
+    // swap, all at once.
+    const std::wstring temporary = path + L".tmp";
+    files[temporary] = SimFile{bytes, 0};
     if (onWrite) onWrite(path);
-    if (auto f = writeFailures.find(path); f != writeFailures.end()) return f->second;
-    SimFile& file = files[path];
-    if (file.attributes & 16) return FileStatus::IsFolder;
-    if (file.attributes & 1) return FileStatus::AccessDenied;
-    if (file.bytes.size() < bytes.size()) file.bytes.resize(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), file.bytes.begin());
+    FileStatus status = FileStatus::Ok;
+    if (auto f = writeFailures.find(path); f != writeFailures.end()) {
+        status = f->second;
+    } else if (auto old = files.find(path); old != files.end() && (old->second.attributes & 16)) {
+        status = FileStatus::IsFolder;
+    } else if (old != files.end() && (old->second.attributes & 1)) {
+        status = FileStatus::AccessDenied;
+    }
+    if (status != FileStatus::Ok) {
+        files.erase(temporary);
+        return status;
+    }
+    const std::uint32_t kept = files.count(path) ? files[path].attributes & (2u | 4u) : 0;
+    files[path] = SimFile{bytes, kept};
+    files.erase(temporary);
     return FileStatus::Ok;
 }
 

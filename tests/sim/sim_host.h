@@ -41,6 +41,7 @@ struct TrayCall {
 struct SimFile {
     std::vector<std::uint8_t> bytes;
     std::uint32_t attributes = 0;  // 1 read-only, 2 hidden, 4 system, 16 folder
+    bool operator==(const SimFile&) const = default;
 };
 
 class SimHost : public Host {
@@ -61,13 +62,18 @@ class SimHost : public Host {
     bool otherInstance = false;
     std::wstring folder = L"C:\\Vosselmar";
     std::map<std::wstring, SimFile> files;
-    std::map<std::wstring, FileStatus> writeFailures;  // path -> what WriteFileInPlace reports
+    std::map<std::wstring, FileStatus> writeFailures;  // path -> what ReplaceFileContents reports
     std::deque<int> answers;                           // message box answers, in order
     std::deque<MenuChoice> menuChoices;                // what the user picks in the tray menu
     std::function<void()> modalUser;  // acts inside ShowConfigModal; nothing = Cancel
     std::function<void()> modelessUser;
+    // Runs inside the loop of every message box (given its text), tray menu ("TrackPopupMenu") and
+    // file dialog ("GetOpenFileName"), as the messages Windows dispatches there: Exit, a log-off.
+    std::function<void(const std::wstring&)> insideModalLoop;
     std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
-    std::function<void(const std::wstring&)> onWrite;     // runs as a file is written
+    // Runs while a file is being replaced: the new bytes are in "<path>.tmp", the old ones still
+    // in place.
+    std::function<void(const std::wstring&)> onWrite;
 
     // --- what the program did ---
     std::vector<std::string> log;
@@ -140,8 +146,8 @@ class SimHost : public Host {
     std::optional<std::uint32_t> FileAttributes(const std::wstring& path) override;
     FileStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& bytes,
                              std::size_t maxBytes) override;
-    FileStatus WriteFileInPlace(const std::wstring& path,
-                                const std::vector<std::uint8_t>& bytes) override;
+    FileStatus ReplaceFileContents(const std::wstring& path,
+                                   const std::vector<std::uint8_t>& bytes) override;
     FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
 
   private:

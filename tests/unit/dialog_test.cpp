@@ -67,7 +67,7 @@ TEST_F(DialogTest, OpensWithTheDefaultsShownAndTheirControlsGreyed) {
     }
     EXPECT_TRUE(d.cmbMIDev.Enabled());
     EXPECT_TRUE(host.boxes.empty()) << "opening shows no message";
-    EXPECT_TRUE(host.Calls({"WriteFile"}).empty()) << "opening writes nothing";
+    EXPECT_TRUE(host.Calls({"ReplaceFile"}).empty()) << "opening writes nothing";
 }
 
 TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShown) {
@@ -245,7 +245,7 @@ TEST_F(DialogTest, OkRefusesEmptyCodesAndAsksAboutContainedOnes) {
     EXPECT_EQ(host.boxes[0].style, 324u);
     EXPECT_EQ(host.boxes[1].style, 52u);
     EXPECT_TRUE(app.Config) << "Yes goes back to the dialog";
-    EXPECT_TRUE(host.Calls({"WriteFile"}).empty());
+    EXPECT_TRUE(host.Calls({"ReplaceFile"}).empty());
 }
 
 TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
@@ -276,13 +276,11 @@ TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
     EXPECT_EQ(NameFieldText(s.MidiInName), L"Sim MIDI In");
     EXPECT_EQ(r.decoded.codes,
               (std::vector<LaunchCode>{{0x91, L"a", L""}, {0x4, L"(undefined)", L"--x"}}));
-    // Written before any device is touched (the file grows: two writes), then released and
-    // opened again.
-    auto calls = host.Calls({"WriteFile", "midiInStop", "UnregisterHotKey", "midiInOpen"});
-    ASSERT_EQ(calls.size(), 5u);
-    EXPECT_EQ(calls[0].rfind("WriteFile", 0), 0u);
-    EXPECT_EQ(calls[1].rfind("WriteFile", 0), 0u);
-    EXPECT_EQ(calls[4].rfind("midiInOpen", 0), 0u);
+    // Written, in one replacement, before any device is touched; then released and opened again.
+    auto calls = host.Calls({"ReplaceFile", "midiInStop", "UnregisterHotKey", "midiInOpen"});
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0].rfind("ReplaceFile", 0), 0u);
+    EXPECT_EQ(calls[3].rfind("midiInOpen", 0), 0u);
     EXPECT_TRUE(app.Enabled);
     EXPECT_FALSE(app.Config) << "the dialog unloads after a successful OK";
     EXPECT_TRUE(app.AppliedByDialog);
@@ -379,7 +377,7 @@ namespace {
 // the dialog whose OK is still running must outlive both.
 TEST_F(DialogTest, OkSurvivesFurtherDialogsOpenedFromItsOwnActivation) {
     StoreDefaults();
-    app.Started = true;
+    app.life = Life::Running;
     frmConfig& first = Open();
     host.onWrite = [&](const std::wstring&) {
         host.inputs[0] = L"Renamed";

@@ -30,8 +30,8 @@ const std::wstring kNoDialog = L"\r設定画面を開けません。";
 class FaultHost : public sim::SimHost {
 public:
     std::map<std::wstring, FileStatus> readFailures;
-    // The size no file can grow past. A write that needs more writes what fits, then fails, as a
-    // full disk does.
+    // The size no file can grow past. A replacement that needs more fails part way through its
+    // temporary file, as on a full disk.
     std::size_t room = std::numeric_limits<std::size_t>::max();
     std::intptr_t shellResult = 33;
 
@@ -40,12 +40,13 @@ public:
         if (auto f = readFailures.find(path); f != readFailures.end()) return f->second;
         return SimHost::ReadWholeFile(path, bytes, maxBytes);
     }
-    FileStatus WriteFileInPlace(const std::wstring& path,
-                                const std::vector<std::uint8_t>& bytes) override {
-        if (bytes.size() <= room) return SimHost::WriteFileInPlace(path, bytes);
-        const FileStatus wrote = SimHost::WriteFileInPlace(
-            path, {bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(room)});
-        return wrote == FileStatus::Ok ? FileStatus::DiskFull : wrote;
+    FileStatus ReplaceFileContents(const std::wstring& path,
+                                   const std::vector<std::uint8_t>& bytes) override {
+        if (bytes.size() <= room) return SimHost::ReplaceFileContents(path, bytes);
+        writeFailures[path] = FileStatus::DiskFull;
+        const FileStatus wrote = SimHost::ReplaceFileContents(path, bytes);
+        writeFailures.erase(path);
+        return wrote;
     }
     std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
                             const std::wstring& file, const std::optional<std::wstring>& parameters,
@@ -72,7 +73,7 @@ protected:
     std::vector<std::uint8_t>& Stored() { return host.files[kConfig].bytes; }
     void Start() {
         Main(app);
-        ASSERT_TRUE(app.Started);
+        ASSERT_TRUE(app.Running());
         host.boxes.clear();
     }
     // Every box so far is titled Vosselmar; the last one's text and style.
@@ -138,11 +139,11 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
                 EXPECT_TRUE(h.ended);
                 EXPECT_EQ(h.files[kConfig].bytes, c.bytes);
                 EXPECT_EQ(h.files.size(), files);
-                EXPECT_TRUE(h.Calls({"WriteFile", "CopyFile", "midiInOpen"}).empty());
+                EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen"}).empty());
             } else {
                 EXPECT_EQ(h.files[kConfig + L".bak"].bytes, c.bytes);
                 EXPECT_EQ(ReadSettings(h, kConfig).status, ReadStatus::Ok);
-                EXPECT_TRUE(a.Started);
+                EXPECT_TRUE(a.Running());
             }
         }
     }
@@ -172,7 +173,7 @@ TEST_F(FaultsSettingsFile, UnreadableFileEndsTheStartWithoutTouchingIt) {
         EXPECT_EQ(h.boxes[0].style, kMbIconError);
         EXPECT_TRUE(h.ended);
         EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
-        EXPECT_TRUE(h.Calls({"WriteFile", "CopyFile", "midiInOpen", "Shell_NotifyIcon"}).empty());
+        EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen", "Shell_NotifyIcon"}).empty());
     }
 }
 
@@ -231,7 +232,7 @@ TEST_F(FaultsSaving, OkThatCannotWriteKeepsTheOldFileAndEveryEdit) {
         h.PutFile(kConfigFileName, EncodeSettings(Matching(), old).bytes);
         App a(h);
         Main(a);
-        ASSERT_TRUE(a.Started);
+        ASSERT_TRUE(a.Running());
         ASSERT_TRUE(LoadConfigDialog(a));
         frmConfig& d = *a.Config;
         d.cmdAdd.UserClick();
@@ -283,7 +284,7 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrRefusesThem) {
         h.PutFile(kConfigFileName, EncodeSettings(Matching(), old).bytes);
         const std::vector<std::uint8_t> before = h.files[kConfig].bytes;
         App a(h);
-        a.Started = true;
+        a.life = Life::Running;
         ASSERT_TRUE(LoadConfigDialog(a));
         frmConfig& d = *a.Config;
         d.cmdAdd.UserClick();
@@ -341,7 +342,7 @@ TEST_F(FaultsSideFiles, DamagedSideFilesFromTheTrayMenu) {
         h.PutFile(kConfigFileName, EncodeSettings(Matching(), {{0x91, L"x", L""}}).bytes);
         App a(h);
         Main(a);
-        ASSERT_TRUE(a.Started);
+        ASSERT_TRUE(a.Running());
         if (c.bytes) {
             h.PutFile(c.file, std::vector<std::uint8_t>(c.bytes->begin(), c.bytes->end()));
         } else {
@@ -363,7 +364,7 @@ TEST_F(FaultsSideFiles, DamagedSideFilesFromTheTrayMenu) {
         EXPECT_EQ(h.boxes[0].style, kMbIconError);
         EXPECT_FALSE(a.Config);
         EXPECT_EQ(h.modelessShown, 0);
-        EXPECT_TRUE(a.Started && a.Enabled);
+        EXPECT_TRUE(a.Running() && a.Enabled);
         EXPECT_EQ(h.openInputs.size(), 1u);
     }
 }
@@ -385,7 +386,7 @@ TEST_F(FaultsSideFiles, FirstStartWithoutThemKeepsTheDefaultsAndEnds) {
     App next(again);
     Main(next);
     EXPECT_TRUE(again.boxes.empty());
-    EXPECT_TRUE(next.Started);
+    EXPECT_TRUE(next.Running());
     EXPECT_EQ(again.openInputs.size(), 1u);
 }
 
@@ -413,7 +414,7 @@ TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
                                   L"もう一度使用するデバイスを選択してください。");
     EXPECT_EQ(host.boxes[0].style, kMbIconInformation);
     EXPECT_EQ(host.modalShown, 1);
-    EXPECT_TRUE(app.Started);
+    EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.ThruEnabled);
     EXPECT_TRUE(host.Calls({"midiOutOpen"}).empty());
     EXPECT_EQ(host.openInputs.size(), 1u);
@@ -444,7 +445,7 @@ TEST_F(FaultsDevices, StoredNamesRecogniseTheirDeviceAtEveryLength) {
         first.answers = {kIdYes};
         App a(first);
         Main(a);
-        ASSERT_TRUE(a.Started);
+        ASSERT_TRUE(a.Running());
         const NameField stored = ReadSettings(first, kConfig).decoded.header.MidiInName;
         EXPECT_EQ(std::string(stored.begin(), stored.end()), c.field + std::string(32 - c.field.size(), ' '));
 

@@ -2,6 +2,11 @@
 // states, the device and shortcut checks, the window procedure, the toggle and shutdown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <functional>
+#include <map>
+
 #include "app/app.h"
 #include "app/frmMain.h"
 #include "app/modHook.h"
@@ -26,12 +31,8 @@ constexpr LParam Release(int note) { return 0x90 | note << 8; }  // note-on with
 // The OK handler's part that matters here: close everything, take the new file into use, and
 // tell the activation that showed the dialog that it is done.
 void ApplyLikeOk(App& app) {
-    CloseMidiIn(app);
-    if (app.ThruEnabled) CloseMidiOut(app);
-    app.host.UnregisterHotKey(app.MainWindow, 0);
-    bool failed = true;
-    LoadSettings(app, failed);
-    if (!failed) app.AppliedByDialog = true;
+    ReleaseDevicesAndShortcut(app);
+    if (LoadSettings(app) == Activation::Active) app.AppliedByDialog = true;
 }
 
 // Settings that match the simulated devices: input 0, output 0, shortcut Ctrl+F12.
@@ -89,7 +90,7 @@ protected:
     void StartWith(const SettingsRecord& h) {
         PutConfig(host, h);
         Main(app);
-        ASSERT_TRUE(app.Started);
+        ASSERT_TRUE(app.Running());
     }
     sim::SimHost host;
     App app{host};
@@ -115,9 +116,9 @@ TEST_F(FlowStart, RefusedStartsEndBeforeAnythingIsLoaded) {
         Main(a);
         EXPECT_TRUE(OnlyBox(h, c.text, c.style));
         EXPECT_EQ(h.log.back(), "EndAtOnce()");
-        EXPECT_TRUE(h.Calls({"LoadMainWindow", "WriteFile", "midiInOpen", "RegisterHotKey",
+        EXPECT_TRUE(h.Calls({"LoadMainWindow", "ReplaceFile", "midiInOpen", "RegisterHotKey",
                              "Shell_NotifyIcon", "SetWindowLongPtr"}).empty());
-        EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)) || a.Started);
+        EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)) || a.Running());
     }
 }
 
@@ -169,16 +170,13 @@ TEST_F(FlowStart, RefusedShortcutOpensNoDeviceAndShortcutOffRegistersNothing) {
     host.takenHotkeys.insert({h.ShortcutModifiers, h.ShortcutKey});
     PutConfig(host, h);
     app.MainWindow = kMain;
-    bool failed = false;
-    LoadSettings(app, failed);
-    EXPECT_TRUE(failed);
+    EXPECT_EQ(LoadSettings(app), Activation::ShortcutRefused);
     EXPECT_TRUE(OnlyBox(host, L"ショートカットキーを設定できませんでした。\r"
                               L"もう一度使用するショートカットキーを選択してください。", 64));
     EXPECT_EQ(Count("midiInOpen") + Count("midiOutOpen"), 0u);
 
     PutConfig(host, Stored(true, false));
-    LoadSettings(app, failed);
-    EXPECT_FALSE(failed);
+    EXPECT_EQ(LoadSettings(app), Activation::Active);
     EXPECT_EQ(Count("RegisterHotKey"), 1u) << "only the refused attempt";
     EXPECT_EQ(Count("midiInOpen"), 1u);
 }
@@ -195,7 +193,7 @@ TEST_F(FlowFirstStart, AnythingButYesEndsWithoutWriting) {
                                L"使用規約に同意してVosselmarを使用しますか？", 308));
         EXPECT_TRUE(h.ended);
         EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)));
-        EXPECT_TRUE(h.Calls({"WriteFile", "ShowConfigModal", "Shell_NotifyIcon"}).empty());
+        EXPECT_TRUE(h.Calls({"ReplaceFile", "ShowConfigModal", "Shell_NotifyIcon"}).empty());
     }
 }
 
@@ -210,12 +208,12 @@ TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     EXPECT_EQ(host.boxes[0].style, 308u);
     EXPECT_EQ(host.boxes[1].text, L"MIDI入力デバイスを選択してください。");
     EXPECT_EQ(host.boxes[1].style, 64u);
-    EXPECT_EQ(Names(host, {"MessageBox", "WriteFile", "ShowConfigModal", "midiInOpen"}),
-              (std::vector<std::string>{"MessageBox", "WriteFile", "MessageBox", "ShowConfigModal",
+    EXPECT_EQ(Names(host, {"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+              (std::vector<std::string>{"MessageBox", "ReplaceFile", "MessageBox", "ShowConfigModal",
                                         "midiInOpen"}));
     EXPECT_EQ(host.Calls({"midiInOpen"}).at(0),
               "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
-    EXPECT_TRUE(app.Started && app.LaunchCodes == DefaultCodes(host.folder));
+    EXPECT_TRUE(app.Running() && app.LaunchCodes == DefaultCodes(host.folder));
 }
 
 // The dialog's OK already activated the settings: the activation that showed it must not do it
@@ -246,7 +244,7 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
                   (std::vector<std::string>{"RegisterHotKey", "midiInOpen", "midiOutOpen"}));
         EXPECT_EQ(h.hotkeys.size(), 1u);
         for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
-        EXPECT_TRUE(a.Started && a.Enabled && a.ThruEnabled && h.trayIconPresent);
+        EXPECT_TRUE(a.Running() && a.Enabled && a.ThruEnabled && h.trayIconPresent);
     }
 }
 
@@ -286,7 +284,7 @@ TEST_F(FlowDeviceCheck, ChangedDeviceAsksUntilTheStoredNameMatches) {
             EXPECT_EQ(b.style, 64u);
         }
         EXPECT_EQ(h.Calls({"midiInOpen"}).size(), 1u);
-        EXPECT_TRUE(a.Started);
+        EXPECT_TRUE(a.Running());
     }
 }
 
@@ -304,7 +302,7 @@ TEST_F(FlowMend, DeviceThatCannotBeOpenedIsNamedAndStartGoesOn) {
                             48, true));
         EXPECT_EQ(a.ThruEnabled, !output);
         EXPECT_EQ(h.sent.empty(), output) << "no program change to a device that is not open";
-        EXPECT_TRUE(a.Started && h.trayIconPresent);
+        EXPECT_TRUE(a.Running() && h.trayIconPresent);
         EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kWindowProc);
     }
 }
@@ -334,17 +332,17 @@ TEST_F(FlowMend, DamagedSettingsAreRebuiltOnlyOnYesAndKeptAsACopy) {
         if (!yes) {
             EXPECT_TRUE(h.ended);
             EXPECT_EQ(h.files[h.InFolder(kConfigFileName)].bytes, damaged);
-            EXPECT_TRUE(h.Calls({"WriteFile", "CopyFile"}).empty());
+            EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile"}).empty());
             continue;
         }
         const std::wstring copy = h.InFolder(hadCopy ? L"config.bin.bak2" : L"config.bin.bak");
         EXPECT_EQ(h.files[copy].bytes, damaged);
         EXPECT_EQ(ReadSettings(h, h.InFolder(kConfigFileName)).status, ReadStatus::Ok);
-        EXPECT_EQ(Names(h, {"CopyFile", "WriteFile", "ShowConfigModal", "midiInOpen"}),
-                  (std::vector<std::string>{"CopyFile", "WriteFile", "ShowConfigModal",
+        EXPECT_EQ(Names(h, {"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+                  (std::vector<std::string>{"CopyFile", "ReplaceFile", "ShowConfigModal",
                                             "midiInOpen"}));
         EXPECT_EQ(h.boxes.back().style, 64u);
-        EXPECT_TRUE(a.Started);
+        EXPECT_TRUE(a.Running());
     }
 }
 
@@ -366,7 +364,7 @@ TEST_F(FlowMend, FileErrorsEndTheStartWithoutTouchingAnything) {
         EXPECT_EQ(h.boxes.size(), folder ? 1u : 2u);
         EXPECT_TRUE(h.ended && !h.trayIconPresent);
         EXPECT_TRUE(h.Calls({"CopyFile", "ShowConfigModal", "midiInOpen"}).empty());
-        EXPECT_EQ(h.Calls({"WriteFile"}).size(), folder ? 0u : 1u);
+        EXPECT_EQ(h.Calls({"ReplaceFile"}).size(), folder ? 0u : 1u);
         EXPECT_EQ(h.files.count(h.InFolder(kConfigFileName)), folder ? 1u : 0u);
     }
 }
@@ -518,7 +516,7 @@ using FlowEndToEnd = FlowTest;
 TEST_F(FlowEndToEnd, FirstStartChordOpensTheManualThenNewSettingsRunTheirTarget) {
     host.answers = {kIdYes};
     Main(app);
-    ASSERT_TRUE(app.Started);
+    ASSERT_TRUE(app.Running());
     for (LParam m : {On(48, 2), On(76, 0), On(91, 15)}) WindowProc(app, kMain, kMmMimData, 0, m);
     ASSERT_EQ(host.launches.size(), 1u);
     const sim::ShellCall l = host.launches[0];
@@ -535,6 +533,128 @@ TEST_F(FlowEndToEnd, FirstStartChordOpensTheManualThenNewSettingsRunTheirTarget)
     ASSERT_EQ(host.launches.size(), 2u) << "D F# A, and nothing on the way there";
     EXPECT_EQ(host.launches[1].file, L"C:\\Tools\\player.exe");
     EXPECT_EQ(host.launches[1].parameters, std::optional<std::wstring>(L"/play \"曲.mid\""));
+}
+
+using FlowClosing = FlowTest;
+
+// Exit, a log-off or WM_CLOSE while one of the program's boxes or modal loops is up. Windows goes
+// on dispatching there, so the program is unloaded before the box returns; after that nothing may
+// be opened, registered, written, launched or shown, and nothing may stay open.
+TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
+    const std::vector<LaunchCode> twins = {{0x91, L"C:\\a.exe", L""}, {0x91, L"C:\\b.exe", L""}};
+    SettingsRecord stale = Stored(true);
+    stale.MidiInName = MakeNameField(L"Unplugged");
+    std::vector<std::uint8_t> damaged = EncodeSettings(Stored(), twins).bytes;
+    damaged.resize(90);
+    // The dialog from the tray, then OK; the answers the user gives before the close.
+    auto ok = [](std::deque<int> answers) {
+        return [answers](sim::SimHost& h, App& a) {
+            ASSERT_TRUE(LoadConfigDialog(a));
+            h.answers = answers;
+            a.Config->cmdOK.UserClick();
+        };
+    };
+    const struct {
+        const char* label;
+        std::function<void(sim::SimHost&)> arrange;  // before the start
+        std::wstring closeIn;  // the box whose text starts so, or the loop of that name
+        std::function<void(sim::SimHost&, App&)> act;  // once running; none: the start itself
+        bool fileKept;
+    } cases[] = {
+        {"terms", [](sim::SimHost&) {}, L"Vosselmarを使用する前に", nullptr, true},
+        {"damaged file", [&](sim::SimHost& h) { h.PutFile(kConfigFileName, damaged); },
+         L"設定ファイル「", nullptr, true},
+        {"changed device", [&](sim::SimHost& h) { PutConfig(h, stale); },
+         L"MIDI入力デバイスが追加・変更", nullptr, true},
+        {"dialog at the start", [&](sim::SimHost& h) { PutConfig(h, stale); }, L"modal", nullptr,
+         true},
+        {"input warning at the start",
+         [](sim::SimHost& h) {
+             h.failingInputs.insert(0);
+             PutConfig(h, Stored(true, true));
+         },
+         L"MIDI入力デバイス「", nullptr, true},
+        {"OK of the dialog at the start, output warning",
+         [&](sim::SimHost& h) {
+             h.failingOutputs.insert(0);
+             PutConfig(h, stale);
+         },
+         L"MIDI出力デバイス「", nullptr, false},
+        {"tray menu", [](sim::SimHost& h) { PutConfig(h, Stored()); }, L"TrackPopupMenu",
+         [](sim::SimHost& h, App& a) {
+             h.menuChoices = {MenuChoice::mnuRCConfig};
+             WindowProc(a, kMain, kTrayCallback, 0, kWmRButtonDown);
+         },
+         true},
+        {"question about contained chords", [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); },
+         L"起動コードの重複をチェックしますか？", ok({}), true},
+        {"contained chords", [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); },
+         L" 1番目と 2番目", ok({kIdYes}), true},
+        {"file dialog", [](sim::SimHost& h) { PutConfig(h, Stored()); }, L"GetOpenFileName",
+         [](sim::SimHost& h, App& a) {
+             ASSERT_TRUE(LoadConfigDialog(a));
+             h.fileChoices = {L"C:\\chosen.exe"};
+             a.Config->cmdSansyo.UserClick();
+         },
+         true},
+        {"input warning after OK", [](sim::SimHost& h) { PutConfig(h, Stored(true)); },
+         L"MIDI入力デバイス「",
+         [&](sim::SimHost& h, App& a) {
+             h.failingInputs.insert(0);
+             ok({kIdNo})(h, a);
+         },
+         false},
+        {"shortcut refused after OK", [](sim::SimHost& h) { PutConfig(h, Stored(true, true)); },
+         L"ショートカットキーを設定できませんでした",
+         [&](sim::SimHost& h, App& a) {
+             h.takenHotkeys.insert({2, 123});
+             ok({kIdNo})(h, a);
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        sim::SimHost h;
+        App a(h);
+        h.answers = {kIdYes};
+        c.arrange(h);
+        bool closed = false;
+        auto close = [&] {
+            if (closed) return;
+            closed = true;
+            UnloadMain(a);
+        };
+        h.insideModalLoop = [&](const std::wstring& what) {
+            if (what.rfind(c.closeIn, 0) == 0) close();
+        };
+        h.modalUser = [&] {
+            if (c.closeIn == L"modal") return close();
+            // The user fixes the devices, turns thru on and confirms.
+            a.Config->cmbMIDev.SetListIndex(0);
+            a.Config->chkMidiOut.SetValue(1);
+            h.answers = {kIdNo};
+            a.Config->cmdOK.UserClick();
+        };
+        Main(a);
+        const std::map<std::wstring, sim::SimFile> before = h.files;
+        if (c.act) {
+            ASSERT_TRUE(a.Running());
+            c.act(h, a);
+        }
+        ASSERT_TRUE(closed);
+        EXPECT_TRUE(a.Closing() && !a.Running());
+        if (c.fileKept) {
+            EXPECT_EQ(h.files, before);
+        }
+
+        const auto gone = std::find(h.log.begin(), h.log.end(), "DestroyMainWindow()");
+        ASSERT_NE(gone, h.log.end());
+        for (auto line = gone + 1; line != h.log.end(); ++line) ADD_FAILURE() << *line;
+        EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
+        EXPECT_FALSE(h.trayIconPresent);
+        EXPECT_FALSE(a.Config);
+        EXPECT_FALSE(h.ended) << "unloaded, not ended at once";
+    }
 }
 
 }  // namespace

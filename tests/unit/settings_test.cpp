@@ -156,8 +156,8 @@ TEST(SettingsFile, SettingsLargerThanTheReaderTakesAreRefusedBeforeWriting) {
     const std::vector<std::uint8_t> before = host.files.at(path).bytes;
 
     const std::size_t size = EncodeSettings(SampleHeader(), two).bytes.size();
-    EXPECT_EQ(WriteSettings(host, path, SampleHeader(), two, size).status, WriteStatus::Ok);
-    WriteResult w = WriteSettings(host, path, SampleHeader(), two, size - 1);
+    EXPECT_EQ(WriteSettings(host, path, SampleHeader(), two, Tail::Keep, size).status, WriteStatus::Ok);
+    WriteResult w = WriteSettings(host, path, SampleHeader(), two, Tail::Keep, size - 1);
     EXPECT_EQ(w.status, WriteStatus::TooLarge);
     EXPECT_EQ(host.files.at(path).bytes, before);
     EXPECT_EQ(DescribeWriteProblem(w, path),
