@@ -81,10 +81,13 @@ soak_report() {
 
 # soak_unix_pid PATTERN: the Linux process of a Wine program whose command
 # line matches PATTERN (of the wrapper processes and the program itself, the
-# one with most memory: the program).
+# one with most memory: the program). Only processes of this run's prefix:
+# another run on the machine, or a build linking a file of the same name,
+# matches the pattern too, and its figures would be taken for the program's.
 soak_unix_pid() {
     local p best=0 pid=""
     for p in $(pgrep -f -- "$1"); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
         local rss
         rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$p/status" 2>/dev/null)
         [[ -n $rss ]] && ((rss > best)) && best=$rss pid=$p
@@ -109,7 +112,9 @@ soak_sample() {
     out=$(e2e_driver leak-sample --name "${E2E_PROG_NAME:-Vosselmar.exe}") || e2e_fail "leak-sample failed"
     out=$(tr -d '\r' <<<"$out")
     pid=$(soak_unix_pid "${E2E_PROG_NAME:-Vosselmar.exe}")
-    [[ -n $pid ]] && out+=" $(soak_linux_memory "$pid")"
+    # without it the memory figures would be missing, and soak_check_flat cannot judge them
+    [[ -n $pid ]] || e2e_fail "no Linux process of ${E2E_PROG_NAME:-Vosselmar.exe} in this prefix"
+    out+=" unix_pid=$pid $(soak_linux_memory "$pid")"
     printf '%s\n' "$out" >"$E2E_ART/sample-$1.txt"
     printf 'sample %s: %s\n' "$1" "$out" | tee -a "$E2E_ART/soak.txt" >&2
 }
@@ -132,6 +137,7 @@ soak_window_baseline() {
     for _ in $(seq 600); do [[ -e $sync/warm ]] && break; sleep 0.1; done
     [[ -e $sync/warm ]] || e2e_fail "the baseline did not warm up"
     pid=$(soak_unix_pid 'driver.exe window-cycles')
+    [[ -n $pid ]] || e2e_fail "no Linux process of the baseline's driver.exe in this prefix"
     before=$(soak_linux_memory "$pid")
     : >"$sync/go"
     for _ in $(seq $((10 * (60 + count)))); do [[ -e $sync/done ]] && break; sleep 0.1; done
