@@ -70,7 +70,7 @@ TEST_F(DialogTest, OpensWithTheDefaultsShownAndTheirControlsGreyed) {
     EXPECT_TRUE(host.Calls({"ReplaceFile"}).empty()) << "opening writes nothing";
 }
 
-TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShown) {
+TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShownAndSavedBack) {
     host.outputs = {L"Out A", L"Out B"};
     const struct {
         std::uint8_t modifiers;
@@ -79,19 +79,36 @@ TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShown) {
         std::vector<int> shiftCtrlAlt;
         int midiOut;
         int outIndex;
+        std::uint8_t program;
+        int chosenProgram;  // before OK; -1 leaves the drop-down alone
     } cases[] = {
-        {7, kTrue16, 1, {1, 1, 1}, 1, 1},
-        {0, 1, 5, {0, 0, 0}, 0, 0},    // a switch holding 1 is off; an index past the end picks 0
-        {5, kTrue16, -1, {1, 0, 1}, 1, -1},
+        {7, kTrue16, 1, {1, 1, 1}, 1, 1, 5, 0},  // instrument 001 is list line 0, not "none"
+        {0, 1, 5, {0, 0, 0}, 0, 0, 127, -1},    // a switch holding 1 is off; an index past the end picks 0
+        {5, kTrue16, -1, {1, 0, 1}, 1, -1, 0, -1},
+        {4, kFalse16, 0, {1, 0, 0}, 0, 0, 0, -1},  // one modifier alone: each in its own place
+        {1, kFalse16, 0, {0, 0, 1}, 0, 0, 0, -1},
     };
     for (const auto& c : cases) {
-        Store(Header(c.modifiers, c.useOut, c.outDevice), {{1, L"x", L""}});
-        frmConfig d(app);
-        ASSERT_TRUE(d.Form_Load());
+        SCOPED_TRACE(static_cast<int>(c.modifiers));
+        SettingsRecord stored = Header(c.modifiers, c.useOut, c.outDevice);
+        stored.Program = c.program;
+        Store(stored, {{1, L"x", L""}});
+        app.Config.reset();
+        frmConfig& d = Open();
         EXPECT_EQ((std::vector<int>{d.chkShift.Value(), d.chkCtrl.Value(), d.chkAlt.Value()}), c.shiftCtrlAlt);
         EXPECT_EQ(d.chkMidiOut.Value(), c.midiOut);
         EXPECT_EQ(d.cmbMODev.Enabled(), c.midiOut == 1);
         EXPECT_EQ(d.cmbMODev.ListIndex(), c.outIndex);
+        EXPECT_EQ(d.cmbPC.ListIndex(), c.program);
+
+        if (c.chosenProgram >= 0) d.cmbPC.UserSelect(c.chosenProgram);
+        host.answers = {kIdNo};
+        d.cmdOK.UserClick();
+        ReadResult r = Saved();
+        ASSERT_EQ(r.status, ReadStatus::Ok);
+        // Untouched modifiers come back as stored (or the file was left alone).
+        EXPECT_EQ(r.decoded.header.ShortcutModifiers, c.modifiers);
+        EXPECT_EQ(r.decoded.header.Program, c.chosenProgram >= 0 ? c.chosenProgram : c.program);
     }
 }
 
