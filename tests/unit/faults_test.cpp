@@ -4,6 +4,7 @@
 // file may change without the user's OK or Yes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "app/app.h"
@@ -92,13 +93,16 @@ protected:
 using FaultsSettingsFile = FaultTest;
 
 // Rows: truncated at every byte of a valid two-entry file; CodeCount 0, -1, 2 147 483 647; a path
-// length past the end. No keeps the file as it is and ends; Yes keeps it as config.bin.bak first.
+// length past the end; a valid file with a tail that makes it larger than the reader takes. No
+// keeps the file as it is and ends; Yes keeps it as config.bin.bak first and leaves exactly the
+// defaults, nothing of the old file behind them.
 TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
     const std::vector<std::uint8_t> valid = TwoEntryFile();
     struct Case {
         std::string label;
         std::vector<std::uint8_t> bytes;
         std::wstring reason;  // empty: any reason will do
+        std::wstring head = kDamaged;
     };
     std::vector<Case> cases;
     for (std::size_t n = 0; n < valid.size(); ++n) {
@@ -115,6 +119,9 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
     std::vector<std::uint8_t> pastEnd = valid;
     pastEnd[kHeaderSize + 4] = pastEnd[kHeaderSize + 5] = 0xFF;  // the first path claims 65 535 bytes
     cases.push_back({"path past the end", pastEnd, L" 1番目の起動コードが途中で切れています。"});
+    std::vector<std::uint8_t> huge = valid;
+    huge.resize(kMaxSettingsFileBytes + 1, 0xEE);
+    cases.push_back({"too large", std::move(huge), L"", L"設定ファイル「" + kConfig + L"」が大きすぎます。"});
 
     for (const Case& c : cases) {
         for (int answer : {kIdNo, kIdYes}) {
@@ -129,20 +136,21 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
             const sim::MsgBoxCall& ask = h.boxes[0];
             EXPECT_EQ(ask.title, L"Vosselmar");
             EXPECT_EQ(ask.style, 308u);
-            EXPECT_EQ(ask.text.rfind(kDamaged, 0), 0u) << sim::Utf8(ask.text);
+            EXPECT_EQ(ask.text.rfind(c.head, 0), 0u) << sim::Utf8(ask.text);
             EXPECT_EQ(ask.text.substr(ask.text.size() - kRebuild.size()), kRebuild);
-            if (!c.reason.empty()) {
-                EXPECT_EQ(ask.text, kDamaged + c.reason + kRebuild);
+            if (!c.reason.empty() || c.head != kDamaged) {
+                EXPECT_EQ(ask.text, c.head + c.reason + kRebuild);
             }
             if (answer == kIdNo) {
                 EXPECT_EQ(h.boxes.size(), 1u);
                 EXPECT_TRUE(h.ended);
-                EXPECT_EQ(h.files[kConfig].bytes, c.bytes);
+                EXPECT_TRUE(h.files[kConfig].bytes == c.bytes);
                 EXPECT_EQ(h.files.size(), files);
                 EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen"}).empty());
             } else {
-                EXPECT_EQ(h.files[kConfig + L".bak"].bytes, c.bytes);
-                EXPECT_EQ(ReadSettings(h, kConfig).status, ReadStatus::Ok);
+                EXPECT_TRUE(h.files[kConfig + L".bak"].bytes == c.bytes);
+                EXPECT_TRUE(h.files[kConfig].bytes ==
+                            EncodeSettings(DefaultSettings(L"Sim MIDI In"), DefaultCodes(h.folder)).bytes);
                 EXPECT_TRUE(a.Running());
             }
         }
@@ -174,6 +182,34 @@ TEST_F(FaultsSettingsFile, UnreadableFileEndsTheStartWithoutTouchingIt) {
         EXPECT_TRUE(h.ended);
         EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
         EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen", "Shell_NotifyIcon"}).empty());
+    }
+}
+
+// Rows: the first start and the rebuild of a damaged file, in a folder whose name code page 932
+// cannot hold. Stored, the manual's path would hold '?' and C-E-G would open nothing, silently:
+// the user is told and the entry waits, undefined, for a path chosen in the dialog.
+TEST_F(FaultsSettingsFile, FolderNameOutsideCodePage932IsToldAndNotStored) {
+    const std::wstring folder = L"C:\\Users\\José\\Vosselmar";
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "rebuild" : "first start");
+        FaultHost h;
+        h.folder = folder;
+        h.PutSideFiles();
+        if (damaged) h.PutFile(kConfigFileName, {1, 2, 3});
+        h.answers = {kIdYes};
+        App a(h);
+        Main(a);
+        ASSERT_TRUE(a.Running());
+        const auto told = std::find_if(h.boxes.begin(), h.boxes.end(), [&](const sim::MsgBoxCall& b) {
+            return b.text.find(folder) != std::wstring::npos && b.style == kMbIconExclamation;
+        });
+        ASSERT_NE(told, h.boxes.end());
+        EXPECT_EQ(told->text,
+                  L"Vosselmarのフォルダ「" + folder +
+                      L"」の名前にシフトJISにない文字があるため、説明書を開く起動コードを設定できませんでした。\r"
+                      L"設定画面で起動するファイルを選ぶか、シフトJISにある文字だけの名前のフォルダに移してください。");
+        EXPECT_EQ(a.LaunchCodes, (std::vector<LaunchCode>{{0x91, L"(undefined)", L""}}));
+        EXPECT_EQ(ReadSettings(h, folder + L"\\config.bin").decoded.codes, a.LaunchCodes);
     }
 }
 
