@@ -257,12 +257,27 @@ std::optional<std::uint8_t> frmConfig::GetKeyCode(std::int32_t position) {
 }
 
 std::optional<SettingsRecord> frmConfig::BuildHeader() {
+    // A stored device missing from today's list shows as no choice. Saved, that would be device
+    // -1 with an empty name: it matches itself at every start, so no start would ask again, and
+    // every one would fail to open it.
+    if (cmbMIDev.ListIndex() < 0) {
+        Say(L"MIDI入力デバイスを選択してください。", kMbIconExclamation);
+        return std::nullopt;
+    }
+    if (chkMidiOut.Checked() && cmbMODev.ListIndex() < 0) {
+        Say(L"MIDI出力デバイスを選択してください。", kMbIconExclamation);
+        return std::nullopt;
+    }
     SettingsRecord s = loaded_;
     s.MidiInDevice = cmbMIDev.ListIndex();
     s.MidiInName = MakeNameField(GetMidiInName(app_, s.MidiInDevice));
     s.UseMidiOut = chkMidiOut.Checked() ? kTrue16 : kFalse16;
-    s.MidiOutDevice = cmbMODev.ListIndex();
-    s.MidiOutName = MakeNameField(GetMidiOutName(app_, s.MidiOutDevice));
+    // Without thru the output is not used; one the list cannot show stays as stored, ready for
+    // when thru is turned on again.
+    if (cmbMODev.ListIndex() >= 0) {
+        s.MidiOutDevice = cmbMODev.ListIndex();
+        s.MidiOutName = MakeNameField(GetMidiOutName(app_, s.MidiOutDevice));
+    }
     // With nothing chosen, what was stored stays: a choice the list cannot show is not lost.
     if (cmbPC.ListIndex() >= 0) {
         s.Program = static_cast<std::uint8_t>(cmbPC.ListIndex());

@@ -274,7 +274,7 @@ TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
     d.chkCtrl.UserClick();          // Shift + Alt = 5
     d.cmbSKey.UserSelect(5);        // code 105, written though the shortcut stays off
     d.cmbPC.UserSelect(127);
-    d.chkMidiOut.UserClick();       // thru off: the output index is still written
+    d.chkMidiOut.UserClick();       // thru off, and no output to choose: the stored one stays
     d.cmdAdd.UserClick();
     d.picKey_Click(2);
     d.txtCommand.UserSetText(L"--x");
@@ -288,7 +288,8 @@ TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
     EXPECT_EQ(s.ShortcutKey, 105);
     EXPECT_EQ(s.UseShortcut, kFalse16);
     EXPECT_EQ(s.UseMidiOut, kFalse16);
-    EXPECT_EQ(s.MidiOutDevice, -1);
+    EXPECT_EQ(s.MidiOutDevice, 0);
+    EXPECT_EQ(s.MidiOutName, Header().MidiOutName);
     EXPECT_EQ(s.Program, 127);
     EXPECT_EQ(NameFieldText(s.MidiInName), L"Sim MIDI In");
     EXPECT_EQ(r.decoded.codes,
@@ -304,46 +305,65 @@ TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
 }
 
 TEST_F(DialogTest, OkThatCannotFinishKeepsTheDialogAndEveryEdit) {
-    Store(Header(), {{0x91, L"a", L""}});
     const std::wstring path = host.InFolder(L"config.bin");
+    SettingsRecord stored;
     const struct {
         const char* what;
+        std::function<void()> before;  // what the file and the devices hold when the dialog opens
         std::function<void(frmConfig&)> arrange;
         bool written;
         std::wstring messageStart;
+        unsigned style;
     } cases[] = {
-        {"disk full", [&](frmConfig&) { host.writeFailures[path] = FileStatus::DiskFull; }, false,
-         L"設定ファイル「C:\\Vosselmar\\config.bin」に書き込めませんでした。"},
-        {"path too long", [](frmConfig& d) { d.txtPath.UserSetText(std::wstring(70000, L'x')); },
-         false, L" 1番目の起動コードのパスが長すぎます。"},
-        {"no key chosen",
+        {"disk full", nullptr, [&](frmConfig&) { host.writeFailures[path] = FileStatus::DiskFull; },
+         false, L"設定ファイル「C:\\Vosselmar\\config.bin」に書き込めませんでした。", kMbIconError},
+        {"path too long", nullptr,
+         [](frmConfig& d) { d.txtPath.UserSetText(std::wstring(70000, L'x')); }, false,
+         L" 1番目の起動コードのパスが長すぎます。", kMbIconError},
+        {"no key chosen", nullptr,
          [](frmConfig& d) {
              d.chkShortcut.UserClick();
              d.cmbSKey.UserSelect(-1);
          },
-         false, L"ショートカットキーを選択してください。"},
-        {"hotkey taken",
+         false, L"ショートカットキーを選択してください。", kMbIconExclamation},
+        {"hotkey taken", nullptr,
          [&](frmConfig& d) {
              d.chkShortcut.UserClick();
              host.takenHotkeys.insert({2, 123});
          },
-         true, L"ショートカットキーを設定できませんでした。"},
+         true, L"ショートカットキーを設定できませんでした。", kMbIconInformation},
+        // The stored input is not in today's list, so none is selected: saving that would store
+        // a device no start can open, and no start would ask for one again.
+        {"stored input past the list",
+         [&] {
+             stored.MidiInDevice = 5;
+             stored.MidiInName = MakeNameField(L"Old Keyboard");
+         },
+         nullptr, false, L"MIDI入力デバイスを選択してください。", kMbIconExclamation},
+        {"thru on without any output", [&] { host.outputs.clear(); },
+         [](frmConfig& d) { d.chkMidiOut.UserClick(); }, false,
+         L"MIDI出力デバイスを選択してください。", kMbIconExclamation},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         host.writeFailures.clear();
         host.takenHotkeys.clear();
-        Store(Header(), {{0x91, L"a", L""}});
+        host.outputs = {L"Sim MIDI Out"};
+        stored = Header();
+        if (c.before) c.before();
+        Store(stored, {{0x91, L"a", L""}});
         auto before = host.files[path].bytes;
         app.Config.reset();
         frmConfig& d = Open();
-        c.arrange(d);
+        if (c.arrange) c.arrange(d);
         d.txtCommand.UserSetText(L"edited");
         host.boxes.clear();
         host.answers = {kIdNo};
         d.cmdOK.UserClick();
         ASSERT_FALSE(host.boxes.empty());
         EXPECT_EQ(host.boxes.back().text.rfind(c.messageStart, 0), 0u) << sim::Utf8(host.boxes.back().text);
+        EXPECT_EQ(host.boxes.back().style, c.style);
+        EXPECT_EQ(host.boxes.back().title, L"Vosselmar");
         EXPECT_EQ(host.files[path].bytes != before, c.written);
         ASSERT_TRUE(app.Config) << "the dialog stays open";
         EXPECT_EQ(app.Config->txtCommand.Text(), L"edited");
