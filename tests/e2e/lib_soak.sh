@@ -17,6 +17,10 @@
 #   soak_check_flat BEFORE AFTER OPS KIND [WINE]
 #                                    compares two samples against the tolerances below; the
 #                                    verdict goes to $E2E_ART/soak.txt; returns 1 when over
+#   soak_judge BEFORE AFTER OPS KIND WINE MORE
+#                                    the verdict of a soak: soak_check_flat, and at the small
+#                                    scale, when that is over, a second batch (the function
+#                                    MORE, called with OPS) judged on its own (below)
 #   soak_window_baseline COUNT WARM  Wine's own memory cost of a window like the dialog
 #   soak_stream_msg_awk              awk function soak_msg(i): the i-th message of the stream
 #   soak_inject_stream FIRST COUNT [BATCH]
@@ -49,6 +53,17 @@
 # 1 000 000 messages a leak of 24 bytes per message shows, with 10 000
 # toggles one of 70 bytes, with 1 000 dialog openings one of 2.5 KB more than
 # Wine's own.
+#
+# Wine makes some objects of its own only after a while: at the small scale
+# the warm-up (5 dialog openings) can end before it has, and one run read 248
+# GDI objects before 50 openings and 251 after, where a full run stays at 251
+# from its warm-up (100 openings) on. So at the small scale a growth past the
+# tolerances is not yet the verdict: soak_judge runs the same number of
+# operations again and judges that second batch alone, against the same
+# tolerances. A leak grows in every batch (one GDI object an opening is +50
+# in each) and fails both; Wine's settling is over by the second and does not
+# come back. The full scale is judged on its one difference only: its warm-up
+# is long enough, and its figures are the documented ones.
 
 soak_start_thru_program() {
     e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
@@ -182,6 +197,16 @@ soak_check_flat() {
     done
     soak_report "$line"
     return $bad
+}
+
+soak_judge() {
+    local before=$1 after=$2 ops=$3 kind=$4 wine_per_op=$5 more=$6
+    soak_check_flat "$before" "$after" "$ops" "$kind" "$wine_per_op" && return 0
+    [[ $SOAK_SCALE == full ]] && return 1
+    soak_report "over the tolerance at the small scale: $ops more $kind, judged on their own"
+    "$more" "$ops"
+    soak_sample "$after-2"
+    soak_check_flat "$after" "$after-2" "$ops" "$kind (second batch)" "$wine_per_op"
 }
 
 # The stream: every kind of short message the keyboard may send, on every
