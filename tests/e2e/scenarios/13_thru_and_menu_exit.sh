@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# COM: the program's thread is apartment-threaded before it opens MIDI.
 # Thru: the output gets the program change first, then every incoming message
 # exactly once and in order (with the forwarding delay measured at 1000
 # messages a second). The tray menu: its picture, Help opens the manual,
@@ -20,6 +21,12 @@ icons_before=$(e2e_tray_icons)
 
 e2e_start_program
 wait_midi_started 10 || e2e_fail "MIDI input not started"
+# Help and the launches go through the shell, which needs the thread to be a
+# single-threaded apartment from the start; the simulated winmm.dll reports
+# the apartment it finds at the first midiInOpen.
+apartment=$(log_lines "$E2E_MIDI_LOG" ' com apartment -> ' | head -n 1 | sed 's/.* -> //')
+[[ $apartment == sta ]] ||
+    e2e_fail "COM apartment of the program's thread at its first midiInOpen: ${apartment:-not logged} (expected sta)"
 wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "nothing sent to the output at start"
 e2e_wait_tray_icons $((icons_before + 1)) 5 || e2e_fail "no tray icon"
 log_lines "$E2E_MIDI_LOG" ' midiOutOpen dev=0 .* -> 0 h=' >/dev/null || e2e_fail "output 0 not opened"
