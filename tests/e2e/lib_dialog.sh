@@ -6,7 +6,8 @@
 # way a person would. Set DLG_DPI (default 96) to the DPI the program runs
 # at before the first dlg_snapshot.
 #
-#   dlg_drv_start / dlg_drv ARGS...  driver commands through one driver process (below)
+#   dlg_drv_start / dlg_drv ARGS...  driver commands through one driver process (below);
+#                               dlg_drv_send ARGS... / dlg_drv_reply: the same in two halves
 #   dlg_expected DPI            layout items as "name kind caption l,t,r,b" (tab-separated, pixels)
 #   dlg_snapshot TAG            driver controls -> $E2E_ART/controls-TAG.txt; sets DLG_ORIGIN_X/Y,
 #                               DLG_RECT, DLG_CLIENT, DLG_HWND and the name map $E2E_ART/map-TAG.txt
@@ -38,7 +39,6 @@ dlg_drv_start() {
 }
 
 dlg_drv() {
-    local line out="" rc=1 args
     [[ -n ${DLG_DRV_FD_IN:-} ]] || e2e_fail "dlg_drv_start was not called"
     # bash closes a coprocess's pipes in subshells other than $(...), e.g.
     # in a pipeline: there a driver of its own does the job
@@ -46,8 +46,24 @@ dlg_drv() {
         e2e_driver "$@"
         return
     fi
+    dlg_drv_send "$@"
+    dlg_drv_reply
+}
+
+# dlg_drv in two halves, for a command whose effect is to be watched while
+# the driver still works on it: dlg_drv_send ARGS... hands it over,
+# dlg_drv_reply prints and logs its output and returns its status. Both in
+# the scenario's own shell, one command at a time.
+dlg_drv_send() {
+    local args
+    [[ -n ${DLG_DRV_FD_IN:-} ]] || e2e_fail "dlg_drv_start was not called"
     args=$(printf '%s\t' "$@")
     printf '%s\n' "${args%$'\t'}" >&"$DLG_DRV_FD_IN" || e2e_fail "the driver process has gone"
+    DLG_DRV_SENT=$*
+}
+
+dlg_drv_reply() {
+    local line out="" rc=1
     while IFS= read -r -t "${E2E_DRIVER_TIMEOUT:-30}" -u "$DLG_DRV_FD_OUT" line; do
         line=${line%$'\r'}
         if [[ $line == $'\x1e rc='* ]]; then
@@ -56,9 +72,9 @@ dlg_drv() {
         fi
         out+=$line$'\n'
     done
-    [[ $line == $'\x1e rc='* ]] || e2e_fail "driver $1: no answer within ${E2E_DRIVER_TIMEOUT:-30}s"
+    [[ $line == $'\x1e rc='* ]] || e2e_fail "driver ${DLG_DRV_SENT%% *}: no answer within ${E2E_DRIVER_TIMEOUT:-30}s"
     {
-        printf '$ driver %s  (rc %d)\n' "$*" "$rc"
+        printf '$ driver %s  (rc %d)\n' "$DLG_DRV_SENT" "$rc"
         printf '%s' "$out"
     } >>"$E2E_ART/driver.log"
     if [[ -n $out ]]; then
