@@ -26,7 +26,7 @@ std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (const bool isPath : {true, false}) {
             const std::wstring& text = isPath ? codes[i].Path : codes[i].Command;
-            if (FromCp932(ToCp932(text)) == text) continue;
+            if (Cp932Holds(text)) continue;
             return Number(i + 1) + L"番目の起動コードの" + (isPath ? L"パス" : L"パラメータ") +
                    L"に、保存できない文字が含まれています。\r" +
                    L"シフトJISにある文字だけにしてください。";

@@ -379,8 +379,8 @@ FileStatus SimHost::ReplaceFileContents(const std::wstring& path,
         files.erase(temporary);
         return status;
     }
-    const std::uint32_t kept = files.count(path) ? files[path].attributes & (2u | 4u) : 0;
-    files[path] = SimFile{bytes, kept};
+    SimFile& file = files[path];
+    file = SimFile{bytes, file.attributes & (2u | 4u)};
     files.erase(temporary);
     return FileStatus::Ok;
 }
