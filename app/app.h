@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -46,6 +47,10 @@ struct App {
     MidiHandle MidiOutHandle = 0;
     MidiHeader MidiInHeader{};
     std::array<char, 1024> MidiInBuffer{};
+    // What thru has left sounding at the output: per channel, the notes forwarded on and not yet
+    // released, and the pedals forwarded down (bits of kPedalControllers' order).
+    std::array<std::bitset<128>, 16> SoundingNotes{};
+    std::array<std::uint8_t, 16> PedalsDown{};
 
     // Bookkeeping of the running program.
     Life life = Life::Starting;

@@ -10,7 +10,7 @@ namespace vos {
 void Toggle(App& app) {
     if (app.Enabled) {
         // Notes still sounding through thru would hang while recognition is off.
-        if (app.ThruEnabled) SendMidiOut(app, SilenceMessage);
+        if (app.ThruEnabled) SilenceMidiOut(app);
         SetTrayIcon(app, TrayPicture::picIcon2, kTipDisabled, TrayOp::Modify);
         app.Enabled = false;
     } else {

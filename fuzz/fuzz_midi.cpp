@@ -3,8 +3,12 @@
 // before anything it launches; the held set never holds more than the twelve pitch classes; well-
 // formed note messages move it as a keyboard would; and the entries whose code equals the held
 // set open, in list order, after every note message and at no other time. While it is off,
-// nothing is forwarded, tracked or opened.
+// nothing is forwarded or opened, but keys still move the held set. Switching off with thru sends
+// the all-notes-off, then exactly one note-off for every note forwarded on and not released, and a
+// release for every pedal forwarded down.
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "app/app.h"
 #include "app/modHook.h"
@@ -41,6 +45,42 @@ std::int32_t Expected(std::int32_t held, std::uint32_t m) {
     if (status == 0x80u || status == 0x90u) return held & ~bit;
     return -1;
 }
+
+// What a synthesizer behind thru has sounding: (channel, note) pairs and (channel, pedal) pairs.
+struct Sounding {
+    std::set<std::pair<std::uint32_t, std::uint32_t>> notes, pedals;
+
+    void Hear(std::uint32_t m) {
+        const std::uint32_t status = m & 0xFFu, a = (m >> 8) & 0xFFu, b = (m >> 16) & 0xFFu;
+        if (status < 0x80u || status >= 0xF0u || a >= 0x80u || b >= 0x80u) return;
+        const std::uint32_t channel = status & 0xFu, kind = status & 0xF0u;
+        if (kind == 0x90u && b > 0) notes.insert({channel, a});
+        if (kind == 0x80u || (kind == 0x90u && b == 0)) notes.erase({channel, a});
+        if (kind != 0xB0u) return;
+        if (a == 64 || a == 66 || a == 67) {
+            if (b >= 64) {
+                pedals.insert({channel, a});
+            } else {
+                pedals.erase({channel, a});
+            }
+        }
+        if (a == 120 || a >= 123) std::erase_if(notes, [&](auto n) { return n.first == channel; });
+        if (a == 121) std::erase_if(pedals, [&](auto p) { return p.first == channel; });
+    }
+    // The messages that end it all, channel by channel: its notes, then its pedals.
+    std::vector<std::uint32_t> Releases() const {
+        std::vector<std::uint32_t> out = {SilenceMessage};
+        for (std::uint32_t channel = 0; channel < 16; ++channel) {
+            for (auto [c, note] : notes) {
+                if (c == channel) out.push_back(0x80u | c | note << 8 | 64u << 16);
+            }
+            for (auto [c, pedal] : pedals) {
+                if (c == channel) out.push_back(0xB0u | c | pedal << 8);
+            }
+        }
+        return out;
+    }
+};
 
 std::vector<std::wstring> Matching(const App& app) {
     std::vector<std::wstring> out;
@@ -79,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         app.ThruEnabled = true;
     }
 
+    fuzz::Sounding sounding;
     while (in.Left() > 0) {
         const fuzz::Step step = fuzz::NextStep(in);
         const bool enabled = app.Enabled;
@@ -90,21 +131,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VOS_REQUIRE(app.Enabled != enabled);
             VOS_REQUIRE(app.HeldNotes == held);
             VOS_REQUIRE(host.launches.size() == launched);
-            // Switching off silences the output once; switching on sends nothing.
-            const std::vector<std::uint32_t> silence = {SilenceMessage};
+            // Switching off releases what thru left sounding; switching on sends nothing.
             VOS_REQUIRE(std::vector<std::uint32_t>(host.sent.begin() + static_cast<std::ptrdiff_t>(sent), host.sent.end()) ==
-                        (enabled && thru ? silence : std::vector<std::uint32_t>{}));
+                        (enabled && thru ? sounding.Releases() : std::vector<std::uint32_t>{}));
+            if (enabled) sounding = {};
             continue;
         }
         WindowProc(app, fuzz::kMain, kMmMimData, 0, static_cast<LParam>(step.message));
         VOS_REQUIRE((app.HeldNotes & ~0xFFF) == 0);
         if (!enabled) {
             VOS_REQUIRE(host.sent.size() == sent);
-            VOS_REQUIRE(app.HeldNotes == held);
             VOS_REQUIRE(host.launches.size() == launched);
+            if (step.kind == fuzz::Step::NoteLike) {
+                const std::int32_t expected = fuzz::Expected(held, step.message);
+                VOS_REQUIRE(app.HeldNotes == (expected < 0 ? held : expected));
+            }
             continue;
         }
         if (thru) {
+            sounding.Hear(step.message);
             VOS_REQUIRE(host.sent.size() == sent + 1 && host.sent.back() == step.message);
             VOS_REQUIRE(host.log[logged].rfind("midiOutShortMsg(", 0) == 0);
         } else {

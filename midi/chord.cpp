@@ -13,18 +13,19 @@ NoteEvent ClassifyMessage(std::uint32_t m) {
 int PitchClassOf(std::uint32_t m) { return static_cast<int>((m >> 8) & 0xFFu) % 12; }
 
 void HandleMidiData(App& app, std::uint32_t m) {
-    if (!app.Enabled) return;
     // Thru happens before anything else so the synthesizer hears every message, notes or not.
-    if (app.ThruEnabled) SendMidiOut(app, m);
+    if (app.Enabled && app.ThruEnabled) ForwardMidiOut(app, m);
     NoteEvent event = ClassifyMessage(m);
     if (event == NoteEvent::Other) return;
+    // Keys are followed while recognition is off too (nothing is forwarded or launched then), so
+    // that once it is back on the held set is the keys really held.
     const std::int32_t bit = std::int32_t{1} << PitchClassOf(m);
     if (event == NoteEvent::Press) {
         app.HeldNotes |= bit;
     } else {
         app.HeldNotes &= ~bit;
     }
-    LaunchMatchingCodes(app);
+    if (app.Enabled) LaunchMatchingCodes(app);
 }
 
 void LaunchMatchingCodes(App& app) {

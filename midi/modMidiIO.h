@@ -17,6 +17,15 @@ void CloseMidiIn(App& app);
 bool OpenMidiOut(App& app, int device);
 void CloseMidiOut(App& app);
 void SendMidiOut(App& app, std::uint32_t message);
+// Thru: sends a message from the input on, and remembers what it leaves sounding.
+void ForwardMidiOut(App& app, std::uint32_t message);
+// Wherever forwarding stops: SilenceMessage as always, then a note-off (velocity 64) for each note
+// still sounding, on its own channel, and a release of each pedal still down; channels that are
+// silent get nothing more.
+void SilenceMidiOut(App& app);
+
+// Sustain, sostenuto and soft: the pedals a player can leave down.
+inline constexpr std::uint8_t kPedalControllers[] = {64, 66, 67};
 
 // The device's name as the driver reports it; empty for an index that is not a device.
 std::wstring GetMidiInName(App& app, int device);

@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "midi/chord.h"
+#include "midi/modMidiIO.h"
 #include "sim/sim_host.h"
 
 namespace vos {
@@ -103,17 +104,64 @@ TEST_F(ChordTest, EqualCodesOpenInListOrderWithTheirParameters) {
     EXPECT_EQ(host.launches[2].parameters, std::optional<std::wstring>(L"x y"));
 }
 
-TEST_F(ChordTest, NothingHappensWhileRecognitionIsOff) {
-    app.LaunchCodes = {{0x1, L"c", L""}};
+// Nothing is forwarded or opened while recognition is off, but the keys are followed: a key let go
+// meanwhile is not still "held" when recognition comes back.
+TEST_F(ChordTest, WhileRecognitionIsOffKeysAreFollowedButNothingHappens) {
+    app.LaunchCodes = {{0x1, L"c", L""}, {0x10, L"e", L""}};
     MidiHandle out = 0;
     host.midiOutOpen(out, 0, 0, 0, 0);
     app.MidiOutHandle = out;
     app.ThruEnabled = true;
+    Play({On(60), On(64)});
+    host.launches.clear();
+    host.sent.clear();
     app.Enabled = false;
-    Play({On(60), 0x0040B0});
+    Play({On(62), Off(62), Off(60), 0x0040B0});
     EXPECT_TRUE(host.launches.empty());
     EXPECT_TRUE(host.sent.empty());
-    EXPECT_EQ(app.HeldNotes, 0);
+    EXPECT_EQ(app.HeldNotes, 0x10);
+    EXPECT_EQ(app.SoundingNotes[0].count(), 2u) << "what the output heard, unchanged";
+    app.Enabled = true;
+    Play({Off(64), On(64)});
+    EXPECT_EQ(Opened(), std::vector<std::wstring>{L"e"}) << "E alone, as really held";
+}
+
+// Wherever forwarding stops, the all-notes-off of channel 1, then exactly what thru left sounding:
+// a note-off for each note forwarded and not released, on its own channel, and a release of each
+// pedal forwarded down.
+TEST_F(ChordTest, SilencingReleasesExactlyWhatThruLeftSounding) {
+    const std::uint32_t kSilence = 0x7CB0;
+    const struct {
+        const char* label;
+        std::vector<std::uint32_t> played;
+        std::vector<std::uint32_t> released;  // after the all-notes-off
+    } cases[] = {
+        {"nothing held", {On(60), Off(60), On(62, 0, 1)}, {}},
+        {"notes on three channels, pedals down", {On(64, 90, 9), On(60), 0x7F40B1, On(61, 80, 1), 0x7F42B9},
+         {0x400080 | 60 << 8, 0x400081 | 61 << 8, 0x0040B1, 0x400089 | 64 << 8, 0x0042B9}},
+        {"released by velocity 0 and note-off, pedal up again",
+         {On(60), On(67), On(60, 0), Off(67), 0x7F43B2, 0x0043B2, On(72, 5, 15)},
+         {0x40008F | 72 << 8}},
+        {"all notes off from the keyboard, controllers reset", {On(60, 9, 3), 0x007BB3, 0x7F40B4, 0x0079B4}, {}},
+        {"bytes that are not data", {0x80C090, 0x3C8090}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        sim::SimHost h;
+        App a(h);
+        a.Enabled = true;
+        h.midiOutOpen(a.MidiOutHandle, 0, 0, 0, 0);
+        a.ThruEnabled = true;
+        for (std::uint32_t m : c.played) HandleMidiData(a, m);
+        h.sent.clear();
+        SilenceMidiOut(a);
+        std::vector<std::uint32_t> want = {kSilence};
+        want.insert(want.end(), c.released.begin(), c.released.end());
+        EXPECT_EQ(h.sent, want);
+        h.sent.clear();
+        SilenceMidiOut(a);
+        EXPECT_EQ(h.sent, std::vector<std::uint32_t>{kSilence}) << "released once only";
+    }
 }
 
 TEST_F(ChordTest, ThruForwardsEveryMessageFirstButTracksOnlyNotes) {

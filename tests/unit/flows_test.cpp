@@ -446,23 +446,37 @@ TEST_F(FlowWindowProc, ToggleSilencesThruAndLeavesDevicesAndHeldNotesAlone) {
 
     WindowProc(app, kMain, kWmHotkey, 0, 0);
     EXPECT_FALSE(app.Enabled);
-    EXPECT_EQ(host.sent, std::vector<std::uint32_t>{0x00007cb0});
+    EXPECT_EQ(host.sent, (std::vector<std::uint32_t>{0x00007cb0, 0x00403c80}));
     EXPECT_TRUE(TrayIs(host, TrayOp::Modify, false));
 
-    WindowProc(app, kMain, kMmMimData, 0, On(64, 3));  // neither forwarded nor tracked
-    EXPECT_EQ(host.sent.size(), 1u);
-    EXPECT_EQ(app.HeldNotes, 0x1);
+    WindowProc(app, kMain, kMmMimData, 0, On(64, 3));  // followed, not forwarded
+    EXPECT_EQ(host.sent.size(), 2u);
+    EXPECT_EQ(app.HeldNotes, 0x11);
 
     WindowProc(app, kMain, kTrayCallback, 0, kWmLButtonDown);
     EXPECT_TRUE(app.Enabled);
-    EXPECT_EQ(host.sent.size(), 1u);
+    EXPECT_EQ(host.sent.size(), 2u);
     EXPECT_TRUE(TrayIs(host, TrayOp::Modify, true));
-    EXPECT_TRUE(app.HeldNotes == 0x1 && app.ThruEnabled);
+    EXPECT_TRUE(app.HeldNotes == 0x11 && app.ThruEnabled);
     EXPECT_EQ(host.openInputs.size() + host.openOutputs.size(), 2u);
     for (std::size_t i = before; i < host.log.size(); ++i) {
         EXPECT_TRUE(host.log[i].find("Open") == std::string::npos &&
                     host.log[i].find("Close") == std::string::npos) << host.log[i];
     }
+}
+
+// A note held on another channel when OK re-applies the settings, and when the program ends, is
+// released at the output before it closes.
+TEST_F(FlowWindowProc, OkAndExitReleaseWhatThruLeftSounding) {
+    StartWith(Stored(true));
+    WindowProc(app, kMain, kMmMimData, 0, On(65, 9));
+    host.sent.clear();
+    ApplyLikeOk(app);
+    EXPECT_EQ(host.sent, (std::vector<std::uint32_t>{0x00007cb0, 0x00404189, 0x000000c0}));
+    WindowProc(app, kMain, kMmMimData, 0, On(67, 2));
+    host.sent.clear();
+    UnloadMain(app);
+    EXPECT_EQ(host.sent, (std::vector<std::uint32_t>{0x00007cb0, 0x00404382}));
 }
 
 using FlowShutdown = FlowTest;
