@@ -5,7 +5,7 @@
 #
 # Environment run.sh hands to each scenario:
 #   E2E_DIR        this folder
-#   E2E_TOOLS      folder with winmm.dll, recorder.exe, driver.exe, e2e-standin.exe
+#   E2E_TOOLS      folder with winmm.dll, recorder.exe, driver.exe, e2e-standin.exe, planted.dll
 #   E2E_PROGRAM    the program under test (may be missing while it is being written)
 #   E2E_WORK       scratch root of the run (prefix, home, program folders)
 #   E2E_ART        this scenario's artefact folder (logs, screenshots)
@@ -39,7 +39,7 @@ e2e_winpath() {
 
 e2e_require_tools() {
     local t missing=()
-    for t in wine wineserver wineboot Xvfb xdotool import timeout x86_64-w64-mingw32-objdump; do
+    for t in wine wineserver wineboot Xvfb xdotool import timeout x86_64-w64-mingw32-objdump strings; do
         command -v "$t" >/dev/null 2>&1 || missing+=("$t")
     done
     ((${#missing[@]} == 0)) || e2e_fail "missing tools: ${missing[*]} (apt-get install wine64 xvfb xdotool imagemagick g++-mingw-w64-x86-64)"
@@ -153,16 +153,30 @@ e2e_load_reg() {
 # ---------------------------------------------------------------------------
 # Program folder and environment of the simulated devices
 
+# The simulated winmm.dll replaces the prefix's own system32\winmm.dll (Wine's
+# placeholder for its builtin): the program takes winmm from the system
+# folder only, as a DLL beside it could be anybody's. Only processes started
+# with winmm=n load it; everything else in the prefix keeps Wine's builtin.
+# run.sh puts it back before every scenario, so a scenario that swaps in
+# another winmm cannot leave it behind.
+e2e_install_fake_winmm() {
+    local dest=$WINEPREFIX/drive_c/windows/system32/winmm.dll
+    if ! cp -f "${1:-$E2E_TOOLS/winmm.dll}" "$dest.e2e-tmp" || ! mv -f "$dest.e2e-tmp" "$dest"; then
+        e2e_fail "cannot install ${1:-$E2E_TOOLS/winmm.dll} as $dest"
+    fi
+}
+
 # e2e_make_program_dir DIR [EXE [NAME]]: a fresh folder with the program
-# (copied as NAME, default Vosselmar.exe), the simulated winmm.dll and the
-# recorder. Sets E2E_PROG_DIR.
+# (copied as NAME, default Vosselmar.exe) and the recorder; the simulated
+# winmm.dll is in the prefix's system folder (e2e_install_fake_winmm). Sets
+# E2E_PROG_DIR.
 e2e_make_program_dir() {
     local dir=$1 exe=${2:-$E2E_PROGRAM} name=${3:-Vosselmar.exe}
     [[ -f $exe ]] || e2e_fail "program $exe not found"
     rm -rf "$dir"
     mkdir -p "$dir"
     cp "$exe" "$dir/$name"
-    cp "$E2E_TOOLS/winmm.dll" "$E2E_TOOLS/recorder.exe" "$dir/"
+    cp "$E2E_TOOLS/recorder.exe" "$dir/"
     export E2E_PROG_DIR=$dir E2E_PROG_NAME=$name
 }
 
@@ -185,16 +199,20 @@ e2e_midi_env() {
 
 # shellcheck disable=SC2120 # arguments are optional
 # e2e_start_program [ARGS...]: starts $E2E_PROG_NAME from $E2E_PROG_DIR in the
-# background with the simulated winmm. Sets E2E_PROGRAM_PID (the id of the
-# bounding `timeout` process; ending it ends the program).
+# background with the simulated winmm (winmm=$E2E_WINMM_ORDER, default n), in
+# the folder $E2E_START_DIR (default the program's own). Sets E2E_PROGRAM_PID (the id of the bounding `timeout`
+# process; ending it ends the program).
 e2e_start_program() {
     local n=${#E2E_PIDS[@]}
     [[ -n ${E2E_PROG_DIR:-} && -f $E2E_PROG_DIR/${E2E_PROG_NAME:-} ]] || e2e_fail "e2e_make_program_dir was not called"
     [[ -n ${VOS_MIDI_LOG:-} ]] || e2e_fail "e2e_midi_env was not called"
+    local exe=./$E2E_PROG_NAME
+    # Wine maps a Linux path to the drive that holds it (C: inside the prefix)
+    [[ -n ${E2E_START_DIR:-} ]] && exe=$(readlink -m "$E2E_PROG_DIR/$E2E_PROG_NAME")
     (
-        cd "$E2E_PROG_DIR" || exit 1
-        WINEDLLOVERRIDES="$E2E_BASE_OVERRIDES;winmm=n" exec timeout -k 5 "${E2E_PROGRAM_TIMEOUT:-120}" \
-            wine "./$E2E_PROG_NAME" "$@"
+        cd "${E2E_START_DIR:-$E2E_PROG_DIR}" || exit 1
+        WINEDLLOVERRIDES="$E2E_BASE_OVERRIDES;winmm=${E2E_WINMM_ORDER:-n}" exec timeout -k 5 "${E2E_PROGRAM_TIMEOUT:-120}" \
+            wine "$exe" "$@"
     ) >"$E2E_ART/program.$n.out" 2>"$E2E_ART/program.$n.err" &
     E2E_PROGRAM_PID=$!
     E2E_PIDS+=("$E2E_PROGRAM_PID")

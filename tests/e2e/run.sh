@@ -31,7 +31,7 @@ PATTERN=${2:-}
 BUILD=$(cd "$BUILD" && pwd)
 
 export E2E_TOOLS=$BUILD/e2e
-for f in winmm.dll recorder.exe driver.exe e2e-standin.exe e2e-probe.exe; do
+for f in winmm.dll recorder.exe driver.exe e2e-standin.exe e2e-probe.exe planted.dll planted-lacking.dll; do
     [[ -f $E2E_TOOLS/$f ]] || e2e_fail "$E2E_TOOLS/$f missing: is tests/e2e added to the mingw build?"
 done
 
@@ -48,15 +48,20 @@ mkdir -p "$ARTIFACTS"
 e2e_require_tools
 
 # A program importing a winmm function the simulated DLL lacks would abort at
-# its first call (or sit in the debugger): say so plainly before starting.
+# its first call (or sit in the debugger), and Vosselmar.exe, which looks its
+# winmm functions up by name, would refuse to start: say so plainly before
+# starting. Names looked up are found among the program's strings.
 check_winmm_imports() {
     local exe=$1 exports missing=()
     exports=$(LC_ALL=C x86_64-w64-mingw32-objdump -p "$E2E_TOOLS/winmm.dll" |
         awk '/^\[Ordinal\/Name Pointer\] Table/ { t = 1; next } t && /^[[:space:]]*\[/ { print $NF; next } { t = 0 }')
     while read -r fn; do
         grep -qx -- "$fn" <<<"$exports" || missing+=("$fn")
-    done < <(LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" |
-        awk '/DLL Name:/ { t = (tolower($0) ~ /winmm\.dll/); next } /^[[:space:]]*$/ { t = 0 } t && NF == 3 && $2 ~ /^[0-9]+$/ { print $3 }')
+    done < <({
+        LC_ALL=C x86_64-w64-mingw32-objdump -p "$exe" |
+            awk '/DLL Name:/ { t = (tolower($0) ~ /winmm\.dll/); next } /^[[:space:]]*$/ { t = 0 } t && NF == 3 && $2 ~ /^[0-9]+$/ { print $3 }'
+        LC_ALL=C strings -a "$exe" | grep -xE '(midi(In|Out)|time)[A-Z][A-Za-z]*'
+    } | sort -u)
     if ((${#missing[@]})); then
         e2e_log "$(basename "$exe") imports winmm functions the test winmm.dll lacks: ${missing[*]}"
         e2e_log "add them to tests/e2e/fakewinmm/ (fakewinmm.c and winmm.def)"
@@ -86,6 +91,7 @@ trap 'exit 143' TERM
 e2e_env "$WORK"
 e2e_start_xvfb
 e2e_create_prefix
+e2e_install_fake_winmm
 e2e_start_wineserver
 # The first windowed process of a server also starts the desktop (explorer),
 # which takes seconds: do it here so scenario timings are the scenarios' own.
@@ -113,6 +119,7 @@ for script in "${E2E_SCENARIOS:-$E2E_DIR/scenarios}"/*.sh; do
     # a scenario may ask for more time with a "# e2e-timeout: SECONDS" line
     limit=$(sed -nE 's/^# e2e-timeout: ([0-9]+)$/\1/p' "$script" | head -n 1)
     limit=${E2E_SCENARIO_TIMEOUT:-${limit:-60}}
+    e2e_install_fake_winmm
     t0=$(e2e_now)
     timeout -k 5 "$limit" bash "$script" >"$E2E_ART/output.log" 2>&1
     rc=$?

@@ -1,9 +1,9 @@
 /*
  * A stand-in winmm.dll for end-to-end runs under Wine.
  *
- * The program under test is started with WINEDLLOVERRIDES=winmm=n and this
- * DLL beside it, so every MIDI call it makes lands here instead of in a real
- * driver. The test controls the simulated devices through environment
+ * The run installs it as the prefix's system32\winmm.dll and starts the
+ * program under test with WINEDLLOVERRIDES=winmm=n, so every MIDI call it
+ * makes lands here instead of in a real driver. The test controls the simulated devices through environment
  * variables and a control file, and reads back what the program did from a
  * call log. See ../README.md for the formats; they are an interface the
  * scenario scripts depend on, so change them only together with lib.sh.

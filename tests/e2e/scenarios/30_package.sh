@@ -97,8 +97,9 @@ grep -q 'Microsoft.Windows.Common-Controls' "$E2E_ART/manifest.rc" ||
     e2e_fail "the manifest with id 1 is not the program's (no Common Controls 6 dependency)"
 
 e2e_log "--- first start from the unpacked folder"
-# The test doubles go beside the unpacked program, as e2e_make_program_dir does for a build.
-cp "$E2E_TOOLS/winmm.dll" "$E2E_TOOLS/recorder.exe" "$prog/"
+# The recorder goes beside the unpacked program, as e2e_make_program_dir does for a build; the
+# simulated winmm.dll is in the prefix's system folder.
+cp "$E2E_TOOLS/recorder.exe" "$prog/"
 export E2E_PROG_DIR=$prog E2E_PROG_NAME=Vosselmar.exe
 export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
 e2e_midi_env
