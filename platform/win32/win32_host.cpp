@@ -71,7 +71,7 @@ FileStatus FromError(DWORD error, const std::wstring& path) {
 
 }  // namespace
 
-Win32Host::Win32Host(HINSTANCE instance) : instance_(instance) {}
+Win32Host::Win32Host(HINSTANCE instance, const Winmm& winmm) : instance_(instance), winmm_(winmm) {}
 
 Win32Host::~Win32Host() {
     dialog_.reset();
@@ -80,19 +80,19 @@ Win32Host::~Win32Host() {
 
 // --- MIDI ---
 
-unsigned Win32Host::midiInGetNumDevs() { return ::midiInGetNumDevs(); }
-unsigned Win32Host::midiOutGetNumDevs() { return ::midiOutGetNumDevs(); }
+unsigned Win32Host::midiInGetNumDevs() { return winmm_->midiInGetNumDevs(); }
+unsigned Win32Host::midiOutGetNumDevs() { return winmm_->midiOutGetNumDevs(); }
 
 MmResult Win32Host::midiInGetDevName(int device, std::wstring& name) {
     MIDIINCAPSW caps{};
-    MMRESULT r = ::midiInGetDevCapsW(DeviceId(device), &caps, sizeof caps);
+    MMRESULT r = winmm_->midiInGetDevCapsW(DeviceId(device), &caps, sizeof caps);
     name.assign(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN));
     return r;
 }
 
 MmResult Win32Host::midiOutGetDevName(int device, std::wstring& name) {
     MIDIOUTCAPSW caps{};
-    MMRESULT r = ::midiOutGetDevCapsW(DeviceId(device), &caps, sizeof caps);
+    MMRESULT r = winmm_->midiOutGetDevCapsW(DeviceId(device), &caps, sizeof caps);
     name.assign(caps.szPname, wcsnlen(caps.szPname, MAXPNAMELEN));
     return r;
 }
@@ -100,37 +100,37 @@ MmResult Win32Host::midiOutGetDevName(int device, std::wstring& name) {
 MmResult Win32Host::midiInOpen(MidiHandle& handle, int device, WindowHandle callback,
                                std::uintptr_t instance, std::uint32_t flags) {
     HMIDIIN h = nullptr;
-    MMRESULT r = ::midiInOpen(&h, static_cast<UINT>(device), callback, instance, flags);
+    MMRESULT r = winmm_->midiInOpen(&h, static_cast<UINT>(device), callback, instance, flags);
     handle = reinterpret_cast<MidiHandle>(h);
     return r;
 }
 
 MmResult Win32Host::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    return ::midiInPrepareHeader(In(handle), Hdr(header), size);
+    return winmm_->midiInPrepareHeader(In(handle), Hdr(header), size);
 }
 MmResult Win32Host::midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    return ::midiInAddBuffer(In(handle), Hdr(header), size);
+    return winmm_->midiInAddBuffer(In(handle), Hdr(header), size);
 }
-MmResult Win32Host::midiInStart(MidiHandle handle) { return ::midiInStart(In(handle)); }
-MmResult Win32Host::midiInStop(MidiHandle handle) { return ::midiInStop(In(handle)); }
-MmResult Win32Host::midiInReset(MidiHandle handle) { return ::midiInReset(In(handle)); }
+MmResult Win32Host::midiInStart(MidiHandle handle) { return winmm_->midiInStart(In(handle)); }
+MmResult Win32Host::midiInStop(MidiHandle handle) { return winmm_->midiInStop(In(handle)); }
+MmResult Win32Host::midiInReset(MidiHandle handle) { return winmm_->midiInReset(In(handle)); }
 MmResult Win32Host::midiInUnprepareHeader(MidiHandle handle, MidiHeader* header,
                                           std::uint32_t size) {
-    return ::midiInUnprepareHeader(In(handle), Hdr(header), size);
+    return winmm_->midiInUnprepareHeader(In(handle), Hdr(header), size);
 }
-MmResult Win32Host::midiInClose(MidiHandle handle) { return ::midiInClose(In(handle)); }
+MmResult Win32Host::midiInClose(MidiHandle handle) { return winmm_->midiInClose(In(handle)); }
 
 MmResult Win32Host::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t callback,
                                 std::uintptr_t instance, std::uint32_t flags) {
     HMIDIOUT h = nullptr;
-    MMRESULT r = ::midiOutOpen(&h, static_cast<UINT>(device), callback, instance, flags);
+    MMRESULT r = winmm_->midiOutOpen(&h, static_cast<UINT>(device), callback, instance, flags);
     handle = reinterpret_cast<MidiHandle>(h);
     return r;
 }
 MmResult Win32Host::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
-    return ::midiOutShortMsg(Out(handle), message);
+    return winmm_->midiOutShortMsg(Out(handle), message);
 }
-MmResult Win32Host::midiOutClose(MidiHandle handle) { return ::midiOutClose(Out(handle)); }
+MmResult Win32Host::midiOutClose(MidiHandle handle) { return winmm_->midiOutClose(Out(handle)); }
 
 // --- Shell and window manager ---
 

@@ -8,6 +8,7 @@
 #include "app/app.h"
 #include "platform/host.h"
 #include "scoped.h"
+#include "winmm_api.h"
 
 namespace vos::win32 {
 
@@ -15,7 +16,8 @@ class ConfigWindow;
 
 class Win32Host final : public Host {
   public:
-    explicit Win32Host(HINSTANCE instance);
+    // winmm must have loaded (Winmm::Loaded) and outlive the host.
+    Win32Host(HINSTANCE instance, const Winmm& winmm);
     ~Win32Host() override;
     // The core state the window procedures report to; set once, before Main.
     void Attach(App* app) { app_ = app; }
@@ -85,6 +87,7 @@ class Win32Host final : public Host {
     HICON TrayIcon(TrayPicture picture);
 
     HINSTANCE instance_;
+    const Winmm& winmm_;
     App* app_ = nullptr;
     HWND mainWindow_ = nullptr;
     UINT taskbarCreated_ = 0;

@@ -72,7 +72,8 @@ std::string Name(Id id) { return Utf8(std::wstring(ItemOf(id).name)); }
 
 // A dialog as LoadConfigDialog would leave it: twenty entries, devices, instruments and keys.
 struct Fixture {
-    Win32Host host{GetModuleHandleW(nullptr)};
+    Winmm winmm;
+    Win32Host host{GetModuleHandleW(nullptr), winmm};
     App app{host};
     frmConfig* form = nullptr;
 
