@@ -340,6 +340,34 @@ inject_msgs() {
         e2e_fail "injected messages were not all handled within ${limit}s"
 }
 
+# e2e_devices_change [--in LIST] [--out LIST] [--timeout MS]: devices plugged
+# in or pulled out while the program runs. The simulated winmm takes the new
+# lists (LIST as in VOS_MIDI_IN, '' for none; open ports follow their device
+# or die, see README.md) and, once it has, every top-level window hears
+# WM_DEVICECHANGE with DBT_DEVNODES_CHANGED, as the system sends it (driver
+# devices-changed; MS bounds each window's answer, default 1000). Without
+# lists only the notice is sent. Returns when the notice has been handled, or
+# after MS if the program is in a box of its own.
+e2e_devices_change() {
+    local lines=() timeout=1000 tag
+    while (($#)); do
+        case $1 in
+        --in) lines+=("in-devices $2") && shift 2 ;;
+        --out) lines+=("out-devices $2") && shift 2 ;;
+        --timeout) timeout=$2 && shift 2 ;;
+        *) e2e_fail "e2e_devices_change: unknown option $1" ;;
+        esac
+    done
+    if ((${#lines[@]})); then
+        E2E_INJECT_SEQ=$((E2E_INJECT_SEQ + 1))
+        tag="devices-$E2E_INJECT_SEQ-$$"
+        e2e_inject_raw "${lines[@]}" "mark $tag"
+        wait_log_line "$E2E_MIDI_LOG" " mark $tag -> ok" 5 >/dev/null ||
+            e2e_fail "the device lists were not changed within 5 s"
+    fi
+    e2e_driver devices-changed --timeout "$timeout" >/dev/null || e2e_fail "WM_DEVICECHANGE not broadcast"
+}
+
 # wait_midi_started [TIMEOUT_S]: the program has opened and started input.
 wait_midi_started() {
     wait_log_line "$E2E_MIDI_LOG" '^[0-9]{12} midiInStart h=0x[0-9a-f]+ -> 0$' "${1:-10}" >/dev/null
