@@ -293,11 +293,21 @@ case_off() {
     play 0 "the chord after the click while missing" "${chord[@]}"
 }
 
+# The dialog opens at the top left, over Wine's tray window: moved away, so
+# that the tray stays in sight (without a window manager a drag by the
+# caption does not move it).
+move_dialog_away() {
+    dlg_drv move --x 500 --y 300 >/dev/null || problem "test setup: cannot move the dialog" || return
+    dlg_snapshot "$1"
+    ((DLG_ORIGIN_X >= 500)) || problem "test setup: the dialog did not move (client at $DLG_ORIGIN_X,$DLG_ORIGIN_Y)"
+}
+
 case_dialog() {
     local sel
     prepare && started || return
     dlg_open_from_tray
-    DLG_TAG=open && dlg_snapshot open
+    move_dialog_away open || return
+    DLG_TAG=open
     sel="$(dlg_get open cmbMIDev state) $(dlg_get open cmbMIDev text)"
     [[ $sel == "0/1 $IN" ]] || problem "the input list at the opening: $sel" || return
     mark && e2e_devices_change --in "$OTHER_IN"
