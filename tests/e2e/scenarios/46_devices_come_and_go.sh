@@ -6,11 +6,12 @@
 # a fresh folder, C-E-G launching recorder.exe:
 #
 #   case      settings   what happens                                  expected
-#   replug    input      unplugged with C and E held, back at index 0;  closed, grey tip [MIDI入力デバイスが見つかりません];
-#                        unplugged, back behind another device;         reopened at its index (main window, 0x10000,
-#                        moved to index 0 while open                    prepare, add, start), orange [有効]; G alone
-#                                                                       launches nothing, C-E-G launches; a move alone
-#                                                                       closes and opens nothing
+#   replug    input      unplugged with C and E held, told only by the  closed, grey tip [MIDI入力デバイスが見つかりません];
+#                        close notice; back, untold, then a notice;     nothing happens without a notice; reopened at
+#                        unplugged, back behind another device;         its index (main window, 0x10000, prepare, add,
+#                        moved to index 0 while open                    start), orange [有効]; G alone launches nothing,
+#                                                                       C-E-G launches; a move alone closes and opens
+#                                                                       nothing
 #   thru      thru, 5    input unplugged with C sounding, back          all-notes-off and C's release, output closed;
 #                                                                       back: input, output 0 and 0x000005c0, thru
 #   output    thru, 5    the output alone unplugged, back at index 1    all-notes-off tried, output closed, input kept,
@@ -24,6 +25,8 @@
 #                                                                       back; Cancel closes nothing, the chord launches
 #   refused   input      unplugged, back refusing to open (fail         one warning box, answered; a second notice
 #                        in_open), a second notice, the failure gone    retries without a box; once it opens, it works
+#   refused_out thru, 5  the same with the output (fail out_open)       the same with 出力; chords launch meanwhile;
+#                                                                       once it opens: 0x000005c0, thru
 #   cycles    thru, 5    two unplug/replug cycles, then ten             threads, windows, GDI objects, handles and
 #                                                                       memory flat (lib_soak.sh), thru after the last
 #
@@ -47,6 +50,7 @@ IN='テスト鍵盤' OUT='テスト音源' OTHER_IN='ほかの鍵盤' OTHER_OUT=
 export VOS_MIDI_IN=$IN VOS_MIDI_OUT=$OUT VOS_MIDI_FAIL=''
 TIP_ON='Vosselmar [有効]' TIP_OFF='Vosselmar [無効]' TIP_MISSING='Vosselmar [MIDI入力デバイスが見つかりません]'
 open_failed="MIDI入力デバイス「$IN」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
+out_failed="MIDI出力デバイス「$OUT」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
 chord=(90 3C 64 90 40 64 90 43 64 80 3C 00 80 40 00 80 43 00)
 chord_packed=(0x00643c90 0x00644090 0x00644390 0x00003c80 0x00004080 0x00004380)
 : >"$E2E_ART/cases.txt"
@@ -214,9 +218,14 @@ case_replug() {
     prepare && started || return
     tray_is orange "$TIP_ON" "at start" || return
     inject_msgs 90 3C 64 90 40 64 # C and E held as the keyboard goes
-    mark && e2e_devices_change --in ''
-    lost_input "unplugged" || return
-    mark && e2e_devices_change --in "$IN"
+    # first with no WM_DEVICECHANGE: the close notice of the dead input tells,
+    # and nothing but a notice brings it back
+    mark && e2e_devices_change --in '' --no-notice
+    lost_input "unplugged (the close notice alone)" || return
+    mark && e2e_devices_change --in "$IN" --no-notice
+    sleep 1
+    none_since ' midiIn[A-Za-z]+ ' "the input was looked at again without a notice" || return
+    mark && e2e_devices_change
     back_input 0 "back at index 0" || return
     tray_is orange "$TIP_ON" "back at index 0" || return
     play 0 "G alone (C and E went with the device)" 90 43 64 80 43 00 || return
@@ -351,6 +360,27 @@ case_refused() {
     play 1 "the chord once it opened" "${chord[@]}"
 }
 
+case_refused_out() {
+    prepare --thru --program 5 && started thru || return
+    mark && e2e_devices_change --out ''
+    wait_since " midiOutClose h=$OUT_H -> 0\$" "the output that went was not closed" || return
+    e2e_inject_raw 'fail out_open'
+    mark && e2e_devices_change --out "$OUT"
+    dlg_drv msgbox --timeout 5000 --expect-text "$out_failed" --expect-buttons ok --expect-icon warning \
+        --answer ok >/dev/null || problem "no warning as expected when the output came back refusing to open" || return
+    wait_since ' midiOutOpen dev=0 .* -> 4$' "no open tried when the output came back" || return
+    mark && e2e_devices_change
+    dlg_drv no-msgbox --for 500 >/dev/null || problem "a second box at the next notice" || return
+    wait_since ' midiOutOpen dev=0 .* -> 4$' "the next notice did not try to open it again" || return
+    play 1 "a chord while the output refuses" "${chord[@]}" || return
+    e2e_inject_raw 'fail'
+    mark && e2e_devices_change
+    back_output 0 "output opened at a later notice" || return
+    none_since ' midiIn(Stop|Reset|Close|Open) ' "the input was touched for the output" || return
+    no_box "output opened at a later notice" || return
+    forwards "thru once the output opened"
+}
+
 case_cycles() {
     soak_scale
     prepare --thru --program 5 && started thru || return
@@ -376,7 +406,7 @@ case_cycles() {
     forwards "thru after the last cycle"
 }
 
-CASES=(replug thru output off dialog refused cycles)
+CASES=(replug thru output off dialog refused refused_out cycles)
 failed_cases=()
 for CASE in "${CASES[@]}"; do
     [[ -z ${VOS_DEVICE_CASES:-} || " $VOS_DEVICE_CASES " == *" $CASE "* ]] || continue
