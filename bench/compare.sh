@@ -10,7 +10,7 @@
 # figure the median over the rounds of both, their ratio and the noise, also kept in
 # OUT_DIR/summary.txt beside the raw figures (OUT_DIR/e2e/46_perf_compare/compare.txt).
 #
-# Sizes (defaults for the note; about 14 minutes on two cores):
+# Sizes (defaults for the note; about 13 minutes on two cores):
 #   VOS_COMPARE_ROUNDS=5     rounds, each measuring both programs once
 #   VOS_COMPARE_STARTS=3     timed starts per program and round (the round's figure: their median)
 #   VOS_COMPARE_IDLE=60      seconds of idle measured per program and round
@@ -63,49 +63,5 @@ fi
     echo "new: $NEW/Vosselmar.exe"
     echo "$rounds rounds in turns; per program and round: ${VOS_COMPARE_STARTS:-3} starts, ${idle} s idle, ${VOS_COMPARE_MESSAGES:-3000} thru messages; took $(($(date +%s) - t0)) s"
     echo
-    awk -v idle="$idle" '
-        function field(k,   i) { for (i = 1; i <= NF; i++) if (index($i, k "=") == 1) return substr($i, length(k) + 2); return "" }
-        function median_of(list,   a, n) { n = split(list, a, ","); sortn(a, n); return median(a, n) }
-        function median(a, n) { return n % 2 ? a[(n + 1) / 2] + 0 : (a[n / 2] + a[n / 2 + 1]) / 2 }
-        function sortn(a, n,   i, j, t) { for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] + 0 > a[j] + 0; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t } }
-        function add(p, k, v) { vals[p, k] = vals[p, k] (vals[p, k] == "" ? "" : ",") v }
-        {
-            p = field("program")
-            add(p, "idle_program_ms", field("idle_program_ms"))
-            add(p, "idle_wineserver_ms", field("idle_wineserver_ms"))
-            add(p, "idle_rest_ms", field("idle_rest_ms"))
-            add(p, "thru_median_us", field("thru_median_us"))
-            add(p, "thru_p99_us", field("thru_p99_us"))
-            add(p, "start_ms", median_of(field("start_ms")))
-        }
-        function stats(p, k,   a, n) {
-            n = split(vals[p, k], a, ","); sortn(a, n)
-            med[p] = median(a, n); lo[p] = a[1] + 0; hi[p] = a[n] + 0; count[p] = n
-        }
-        function count_rounds(   k, a) { for (k in vals) if (index(k, "old" SUBSEP) == 1) return split(vals[k], a, ","); return 0 }
-        function num(v) { return v == int(v) ? sprintf("%d", v) : sprintf("%.1f", v) }
-        function row(label, k, unit,   r, s, so, sn, noise, verdict) {
-            stats("old", k); stats("new", k)
-            r = med["old"] > 0 ? sprintf("%.2f", med["new"] / med["old"]) : "-"
-            so = hi["old"] - lo["old"]; sn = hi["new"] - lo["new"]
-            if (sn > so) { s = sn; base = med["new"] } else { s = so; base = med["old"] }
-            noise = num(s) " " unit (base > 0 ? sprintf(" (%.0f%%)", 100 * s / base) : "")
-            verdict = lo["new"] > hi["old"] ? "worse" : hi["new"] < lo["old"] ? "better" : "within noise"
-            printf "%-38s %-24s %-24s %-6s %-18s %s\n", label,
-                num(med["old"]) " [" num(lo["old"]) "-" num(hi["old"]) "]",
-                num(med["new"]) " [" num(lo["new"]) "-" num(hi["new"]) "]", r, noise, verdict
-        }
-        END {
-            # the chance that all n rounds of one land above all n of the other by luck: 1 / C(2n, n)
-            n = count_rounds(); odds = 1
-            for (i = 1; i <= n; i++) odds = odds * (n + i) / i
-            printf "verdict: \"worse\" or \"better\" when every round of the new program lies beyond every round of the old one (chance alone: once in %d)\n\n", odds
-            printf "%-38s %-24s %-24s %-6s %-18s %s\n", "figure (median of rounds [min-max])", "old", "new", "new/old", "noise", "verdict"
-            row("idle CPU, program, ms in " idle " s", "idle_program_ms", "ms")
-            row("idle CPU, wineserver, ms in " idle " s", "idle_wineserver_ms", "ms")
-            row("idle CPU, explorer etc. + Xvfb, ms", "idle_rest_ms", "ms")
-            row("thru at 1000/s, median, us", "thru_median_us", "us")
-            row("thru at 1000/s, 99th percentile, us", "thru_p99_us", "us")
-            row("start to tray icon, ms", "start_ms", "ms")
-        }' "$raw"
+    awk -v idle="$idle" -f bench/compare_table.awk "$raw"
 } | tee "$OUT/summary.txt"
