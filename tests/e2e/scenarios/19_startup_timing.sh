@@ -37,6 +37,11 @@ for _ in $(seq 2 "$runs"); do
     base+=("$(e2e_timed_start trayicon.exe 'tray-icon --for 20000' E2ETrayIcon)")
 done
 
+# a failed start ends only its $(...) and leaves an empty figure behind
+for t in "${prog[@]}" "${base[@]}"; do
+    [[ $t =~ ^[0-9.]+$ ]] || e2e_fail "a timed start failed (see above): ${prog[*]} / ${base[*]}"
+done
+
 field() { tr -d '\r' <"$1" | sed -n "s/^$2=//p"; }
 {
     echo "start_to_tray_ms program: ${prog[*]} (median $(printf '%s\n' "${prog[@]}" | median))"
