@@ -56,8 +56,7 @@ void UnloadMain(App& app) {
 
 void OnTaskbarCreated(App& app) {
     if (!app.Running()) return;
-    SetTrayIcon(app, app.TrayShowsEnabled ? TrayPicture::picIcon1 : TrayPicture::picIcon2,
-                app.TrayShowsEnabled ? kTipEnabled : kTipDisabled, TrayOp::Add);
+    ShowRecognitionState(app, TrayOp::Add);
 }
 
 }  // namespace vos

@@ -109,6 +109,11 @@ class ComboBox : public Control {
         Notify();
     }
     void UserSelect(int index) { index_ = (index >= 0 && index < ListCount()) ? index : -1; }
+    void SetItems(std::vector<std::wstring> items, int index) {
+        items_ = std::move(items);
+        index_ = (index >= 0 && index < ListCount()) ? index : -1;
+        Notify();
+    }
 
   private:
     std::vector<std::wstring> items_;
