@@ -15,16 +15,17 @@
 #   thru      thru, 5    input unplugged with C sounding, back          all-notes-off and C's release, output closed;
 #                                                                       back: input, output 0 and 0x000005c0, thru
 #   output    thru, 5    the output alone unplugged, back at index 1    all-notes-off tried, output closed, input kept,
-#                                                                       chords launch unforwarded; back: output 1,
-#                                                                       0x000005c0, thru
+#                                                                       the tray as it was, chords launch unforwarded;
+#                                                                       back: output 1, 0x000005c0, thru
 #   off       input      off, unplugged, back; on; unplugged, a click   back grey [無効], the chord silent, a click
 #                        while missing, back                            turns it on; a click while missing flips it but
 #                                                                       the tip stays missing; back off
 #   dialog    input      settings dialog open (tray): unplugged, back   input reopened at 1; the input list left alone
 #                        behind another device, Cancel                  while gone, refilled with it selected at 1 when
 #                                                                       back; Cancel closes nothing, the chord launches
-#   refused   input      unplugged, back refusing to open (fail         one warning box, answered; a second notice
-#                        in_open), a second notice, the failure gone    retries without a box; once it opens, it works
+#   refused   input      unplugged, back refusing to open (fail         one warning box, answered, grey tip [MIDI入力デ
+#                        in_open), a second notice, the failure gone    バイスを開けません]; a second notice retries without
+#                                                                       a box; once it opens, it works
 #   refused_out thru, 5  the same with the output (fail out_open)       the same with 出力; chords launch meanwhile;
 #                                                                       once it opens: 0x000005c0, thru
 #   cycles    thru, 5    two unplug/replug cycles, then ten             threads, windows, GDI objects, handles and
@@ -49,6 +50,7 @@ dlg_drv_start
 IN='テスト鍵盤' OUT='テスト音源' OTHER_IN='ほかの鍵盤' OTHER_OUT='ほかの音源'
 export VOS_MIDI_IN=$IN VOS_MIDI_OUT=$OUT VOS_MIDI_FAIL=''
 TIP_ON='Vosselmar [有効]' TIP_OFF='Vosselmar [無効]' TIP_MISSING='Vosselmar [MIDI入力デバイスが見つかりません]'
+TIP_REFUSED='Vosselmar [MIDI入力デバイスを開けません]'
 open_failed="MIDI入力デバイス「$IN」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
 out_failed="MIDI出力デバイス「$OUT」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
 chord=(90 3C 64 90 40 64 90 43 64 80 3C 00 80 40 00 80 43 00)
@@ -269,7 +271,7 @@ case_output() {
     since | grep -qE " midiOutShortMsg h=$OUT_H msg=0x00007cb0 -> 6\$" ||
         problem "no all-notes-off tried on the output that went (calls since: $(calls_since))" || return
     no_box "output unplugged" || return
-    tray_note "the output is gone"
+    tray_is orange "$TIP_ON" "the output alone gone" || return
     play 1 "a chord while the output is gone" "${chord[@]}" || return
     none_since ' midiIn(Stop|Reset|Close|Open) ' "the input was touched when the output went" || return
     none_since ' midiOutShortMsg .* -> 0$' "forwarded while the output is gone" || return
@@ -349,7 +351,7 @@ case_refused() {
     dlg_drv msgbox --timeout 5000 --expect-text "$open_failed" --expect-buttons ok --expect-icon warning \
         --answer ok >/dev/null || problem "no warning as expected when the input came back refusing to open" || return
     wait_since " midiInOpen dev=0 cb=$CB .* -> 4\$" "no open tried when the input came back" || return
-    tray_note "the input refuses to open"
+    tray_is grey "$TIP_REFUSED" "the input refuses to open" || return
     mark && e2e_devices_change
     dlg_drv no-msgbox --for 500 >/dev/null || problem "a second box at the next notice" || return
     wait_since " midiInOpen dev=0 cb=$CB .* -> 4\$" "the next notice did not try to open it again" || return
@@ -373,6 +375,7 @@ case_refused_out() {
     dlg_drv no-msgbox --for 500 >/dev/null || problem "a second box at the next notice" || return
     wait_since ' midiOutOpen dev=0 .* -> 4$' "the next notice did not try to open it again" || return
     play 1 "a chord while the output refuses" "${chord[@]}" || return
+    tray_note "the output refuses to open"
     e2e_inject_raw 'fail'
     mark && e2e_devices_change
     back_output 0 "output opened at a later notice" || return
