@@ -23,6 +23,9 @@
 #   dialog    input      settings dialog open (tray): unplugged, back   input reopened at 1; the input list left alone
 #                        behind another device, Cancel                  while gone, refilled with it selected at 1 when
 #                                                                       back; Cancel closes nothing, the chord launches
+#   start     input      started with only another device: the dialog   the list refilled with the other device still
+#                        of the start; the stored one plugged in, chosen chosen; after OK the new one opens at 1, the
+#                        and OK                                         tray is orange, the chord launches
 #   refused   input      unplugged, back refusing to open (fail         one warning box, answered, grey tip [MIDI入力デ
 #                        in_open), a second notice, the failure gone    バイスを開けません]; a second notice retries without
 #                                                                       a box; once it opens, it works
@@ -342,6 +345,49 @@ case_dialog() {
     play 1 "the chord after Cancel" "${chord[@]}"
 }
 
+# The dialog the start shows for a device that is not there follows the
+# devices too, although nothing is open yet.
+case_start() {
+    local sel state
+    prepare || return
+    VOS_MIDI_IN=$OTHER_IN
+    e2e_start_program
+    VOS_MIDI_IN=$IN
+    dlg_drv msgbox --timeout 10000 --expect-text \
+        'MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。' \
+        --expect-buttons ok --answer ok >/dev/null || problem "no changed-device message at the start" || return
+    dlg_drv dialog --title "$DLG_TITLE" --timeout 5000 >/dev/null || problem "the dialog did not open" || return
+    DLG_TAG=start && dlg_snapshot start
+    sel="$(dlg_get start cmbMIDev state) $(dlg_get start cmbMIDev text)"
+    [[ $sel == "0/1 $OTHER_IN" ]] || problem "the input list at the start: $sel" || return
+    e2e_devices_change --in "$OTHER_IN|$IN"
+    for state in 0/2 1/2; do
+        [[ $state == 1/2 ]] && { dlg_click cmbMIDev && sleep 0.3 && timeout 5 xdotool key End Return ||
+            problem "cannot choose in the input list" || return; }
+        for _ in $(seq 30); do
+            dlg_snapshot start
+            [[ $(dlg_get start cmbMIDev state) == "$state" ]] && break
+            sleep 0.1
+        done
+        sel="$(dlg_get start cmbMIDev state) $(dlg_get start cmbMIDev text)"
+        [[ $state == 0/2 && $sel == "0/2 $OTHER_IN" || $state == 1/2 && $sel == "1/2 $IN" ]] ||
+            problem "the input list, expected $state: $sel" || return
+    done
+    mark
+    dlg_click cmdOK
+    dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+        problem "no duplicate question at OK" || return
+    dlg_wait_gone 5 || problem "the dialog stayed open after OK" || return
+    wait_since ' midiInStart h=0x[0-9a-f]+ -> 0$' "the input was not started after OK" || return
+    [[ $(since | grep -cE ' midiInOpen dev=1 .* -> 0 h=') == 1 ]] ||
+        problem "not input 1 opened: $(calls_since)" || return
+    e2e_wait_tray_icons $((icons_before + 1)) 5 || problem "no tray icon" || return
+    SLOT=$((icons_before + 1))
+    tray_is orange "$TIP_ON" "after OK" || return
+    CONFIG_STATE=$(config_state)  # OK wrote the choice
+    play 1 "the chord through the device plugged in at the start" "${chord[@]}"
+}
+
 case_refused() {
     prepare && started || return
     mark && e2e_devices_change --in ''
@@ -409,7 +455,7 @@ case_cycles() {
     forwards "thru after the last cycle"
 }
 
-CASES=(replug thru output off dialog refused refused_out cycles)
+CASES=(replug thru output off dialog start refused refused_out cycles)
 failed_cases=()
 for CASE in "${CASES[@]}"; do
     [[ -z ${VOS_DEVICE_CASES:-} || " $VOS_DEVICE_CASES " == *" $CASE "* ]] || continue
