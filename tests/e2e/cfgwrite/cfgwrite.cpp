@@ -90,14 +90,16 @@ int main() {
     // defaults, so a scenario comparing a file against these catches a change there.
     vos::SettingsRecord h;
     h.MidiInDevice = 0;
-    h.MidiInName = Name("");
     h.UseMidiOut = vos::kFalse16;
     h.MidiOutDevice = 0;
-    h.MidiOutName = Name("");
     h.Program = 0;
     h.UseShortcut = vos::kFalse16;
     h.ShortcutKey = 123;  // F12
     h.ShortcutModifiers = vos::kModControl;
+    // Names are checked only once the last option has had its say: a later --in-name replaces
+    // a default too long for the field.
+    std::string inName, outName;
+    bool nulOutName = false;
     std::vector<vos::LaunchCode> codes;
 
     for (std::size_t i = 0; i < words.size();) {
@@ -108,16 +110,16 @@ int main() {
         if (opt == "--in-dev") {
             h.MidiInDevice = static_cast<std::int32_t>(Number(*v));
         } else if (opt == "--in-name") {
-            h.MidiInName = Name(*v);
+            inName = *v;
         } else if (opt == "--thru") {
             h.UseMidiOut = vos::kTrue16;
         } else if (opt == "--out-dev") {
             h.MidiOutDevice = static_cast<std::int32_t>(Number(*v));
         } else if (opt == "--out-name") {
-            h.MidiOutName = Name(*v);
+            outName = *v;
+            nulOutName = false;
         } else if (opt == "--nul-out-name") {
-            // what a first start stores for an output it never had: one 0 character
-            h.MidiOutName = vos::MakeNameField(std::wstring(1, L'\0'));
+            nulOutName = true;
         } else if (opt == "--program") {
             h.Program = static_cast<std::uint8_t>(Number(*v));
         } else if (opt == "--shortcut") {
@@ -131,6 +133,10 @@ int main() {
         }
         i += 1 + takes;
     }
+
+    h.MidiInName = Name(inName);
+    // what a first start stores for an output it never had: one 0 character
+    h.MidiOutName = nulOutName ? vos::MakeNameField(std::wstring(1, L'\0')) : Name(outName);
 
     vos::EncodeResult enc = vos::EncodeSettings(h, codes);
     if (enc.status != vos::EncodeStatus::Ok)
