@@ -73,27 +73,13 @@ vos::NameField Name(const std::string& utf8) {
     return vos::MakeNameField(name);
 }
 
-std::size_t ValueCount(const std::string& option) {
-    if (option == "--entry") return 3;
-    if (option == "--thru" || option == "--shortcut" || option == "--nul-out-name") return 0;
-    for (const char* o :
-         {"--in-dev", "--in-name", "--out-dev", "--out-name", "--program", "--key", "--mods"})
-        if (option == o) return 1;
-    Fail("unknown option " + option);
-}
-
 }  // namespace
 
 int main() {
     std::vector<std::string> words = ReadWords();
-    // What the options leave alone, written out here rather than taken from the program's
-    // defaults, so a scenario comparing a file against these catches a change there.
+    // The options' defaults are e2e_write_config's own, not the program's first-start settings,
+    // so a scenario that compares a file against them catches a change there. The rest is 0.
     vos::SettingsRecord h;
-    h.MidiInDevice = 0;
-    h.UseMidiOut = vos::kFalse16;
-    h.MidiOutDevice = 0;
-    h.Program = 0;
-    h.UseShortcut = vos::kFalse16;
     h.ShortcutKey = 123;  // F12
     h.ShortcutModifiers = vos::kModControl;
     // Names are checked only once the last option has had its say: a later --in-name replaces
@@ -102,36 +88,43 @@ int main() {
     bool nulOutName = false;
     std::vector<vos::LaunchCode> codes;
 
-    for (std::size_t i = 0; i < words.size();) {
-        const std::string& opt = words[i];
-        std::size_t takes = ValueCount(opt);
-        if (words.size() - i - 1 < takes) Fail("missing value after " + opt);
-        const std::string* v = words.data() + i + 1;
+    std::size_t next = 0;
+    std::string opt;
+    auto value = [&]() -> const std::string& {
+        if (next == words.size()) Fail("missing value after " + opt);
+        return words[next++];
+    };
+    while (next < words.size()) {
+        opt = words[next++];
         if (opt == "--in-dev") {
-            h.MidiInDevice = static_cast<std::int32_t>(Number(*v));
+            h.MidiInDevice = static_cast<std::int32_t>(Number(value()));
         } else if (opt == "--in-name") {
-            inName = *v;
+            inName = value();
         } else if (opt == "--thru") {
             h.UseMidiOut = vos::kTrue16;
         } else if (opt == "--out-dev") {
-            h.MidiOutDevice = static_cast<std::int32_t>(Number(*v));
+            h.MidiOutDevice = static_cast<std::int32_t>(Number(value()));
         } else if (opt == "--out-name") {
-            outName = *v;
+            outName = value();
             nulOutName = false;
         } else if (opt == "--nul-out-name") {
             nulOutName = true;
         } else if (opt == "--program") {
-            h.Program = static_cast<std::uint8_t>(Number(*v));
+            h.Program = static_cast<std::uint8_t>(Number(value()));
         } else if (opt == "--shortcut") {
             h.UseShortcut = vos::kTrue16;
         } else if (opt == "--key") {
-            h.ShortcutKey = static_cast<std::uint8_t>(Number(*v));
+            h.ShortcutKey = static_cast<std::uint8_t>(Number(value()));
         } else if (opt == "--mods") {
-            h.ShortcutModifiers = static_cast<std::uint8_t>(Number(*v));
+            h.ShortcutModifiers = static_cast<std::uint8_t>(Number(value()));
         } else if (opt == "--entry") {
-            codes.push_back({static_cast<std::int32_t>(Number(v[0])), Wide(v[1]), Wide(v[2])});
+            vos::LaunchCode& c = codes.emplace_back();
+            c.Code = static_cast<std::int32_t>(Number(value()));
+            c.Path = Wide(value());
+            c.Command = Wide(value());
+        } else {
+            Fail("unknown option " + opt);
         }
-        i += 1 + takes;
     }
 
     h.MidiInName = Name(inName);

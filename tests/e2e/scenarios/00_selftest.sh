@@ -166,7 +166,8 @@ step "config.bin writer: a table of option sets"
 # every run.
 config_rows() {
     local VOS_MIDI_IN='テスト鍵盤|Second input' VOS_MIDI_OUT='テスト音源' E2E_PROG_DIR='/tmp/テスト フォルダ'
-    local many=() i
+    local many=() i long
+    printf -v long '%65536s' ''
     for ((i = 1; i <= 1000; i++)); do
         many+=(--entry $((1 + i % 4095)) "C:\\Program Files\\Tools\\program$i.exe" "/option $i")
     done
@@ -204,10 +205,11 @@ config_rows() {
     # what a first start writes, the manual in a folder with a blank
     config_row_default 420db610fdfc42dc 'テスト鍵盤'
     # refused: an option it does not know, a name longer than its 32 bytes, a
-    # value missing or not a number
+    # text longer than its 16-bit length, a value missing or not a number
     config_fails --bogus
     config_fails --in-name 'ＡＢＣＤＥＦＧＨＩＪＫＬＭＮＯＰＱ'
     config_fails --out-name 'Thirty-three bytes of ASCII text.'
+    config_fails --entry 1 "$long" ''
     config_fails --entry 1 a
     config_fails --program five
 }
