@@ -3,6 +3,7 @@
 #include "app/modMain.h"
 #include "config_dialog/layout.h"
 #include "config_dialog/side_files.h"
+#include "midi/chord.h"
 #include "midi/modMidiIO.h"
 #include "platform/cp932.h"
 
@@ -48,6 +49,8 @@ frmConfig::frmConfig(App& app) : app_(app) {
     cmdSansyo.Click = [this] { cmdSansyo_Click(); };
     chkMidiOut.Click = [this] { chkMidiOut_Click(); };
     chkShortcut.Click = [this] { chkShortcut_Click(); };
+    chkLearn.Click = [this] { chkLearn_Click(); };
+    cmbMIDev.Click = [this] { cmbMIDev_Click(); };
     cmdOK.Click = [this] { cmdOK_Click(); };
     cmdCancel.Click = [this] { cmdCancel_Click(); };
     cmdHelp.Click = [this] { cmdHelp_Click(); };
@@ -190,7 +193,10 @@ void frmConfig::cmdSansyo_Click() {
 void frmConfig::DrawKeyboard() {
     int i = lstCP.ListIndex();
     if (i < 0) return;
-    std::int32_t code = WorkingCodes[static_cast<std::size_t>(i)].Code;
+    DrawKeys(WorkingCodes[static_cast<std::size_t>(i)].Code);
+}
+
+void frmConfig::DrawKeys(std::int32_t code) {
     for (int k = 0; k < 12; ++k) {
         std::uint32_t color = (code & (1 << k))       ? layout::kRed
                               : layout::IsBlackKey(k) ? layout::kBlack
@@ -204,6 +210,45 @@ void frmConfig::picKey_Click(int index) {
     if (i < 0 || index < 0 || index > 11) return;
     WorkingCodes[static_cast<std::size_t>(i)].Code ^= (1 << index);
     DrawKeyboard();
+}
+
+void frmConfig::chkLearn_Click() {
+    if (!chkLearn.Checked()) {
+        StopLearning(app_);
+        app_.Learned = nullptr;
+        DrawKeyboard();
+        return;
+    }
+    // The input in use is heard as it is; with none open, the one chosen here is opened.
+    if (app_.MidiInHandle == 0 && cmbMIDev.ListIndex() < 0) {
+        if (Say(L"MIDI入力デバイスを選択してください。", kMbIconExclamation)) chkLearn.SetValue(0);
+        return;
+    }
+    if (!StartLearning(app_, cmbMIDev.ListIndex())) {
+        // Told in a box already, in which the program may have begun closing.
+        if (!Gone()) chkLearn.SetValue(0);
+        return;
+    }
+    app_.Learned = [this](std::int32_t held, std::int32_t chord) { KeysHeard(held, chord); };
+}
+
+void frmConfig::KeysHeard(std::int32_t held, std::int32_t chord) {
+    if (Gone() || !chkLearn.Checked()) return;
+    int i = lstCP.ListIndex();
+    if (chord != 0 && i >= 0) {
+        // The same store as clicking the keys one by one would leave.
+        WorkingCodes[static_cast<std::size_t>(i)].Code = chord;
+        DrawKeyboard();
+    } else if (held != 0) {
+        DrawKeys(held);
+    } else {
+        DrawKeyboard();
+    }
+}
+
+void frmConfig::cmbMIDev_Click() {
+    // What is being heard would no longer be the device the list shows.
+    chkLearn.SetValue(0);
 }
 
 void frmConfig::chkMidiOut_Click() {
@@ -299,6 +344,9 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
 }
 
 void frmConfig::cmdOK_Click() {
+    // Before anything can be saved and applied: the input opened for learning must be closed by
+    // then, and nothing played while a question is up may change what is being saved.
+    chkLearn.SetValue(0);
     if (!CheckMissingCodes()) return;
     if (std::wstring problem = UnstorableText(WorkingCodes); !problem.empty()) {
         Say(problem, kMbIconError);
@@ -339,6 +387,7 @@ bool LoadConfigDialog(App& app) {
 
 void UnloadConfigDialog(App& app) {
     if (!app.Config) return;
+    app.Config->chkLearn.SetValue(0);
     app.host.UnloadConfig();
     app.ConfigUnloaded.push_back(std::move(app.Config));
 }

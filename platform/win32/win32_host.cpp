@@ -219,6 +219,9 @@ LRESULT Win32Host::HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             return 0;
         case WM_QUERYENDSESSION:
             return TRUE;
+        case MM_MIM_DATA:
+            Form_MidiData(*app_, static_cast<std::uint32_t>(lParam));
+            return 0;
         case WM_ENDSESSION:
             // The session ends: the same path as Exit, so the program is gone even where the
             // system waits for it rather than ending it.
