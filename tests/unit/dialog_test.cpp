@@ -388,9 +388,28 @@ TEST(DialogLayout, GeometryAndKeyOverlap) {
     int lowest = 0;
     for (const auto& item : layout::kItems) lowest = std::max(lowest, item.top + item.height);
     EXPECT_EQ(lowest, 7215);
-    for (std::size_t i = 1; i < layout::kItems.size(); ++i) {
-        EXPECT_LT(layout::kItems[i - 1].tabIndex, layout::kItems[i].tabIndex);
+    // The Tab order is the window order of the controls that take the focus; each label lies
+    // right before the control it names.
+    int previous = 0;  // Label1's
+    for (const auto& item : layout::kItems) {
+        if (item.kind == layout::Kind::Label) continue;
+        EXPECT_EQ(item.tabIndex, previous + 1) << sim::Utf8(std::wstring(item.name));
+        previous = item.tabIndex;
     }
+    auto position = [](layout::Id id) {
+        for (std::size_t i = 0; i < layout::kItems.size(); ++i)
+            if (layout::kItems[i].id == id) return i;
+        return layout::kItems.size();
+    };
+    for (const auto& named : layout::kNames) {
+        if (named.name == layout::Id::chkShortcut) continue;
+        EXPECT_EQ(position(named.name) + 1, position(named.control));
+    }
+    // The learning toggle lies in the free room between the keyboard and cmdSansyo.
+    const auto& learn = layout::kItems[position(layout::Id::chkLearn)];
+    EXPECT_GE(learn.left, 2655 + 15);
+    EXPECT_LE(learn.left + learn.width, 3720 - 15);
+    EXPECT_EQ(learn.tabIndex, 21);
     const struct {
         int x, y, key;
     } points[] = {
