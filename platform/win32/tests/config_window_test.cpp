@@ -488,6 +488,25 @@ void TestDpiChange(Fixture& fx) {
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(fx.Ctl(Id::lstCP), WM_GETFONT, 0, 0)),
                sizeof lf, &lf);
     EXPECT_EQ("list font at 144", lf.lfHeight, -18);
+
+    // The toggle's caption fits inside its button's frame at every usual scaling.
+    for (int dpi : {96, 120, 144, 192}) {
+        SendMessageW(fx.Dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        HWND toggle = fx.Ctl(Id::chkLearn);
+        HDC dc = GetDC(toggle);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(toggle, WM_GETFONT, 0, 0)));
+        RECT text{};
+        const std::wstring caption(ItemOf(Id::chkLearn).caption);
+        DrawTextW(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE);
+        SelectObject(dc, old);
+        ReleaseDC(toggle, dc);
+        RECT face{};
+        GetClientRect(toggle, &face);
+        const int frame = MulDiv(3, dpi, 96);  // edges and the focus rectangle
+        EXPECT_TRUE("toggle caption fits at " + Show(dpi) + " DPI",
+                    text.right + 2 * frame <= face.right && text.bottom + 2 * frame <= face.bottom);
+    }
 }
 
 void TestUnloading() {
