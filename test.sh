@@ -16,6 +16,7 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench
 ./build/bench/bench/bench_chord --benchmark_min_time=0.01 >/dev/null
 ./build/bench/bench/bench_dialog --benchmark_min_time=0.01 >/dev/null
+tests/compare_table_test.sh
 
 say "Fuzzing (10 s per target)"
 fuzz/run.sh 10

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/settings.h"
@@ -24,6 +25,16 @@ enum class Life {
     Running,   // Main has finished
     Closing,   // frmMain is being unloaded: everything has been or is being released
     Ended,     // the process was told to end at once
+};
+
+// What the program knows of a device the settings in force use. Devices come and go while the
+// program runs (a cable pulled, sleep, a driver restarting); one that is not open is waited for,
+// and the next device change opens it again.
+enum class Port {
+    Closed,   // not in use: no settings in force, or they do not use it
+    Open,
+    Gone,     // no device of its name is present (an output also waits here while the input does)
+    Refused,  // present, but it would not open; the user has been told once
 };
 
 struct App {
@@ -52,12 +63,21 @@ struct App {
     // released, and the pedals forwarded down (bits of kPedalControllers' order).
     std::array<std::bitset<128>, 16> SoundingNotes{};
     std::array<std::uint8_t, 16> PedalsDown{};
+    // The devices of the settings in force, and those settings (names, program); an index here is
+    // where the device was found last, which may differ from config.bin's.
+    Port MidiInPort = Port::Closed;
+    Port MidiOutPort = Port::Closed;
+    SettingsRecord InForce{};
+    // A device change that arrives while one is being handled (a warning box runs a message loop)
+    // is handled again once the first is done, instead of inside it.
+    bool CheckingDevices = false;
+    bool RecheckDevices = false;
 
     // Bookkeeping of the running program.
     Life life = Life::Starting;
     bool Running() const { return life == Life::Running; }
     bool Closing() const { return life == Life::Closing || life == Life::Ended; }
-    bool TrayShowsEnabled = true;  // picture and tip the tray icon shows now
+    std::wstring TrayTip;  // what the tray icon says now; empty while there is none
     // Set by the dialog's OK once its own activation has succeeded, so that the activation that
     // showed the dialog modally does not open everything a second time.
     bool AppliedByDialog = false;

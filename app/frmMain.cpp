@@ -61,8 +61,7 @@ void Form_MidiData(App& app, std::uint32_t message) {
 
 void OnTaskbarCreated(App& app) {
     if (!app.Running()) return;
-    SetTrayIcon(app, app.TrayShowsEnabled ? TrayPicture::picIcon1 : TrayPicture::picIcon2,
-                app.TrayShowsEnabled ? kTipEnabled : kTipDisabled, TrayOp::Add);
+    ShowRecognitionState(app, TrayOp::Add);
 }
 
 }  // namespace vos

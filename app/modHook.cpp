@@ -8,15 +8,11 @@
 namespace vos {
 
 void Toggle(App& app) {
-    if (app.Enabled) {
-        // Notes still sounding through thru would hang while recognition is off.
-        if (app.ThruEnabled) SilenceMidiOut(app);
-        SetTrayIcon(app, TrayPicture::picIcon2, kTipDisabled, TrayOp::Modify);
-        app.Enabled = false;
-    } else {
-        SetTrayIcon(app, TrayPicture::picIcon1, kTipEnabled, TrayOp::Modify);
-        app.Enabled = true;
-    }
+    // Notes still sounding through thru would hang while recognition is off.
+    if (app.Enabled && app.ThruEnabled) SilenceMidiOut(app);
+    app.Enabled = !app.Enabled;
+    // While the input is missing the icon goes on saying so; the choice shows once it is back.
+    ShowRecognitionState(app);
 }
 
 LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam wParam,
@@ -26,7 +22,14 @@ LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam 
             Toggle(app);
             break;
         case kMmMimData:
-            HandleMidiData(app, static_cast<std::uint32_t>(lParam));
+            // What a device that has just gone still had on its way is not the keys held now.
+            if (app.MidiInPort == Port::Open) HandleMidiData(app, static_cast<std::uint32_t>(lParam));
+            break;
+        case kMmMimClose:  // the driver closed the input: its device has gone
+            CheckDevices(app);
+            break;
+        case kWmDeviceChange:
+            if (wParam == kDbtDevNodesChanged) CheckDevices(app);
             break;
         case kTrayCallback:
             if (lParam == kWmLButtonDown) {

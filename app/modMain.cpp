@@ -192,22 +192,23 @@ Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
 }
 
 Activation OpenDevices(App& app, const SettingsRecord& s) {
+    app.InForce = s;
     // Either open may tell of a failure in a box, during which the program may begin closing.
-    OpenMidiIn(app, s.MidiInDevice);
+    const bool input = OpenMidiIn(app, s.MidiInDevice);
     if (app.Closing()) return Activation::Closing;
+    // A device that would not open is tried again at the next device change.
+    app.MidiInPort = input ? Port::Open : Port::Refused;
     if (IsOn(s.UseMidiOut)) {
         const bool opened = OpenMidiOut(app, s.MidiOutDevice);
         if (app.Closing()) return Activation::Closing;
         if (opened) {
-            // A number past 127 has no program change; its byte would read as a status byte.
-            if (s.Program <= 127) SendMidiOut(app, 0xC0u + s.Program * 256u);
-            app.ThruEnabled = true;
+            StartThru(app, s.Program);
+        } else {
+            app.MidiOutPort = Port::Refused;
         }
     }
     // Recognition is on again after new settings; the icon must not go on saying otherwise.
-    if (app.Running() && !app.TrayShowsEnabled) {
-        SetTrayIcon(app, TrayPicture::picIcon1, kTipEnabled, TrayOp::Modify);
-    }
+    if (app.Running()) ShowRecognitionState(app);
     return Activation::Active;
 }
 
@@ -235,7 +236,22 @@ void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp 
     data.Icon = picture;
     data.Tip = tip;
     app.host.NotifyIcon(operation, data);
-    if (operation != TrayOp::Delete) app.TrayShowsEnabled = picture == TrayPicture::picIcon1;
+    app.TrayTip = operation == TrayOp::Delete ? L"" : tip;
+}
+
+void ShowRecognitionState(App& app, TrayOp operation) {
+    TrayPicture picture = TrayPicture::picIcon2;
+    const wchar_t* tip = kTipDisabled;
+    if (app.MidiInPort == Port::Gone) {
+        tip = kTipInputGone;
+    } else if (app.MidiInPort == Port::Refused) {
+        tip = kTipInputRefused;
+    } else if (app.Enabled) {
+        picture = TrayPicture::picIcon1;
+        tip = kTipEnabled;
+    }
+    if (operation == TrayOp::Modify && app.TrayTip == tip) return;
+    SetTrayIcon(app, picture, tip, operation);
 }
 
 std::optional<int> Ask(App& app, const std::wstring& text, unsigned style) {
@@ -276,7 +292,7 @@ void Main(App& app) {
             return;
     }
     app.HeldNotes = 0;
-    SetTrayIcon(app, TrayPicture::picIcon1, kTipEnabled, TrayOp::Add);
+    ShowRecognitionState(app, TrayOp::Add);
     app.PrevWndProc = h.SetWndProc(app.MainWindow, kGwlpWndProc, h.WindowProcAddress());
     app.life = Life::Running;
 }
@@ -284,6 +300,7 @@ void Main(App& app) {
 void ReleaseDevicesAndShortcut(App& app) {
     CloseMidiIn(app);
     if (app.ThruEnabled) CloseMidiOut(app);
+    app.MidiInPort = app.MidiOutPort = Port::Closed;
     app.host.UnregisterHotKey(app.MainWindow, app.HotkeyId);
 }
 

@@ -11,6 +11,8 @@ namespace vos {
 inline constexpr wchar_t kTitle[] = L"Vosselmar";
 inline constexpr wchar_t kTipEnabled[] = L"Vosselmar [有効]";
 inline constexpr wchar_t kTipDisabled[] = L"Vosselmar [無効]";
+inline constexpr wchar_t kTipInputGone[] = L"Vosselmar [MIDI入力デバイスが見つかりません]";
+inline constexpr wchar_t kTipInputRefused[] = L"Vosselmar [MIDI入力デバイスを開けません]";
 
 // True when a file or folder of that name exists, whatever its hidden, system and read-only
 // attributes.
@@ -39,6 +41,9 @@ void ReleaseDevicesAndShortcut(App& app);
 void Main(App& app);
 void Shutdown(App& app);
 void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp operation);
+// Puts the icon in the tray (Add, again after Explorer restarted) or brings it up to date
+// (Modify, only when it says something else now): recognition on or off, or the input missing.
+void ShowRecognitionState(App& app, TrayOp operation = TrayOp::Modify);
 
 std::wstring ConfigPath(App& app);
 std::wstring ManualPath(App& app);

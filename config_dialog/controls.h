@@ -115,6 +115,12 @@ class ComboBox : public Control {
         const int before = std::exchange(index_, (index >= 0 && index < ListCount()) ? index : -1);
         if (index_ != before && Click) Click();
     }
+    // A refill that keeps the chosen device, perhaps at another place: the choice is the same.
+    void SetItems(std::vector<std::wstring> items, int index) {
+        items_ = std::move(items);
+        index_ = (index >= 0 && index < ListCount()) ? index : -1;
+        Notify();
+    }
     std::function<void()> Click;
 
   private:

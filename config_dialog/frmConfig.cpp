@@ -1,5 +1,7 @@
 #include "config_dialog/frmConfig.h"
 
+#include <algorithm>
+
 #include "app/modMain.h"
 #include "config_dialog/layout.h"
 #include "config_dialog/side_files.h"
@@ -34,6 +36,44 @@ std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
         }
     }
     return {};
+}
+
+std::vector<std::wstring> DeviceNames(App& app, bool input) {
+    std::vector<std::wstring> names;
+    const unsigned count = input ? app.host.midiInGetNumDevs() : app.host.midiOutGetNumDevs();
+    for (unsigned i = 0; i < count; ++i) {
+        const int device = static_cast<int>(i);
+        names.push_back(input ? GetMidiInName(app, device) : GetMidiOutName(app, device));
+    }
+    return names;
+}
+
+// The stored device's place in the list: where config.bin says, unless a device that came and
+// went while the program ran has moved it; then where its name is now. fallback otherwise.
+int StoredDeviceIndex(const std::vector<std::wstring>& names, std::int32_t stored,
+                      const NameField& name, int fallback) {
+    if (stored >= 0 && stored < static_cast<std::int64_t>(names.size()) &&
+        NameMatches(name, names[static_cast<std::size_t>(stored)])) {
+        return stored;
+    }
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (NameMatches(name, names[i])) return static_cast<int>(i);
+    }
+    return fallback;
+}
+
+// Refills a device list with the devices present now, unless the device chosen in it is gone:
+// then the list stays as the user sees it rather than lose the choice.
+void FollowDevices(ComboBox& list, std::vector<std::wstring> names) {
+    if (names == list.Items()) return;
+    int index = -1;
+    if (list.ListIndex() >= 0) {
+        const std::wstring& chosen = list.Items()[static_cast<std::size_t>(list.ListIndex())];
+        auto it = std::find(names.begin(), names.end(), chosen);
+        if (it == names.end()) return;
+        index = static_cast<int>(it - names.begin());
+    }
+    list.SetItems(std::move(names), index);
 }
 
 }  // namespace
@@ -95,15 +135,16 @@ bool frmConfig::Form_Load() {
     RefreshCodeList();
     lstCP.SetListIndex(0);
 
-    if (unsigned n = h.midiInGetNumDevs(); n != 0) {
-        for (unsigned i = 0; i < n; ++i) cmbMIDev.AddItem(GetMidiInName(app_, static_cast<int>(i)));
-        cmbMIDev.SetListIndex(s.MidiInDevice);
+    if (std::vector<std::wstring> names = DeviceNames(app_, true); !names.empty()) {
+        const int index = StoredDeviceIndex(names, s.MidiInDevice, s.MidiInName, s.MidiInDevice);
+        cmbMIDev.SetItems(std::move(names), index);
     }
-    if (unsigned n = h.midiOutGetNumDevs(); n != 0) {
-        for (unsigned i = 0; i < n; ++i)
-            cmbMODev.AddItem(GetMidiOutName(app_, static_cast<int>(i)));
-        cmbMODev.SetListIndex(s.MidiOutDevice > static_cast<std::int64_t>(n) - 1 ? 0
-                                                                                 : s.MidiOutDevice);
+    if (std::vector<std::wstring> names = DeviceNames(app_, false); !names.empty()) {
+        const bool past = static_cast<std::int64_t>(s.MidiOutDevice) >
+                         static_cast<std::int64_t>(names.size()) - 1;
+        const int index = StoredDeviceIndex(names, s.MidiOutDevice, s.MidiOutName,
+                                            past ? 0 : s.MidiOutDevice);
+        cmbMODev.SetItems(std::move(names), index);
     }
     for (const std::wstring& line : instruments.lines) cmbPC.AddItem(line);
     cmbPC.SetListIndex(s.Program);
@@ -219,12 +260,19 @@ void frmConfig::chkLearn_Click() {
         DrawKeyboard();
         return;
     }
-    // The input in use is heard as it is; with none open, the one chosen here is opened.
-    if (app_.MidiInHandle == 0 && cmbMIDev.ListIndex() < 0) {
+    // The input in use is heard as it is; with none open, the one chosen here is opened. The list
+    // keeps showing a device that has gone, so the device is looked up by the name shown.
+    int device = -1;
+    if (int shown = cmbMIDev.ListIndex(); shown >= 0) {
+        const std::vector<std::wstring> names = DeviceNames(app_, true);
+        auto it = std::find(names.begin(), names.end(), cmbMIDev.Items()[static_cast<std::size_t>(shown)]);
+        if (it != names.end()) device = static_cast<int>(it - names.begin());
+    }
+    if (app_.MidiInHandle == 0 && device < 0) {
         if (Say(L"MIDI入力デバイスを選択してください。", kMbIconExclamation)) chkLearn.SetValue(0);
         return;
     }
-    if (!StartLearning(app_, cmbMIDev.ListIndex())) {
+    if (!StartLearning(app_, device)) {
         // Told in a box already, in which the program may have begun closing.
         if (!Gone()) chkLearn.SetValue(0);
         return;
@@ -315,13 +363,15 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     }
     SettingsRecord s = loaded_;
     s.MidiInDevice = cmbMIDev.ListIndex();
-    s.MidiInName = MakeNameField(GetMidiInName(app_, s.MidiInDevice));
+    // The name the user saw: a device that went while the dialog was open leaves its list as it
+    // was, and the index alone would name whatever device is there now.
+    s.MidiInName = MakeNameField(cmbMIDev.Items()[static_cast<std::size_t>(s.MidiInDevice)]);
     s.UseMidiOut = chkMidiOut.Checked() ? kTrue16 : kFalse16;
     // Without thru the output is not used; one the list cannot show stays as stored, ready for
     // when thru is turned on again.
     if (cmbMODev.ListIndex() >= 0) {
         s.MidiOutDevice = cmbMODev.ListIndex();
-        s.MidiOutName = MakeNameField(GetMidiOutName(app_, s.MidiOutDevice));
+        s.MidiOutName = MakeNameField(cmbMODev.Items()[static_cast<std::size_t>(s.MidiOutDevice)]);
     }
     // With nothing chosen, what was stored stays: a choice the list cannot show is not lost.
     if (cmbPC.ListIndex() >= 0) {
@@ -372,6 +422,13 @@ void frmConfig::cmdOK_Click() {
 }
 
 void frmConfig::cmdCancel_Click() { UnloadConfigDialog(app_); }
+
+void frmConfig::DevicesChanged() {
+    FollowDevices(cmbMIDev, DeviceNames(app_, true));
+    FollowDevices(cmbMODev, DeviceNames(app_, false));
+    // The input heard is gone, or gave way to the settings' own input coming back.
+    if (chkLearn.Checked() && (!app_.Learn.on || app_.MidiInHandle == 0)) chkLearn.SetValue(0);
+}
 
 void frmConfig::cmdHelp_Click() {
     app_.host.ShellExec(app_.MainWindow, L"open", ManualPath(app_), std::nullopt, L"", kSwShow);

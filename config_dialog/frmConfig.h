@@ -54,6 +54,8 @@ class frmConfig {
     void cmdOK_Click();
     void cmdCancel_Click();
     void cmdHelp_Click();
+    // A device has come or gone while the dialog is open.
+    void DevicesChanged();
 
     void RefreshCodeList();
     void AppendCode(const LaunchCode& entry);

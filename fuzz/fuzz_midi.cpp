@@ -5,13 +5,17 @@
 // set open, in list order, after every note message and at no other time. While it is off,
 // nothing is forwarded or opened, but keys still move the held set. Switching off with thru sends
 // the all-notes-off, then exactly one note-off for every note forwarded on and not released, and a
-// release for every pedal forwarded down.
+// release for every pedal forwarded down. The input or the output may go and come back at any
+// step: the input's going forgets the held keys and releases what thru left sounding, nothing is
+// heard while it is gone, and every return of the output to an open input sends the program change
+// again before thru resumes.
 #include <algorithm>
 #include <set>
 #include <utility>
 
 #include "app/app.h"
 #include "app/modHook.h"
+#include "app/settings.h"
 #include "fuzz_check.h"
 #include "midi/modMidiIO.h"
 #include "sim/sim_host.h"
@@ -22,17 +26,20 @@ namespace {
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
 
 struct Step {
-    enum Kind { Toggle, NoteLike, Raw } kind;
+    enum Kind { Toggle, NoteLike, Raw, Input, Output } kind;
     std::uint32_t message = 0;
 };
 
 // Four bytes a step: the first picks the kind. NoteLike messages are well formed (a status byte,
 // two data bytes below 0x80); Raw ones are any three bytes, as a broken driver might deliver.
+// Input and Output unplug that device, or plug it back in.
 Step NextStep(Input& in) {
-    const std::uint8_t kind = in.Byte() % 4;
+    const std::uint8_t kind = in.Byte() % 16;
     const std::uint32_t b1 = in.Byte(), b2 = in.Byte(), b3 = in.Byte();
-    if (kind == 0) return {Step::Toggle};
-    if (kind == 1) return {Step::NoteLike, (b1 | 0x80u) | (b2 & 0x7Fu) << 8 | (b3 & 0x7Fu) << 16};
+    if (kind == 14) return {Step::Input};
+    if (kind == 15) return {Step::Output};
+    if (kind % 4 == 0) return {Step::Toggle};
+    if (kind % 4 == 1) return {Step::NoteLike, (b1 | 0x80u) | (b2 & 0x7Fu) << 8 | (b3 & 0x7Fu) << 16};
     return {Step::Raw, b1 | b2 << 8 | b3 << 16};
 }
 
@@ -109,7 +116,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::SimHost host = fuzz::FreshHost(false);
     App app(host);
     app.MainWindow = fuzz::kMain;
+    app.life = Life::Running;
     app.Enabled = true;
+    app.InForce = DefaultSettings(L"Sim MIDI In");
+    app.InForce.MidiOutName = MakeNameField(L"Sim MIDI Out");
+    app.InForce.Program = 9;
+    host.midiInOpen(app.MidiInHandle, 0, fuzz::kMain, 0, kCallbackWindow);
+    app.MidiInPort = Port::Open;
     for (int i = 0, n = (flags >> 1) & 7; i < n; ++i) {
         const auto v = static_cast<std::int32_t>(in.Le(2));
         app.LaunchCodes.push_back({(v & 0x8000) ? v : (v & 0xFFF), L"code" + std::to_wstring(i), L""});
@@ -117,6 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (thru) {
         host.midiOutOpen(app.MidiOutHandle, 0, 0, 0, 0);
         app.ThruEnabled = true;
+        app.MidiOutPort = Port::Open;
     }
 
     fuzz::Sounding sounding;
@@ -126,19 +140,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::int32_t held = app.HeldNotes;
         const std::size_t sent = host.sent.size(), launched = host.launches.size(),
                           logged = host.log.size();
+        const bool inPresent = !host.inputs.empty(), outPresent = !host.outputs.empty();
+        auto sentSince = [&] {
+            return std::vector<std::uint32_t>(host.sent.begin() + static_cast<std::ptrdiff_t>(sent),
+                                              host.sent.end());
+        };
+        if (step.kind == fuzz::Step::Input || step.kind == fuzz::Step::Output) {
+            const bool input = step.kind == fuzz::Step::Input;
+            std::vector<std::wstring>& list = input ? host.inputs : host.outputs;
+            list = list.empty() ? std::vector<std::wstring>{input ? L"Sim MIDI In" : L"Sim MIDI Out"}
+                                : std::vector<std::wstring>{};
+            host.DevicesChanged();
+            WindowProc(app, fuzz::kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+            VOS_REQUIRE(app.Enabled == enabled);
+            VOS_REQUIRE(host.launches.size() == launched && host.boxes.empty());
+            VOS_REQUIRE(host.openInputs.size() == (host.inputs.empty() ? 0u : 1u));
+            const bool outOpen = thru && !host.inputs.empty() && !host.outputs.empty();
+            VOS_REQUIRE(host.openOutputs.size() == (outOpen ? 1u : 0u) && app.ThruEnabled == outOpen);
+            std::vector<std::uint32_t> expected;
+            if (input && inPresent) {
+                VOS_REQUIRE(app.HeldNotes == 0);
+                // An output that is still there hears the releases before it is closed.
+                if (thru && outPresent) expected = sounding.Releases();
+            } else if (input || inPresent) {
+                VOS_REQUIRE(app.HeldNotes == held);
+            }
+            if (outOpen && !(inPresent && outPresent)) expected = {0x09C0};
+            VOS_REQUIRE(sentSince() == expected);
+            if (!outOpen) sounding = {};
+            continue;
+        }
+        const bool forwarding = thru && inPresent && outPresent;
         if (step.kind == fuzz::Step::Toggle) {
             WindowProc(app, fuzz::kMain, kWmHotkey, 0, 0);
             VOS_REQUIRE(app.Enabled != enabled);
             VOS_REQUIRE(app.HeldNotes == held);
             VOS_REQUIRE(host.launches.size() == launched);
             // Switching off releases what thru left sounding; switching on sends nothing.
-            VOS_REQUIRE(std::vector<std::uint32_t>(host.sent.begin() + static_cast<std::ptrdiff_t>(sent), host.sent.end()) ==
-                        (enabled && thru ? sounding.Releases() : std::vector<std::uint32_t>{}));
+            VOS_REQUIRE(sentSince() == (enabled && forwarding ? sounding.Releases()
+                                                              : std::vector<std::uint32_t>{}));
             if (enabled) sounding = {};
             continue;
         }
         WindowProc(app, fuzz::kMain, kMmMimData, 0, static_cast<LParam>(step.message));
         VOS_REQUIRE((app.HeldNotes & ~0xFFF) == 0);
+        if (!inPresent) {
+            // Whatever was still on its way from a device that has gone.
+            VOS_REQUIRE(host.sent.size() == sent && host.launches.size() == launched);
+            VOS_REQUIRE(app.HeldNotes == held);
+            continue;
+        }
         if (!enabled) {
             VOS_REQUIRE(host.sent.size() == sent);
             VOS_REQUIRE(host.launches.size() == launched);
@@ -148,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             continue;
         }
-        if (thru) {
+        if (forwarding) {
             sounding.Hear(step.message);
             VOS_REQUIRE(host.sent.size() == sent + 1 && host.sent.back() == step.message);
             VOS_REQUIRE(host.log[logged].rfind("midiOutShortMsg(", 0) == 0);

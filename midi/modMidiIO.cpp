@@ -1,6 +1,8 @@
 #include "midi/modMidiIO.h"
 
 #include "app/modMain.h"
+#include "config_dialog/frmConfig.h"
+#include "midi/chord.h"
 
 #include <iterator>
 
@@ -14,21 +16,34 @@ void ReportOpenFailure(App& app, const wchar_t* kind, const std::wstring& name) 
         kMbIconExclamation);
 }
 
+// Opens and starts the input; recognition's state is the caller's business.
+bool StartMidiIn(App& app, int device) {
+    Host& h = app.host;
+    if (h.midiInOpen(app.MidiInHandle, device, app.MainWindow, 0, kCallbackWindow) !=
+        kMmSysErrNoError) {
+        app.MidiInHandle = 0;
+        return false;
+    }
+    app.MidiInHeader = MidiHeader{};
+    app.MidiInHeader.BufferLength = static_cast<std::uint32_t>(app.MidiInBuffer.size());
+    app.MidiInHeader.Data = app.MidiInBuffer.data();
+    h.midiInPrepareHeader(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
+    h.midiInAddBuffer(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
+    h.midiInStart(app.MidiInHandle);
+    return true;
+}
+
+bool StartMidiOut(App& app, int device) {
+    if (app.host.midiOutOpen(app.MidiOutHandle, device, 0, 0, 0) == kMmSysErrNoError) return true;
+    app.MidiOutHandle = 0;
+    return false;
+}
+
 }  // namespace
 
 bool OpenMidiIn(App& app, int device) {
-    Host& h = app.host;
-    MmResult r = h.midiInOpen(app.MidiInHandle, device, app.MainWindow, 0, kCallbackWindow);
-    bool opened = r == kMmSysErrNoError;
-    if (opened) {
-        app.MidiInHeader = MidiHeader{};
-        app.MidiInHeader.BufferLength = static_cast<std::uint32_t>(app.MidiInBuffer.size());
-        app.MidiInHeader.Data = app.MidiInBuffer.data();
-        h.midiInPrepareHeader(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
-        h.midiInAddBuffer(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
-        h.midiInStart(app.MidiInHandle);
-    } else {
-        app.MidiInHandle = 0;
+    const bool opened = StartMidiIn(app, device);
+    if (!opened) {
         ReportOpenFailure(app, L"入力", GetMidiInName(app, device));
         // Closed meanwhile: recognition must stay off.
         if (app.Closing()) return false;
@@ -48,9 +63,7 @@ void CloseMidiIn(App& app) {
 }
 
 bool OpenMidiOut(App& app, int device) {
-    MmResult r = app.host.midiOutOpen(app.MidiOutHandle, device, 0, 0, 0);
-    if (r == kMmSysErrNoError) return true;
-    app.MidiOutHandle = 0;
+    if (StartMidiOut(app, device)) return true;
     ReportOpenFailure(app, L"出力", GetMidiOutName(app, device));
     return false;
 }
@@ -60,6 +73,13 @@ void CloseMidiOut(App& app) {
     app.host.midiOutClose(app.MidiOutHandle);
     app.MidiOutHandle = 0;
     app.ThruEnabled = false;
+}
+
+void StartThru(App& app, std::uint8_t program) {
+    // A number past 127 has no program change; its byte would read as a status byte.
+    if (program <= 127) SendMidiOut(app, 0xC0u + program * 256u);
+    app.ThruEnabled = true;
+    app.MidiOutPort = Port::Open;
 }
 
 void SendMidiOut(App& app, std::uint32_t message) {
@@ -124,6 +144,118 @@ std::wstring GetMidiOutName(App& app, int device) {
     std::wstring name;
     if (app.host.midiOutGetDevName(device, name) != kMmSysErrNoError) return {};
     return name;
+}
+
+
+namespace {
+
+// Where a device of the stored name is now, or -1.
+int FindDevice(App& app, bool input, const NameField& name) {
+    const unsigned count = input ? app.host.midiInGetNumDevs() : app.host.midiOutGetNumDevs();
+    for (unsigned i = 0; i < count; ++i) {
+        const int device = static_cast<int>(i);
+        if (NameMatches(name, input ? GetMidiInName(app, device) : GetMidiOutName(app, device))) {
+            return device;
+        }
+    }
+    return -1;
+}
+
+// An open device is still there while winmm knows where its handle is and the device there has
+// the stored name (a handle may outlive its device, or the index may now be another device's).
+bool StillThere(App& app, bool input) {
+    unsigned id = 0;
+    if (input) {
+        return app.host.midiInGetID(app.MidiInHandle, id) == kMmSysErrNoError &&
+               NameMatches(app.InForce.MidiInName, GetMidiInName(app, static_cast<int>(id)));
+    }
+    return app.host.midiOutGetID(app.MidiOutHandle, id) == kMmSysErrNoError &&
+           NameMatches(app.InForce.MidiOutName, GetMidiOutName(app, static_cast<int>(id)));
+}
+
+void LoseInput(App& app) {
+    const bool enabled = app.Enabled;
+    CloseMidiIn(app);
+    app.Enabled = enabled;
+    // Keys held on a device that is gone are never released.
+    app.HeldNotes = 0;
+    app.MidiInPort = Port::Gone;
+    // Thru has nothing to forward; the output is let go with what it left sounding.
+    if (app.MidiOutPort == Port::Open) {
+        CloseMidiOut(app);
+        app.MidiOutPort = Port::Gone;
+    }
+}
+
+// Each returns false when it told the user something: the box's message loop may have changed
+// anything, so the look at the devices starts again.
+bool ReopenInput(App& app) {
+    const int device = FindDevice(app, true, app.InForce.MidiInName);
+    if (device < 0) {
+        app.MidiInPort = Port::Gone;
+        return true;
+    }
+    // An input the dialog opened to learn a chord gives way to the one of the settings.
+    if (app.Learn.ownsInput) StopLearning(app);
+    if (StartMidiIn(app, device)) {
+        app.MidiInPort = Port::Open;
+        app.InForce.MidiInDevice = device;
+        return true;
+    }
+    if (app.MidiInPort == Port::Refused) return true;  // told once already
+    app.MidiInPort = Port::Refused;
+    ShowRecognitionState(app);
+    ReportOpenFailure(app, L"入力", GetMidiInName(app, device));
+    return false;
+}
+
+bool ReopenOutput(App& app) {
+    const int device = FindDevice(app, false, app.InForce.MidiOutName);
+    if (device < 0) {
+        app.MidiOutPort = Port::Gone;
+        return true;
+    }
+    if (StartMidiOut(app, device)) {
+        app.InForce.MidiOutDevice = device;
+        StartThru(app, app.InForce.Program);
+        return true;
+    }
+    if (app.MidiOutPort == Port::Refused) return true;
+    app.MidiOutPort = Port::Refused;
+    ReportOpenFailure(app, L"出力", GetMidiOutName(app, device));
+    return false;
+}
+
+bool Waiting(Port port) { return port == Port::Gone || port == Port::Refused; }
+
+bool LookAtDevices(App& app) {
+    if (app.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
+    if (app.MidiOutPort == Port::Open && !StillThere(app, false)) {
+        CloseMidiOut(app);
+        app.MidiOutPort = Port::Gone;
+    }
+    if (Waiting(app.MidiInPort) && !ReopenInput(app)) return false;
+    if (app.MidiInPort == Port::Open && Waiting(app.MidiOutPort) && !ReopenOutput(app)) return false;
+    return true;
+}
+
+}  // namespace
+
+void CheckDevices(App& app) {
+    // Before the start is complete nothing is in force yet; while closing, everything goes anyway.
+    if (!app.Running()) return;
+    if (app.CheckingDevices) {
+        app.RecheckDevices = true;
+        return;
+    }
+    app.CheckingDevices = true;
+    do {
+        app.RecheckDevices = false;
+        if (!LookAtDevices(app)) app.RecheckDevices = true;
+        if (app.Running()) ShowRecognitionState(app);
+        if (app.Running() && app.Config) app.Config->DevicesChanged();
+    } while (app.RecheckDevices && app.Running());
+    app.CheckingDevices = false;
 }
 
 }  // namespace vos

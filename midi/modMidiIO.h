@@ -16,6 +16,8 @@ bool OpenMidiIn(App& app, int device);
 void CloseMidiIn(App& app);
 bool OpenMidiOut(App& app, int device);
 void CloseMidiOut(App& app);
+// The output is open: its program is chosen and thru begins.
+void StartThru(App& app, std::uint8_t program);
 void SendMidiOut(App& app, std::uint32_t message);
 // Thru: sends a message from the input on, and remembers what it leaves sounding.
 void ForwardMidiOut(App& app, std::uint32_t message);
@@ -26,6 +28,11 @@ void SilenceMidiOut(App& app);
 
 // Sustain, sostenuto and soft: the pedals a player can leave down.
 inline constexpr std::uint8_t kPedalControllers[] = {64, 66, 67};
+
+// A device may have gone or come (WM_DEVICECHANGE, or the driver closed the input): a device in use
+// that is gone is closed, and one that is back is opened again as activation opened it, with
+// recognition's on/off state as the user left it. Nothing else changes, config.bin least of all.
+void CheckDevices(App& app);
 
 // The device's name as the driver reports it; empty for an index that is not a device.
 std::wstring GetMidiInName(App& app, int device);

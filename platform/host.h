@@ -31,7 +31,10 @@ inline constexpr MmResult kMmSysErrError = 1;
 inline constexpr std::uint32_t kWmClose = 0x0010;
 inline constexpr std::uint32_t kWmEndSession = 0x0016;
 inline constexpr std::uint32_t kWmHotkey = 0x0312;
+inline constexpr std::uint32_t kMmMimClose = 0x03C2;
 inline constexpr std::uint32_t kMmMimData = 0x03C3;
+inline constexpr std::uint32_t kWmDeviceChange = 0x0219;
+inline constexpr WParam kDbtDevNodesChanged = 0x0007;
 inline constexpr std::uint32_t kTrayCallback = 0x0401;  // WM_USER + 1
 inline constexpr LParam kWmLButtonDown = 0x0201;
 inline constexpr LParam kWmRButtonDown = 0x0204;
@@ -112,6 +115,9 @@ class Host {
                                  std::uintptr_t instance, std::uint32_t flags) = 0;
     virtual MmResult midiOutShortMsg(MidiHandle handle, std::uint32_t message) = 0;
     virtual MmResult midiOutClose(MidiHandle handle) = 0;
+    // Which device an open handle is on now; an error once the device has gone away.
+    virtual MmResult midiInGetID(MidiHandle handle, unsigned& device) = 0;
+    virtual MmResult midiOutGetID(MidiHandle handle, unsigned& device) = 0;
 
     // --- Shell and window manager ---
     // parameters: nullopt stands for a null pointer, which differs from an empty string.

@@ -132,6 +132,20 @@ MmResult Win32Host::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
 }
 MmResult Win32Host::midiOutClose(MidiHandle handle) { return winmm_->midiOutClose(Out(handle)); }
 
+MmResult Win32Host::midiInGetID(MidiHandle handle, unsigned& device) {
+    UINT id = 0;
+    MMRESULT r = winmm_->midiInGetID(In(handle), &id);
+    device = id;
+    return r;
+}
+
+MmResult Win32Host::midiOutGetID(MidiHandle handle, unsigned& device) {
+    UINT id = 0;
+    MMRESULT r = winmm_->midiOutGetID(Out(handle), &id);
+    device = id;
+    return r;
+}
+
 // --- Shell and window manager ---
 
 std::intptr_t Win32Host::ShellExec(WindowHandle owner, const std::wstring& operation,

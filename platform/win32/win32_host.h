@@ -47,6 +47,8 @@ class Win32Host final : public Host {
                          std::uintptr_t instance, std::uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, std::uint32_t message) override;
     MmResult midiOutClose(MidiHandle handle) override;
+    MmResult midiInGetID(MidiHandle handle, unsigned& device) override;
+    MmResult midiOutGetID(MidiHandle handle, unsigned& device) override;
 
     std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
                             const std::wstring& file, const std::optional<std::wstring>& parameters,

@@ -30,7 +30,9 @@ namespace vos::win32 {
     X(midiInClose)             \
     X(midiOutOpen)             \
     X(midiOutShortMsg)         \
-    X(midiOutClose)
+    X(midiOutClose)            \
+    X(midiInGetID)             \
+    X(midiOutGetID)
 
 struct WinmmFunctions {
 #define VOS_WINMM_POINTER(name) decltype(&::name) name = nullptr;

@@ -340,6 +340,23 @@ inject_msgs() {
         e2e_fail "injected messages were not all handled within ${limit}s"
 }
 
+# e2e_timed_start EXE ARGS TITLE [keep]: starts EXE of $E2E_PROG_DIR in that
+# folder through driver start-to-tray, with the simulated winmm and the
+# environment of this shell, and prints the milliseconds from CreateProcess
+# until one more tray icon showed. Then closes the process's window TITLE and
+# checks it ended with code 0, unless "keep" is given: the program then stays
+# up (driver close-main ends it). Call it in $(...); a failure ends only that.
+e2e_timed_start() {
+    local out dir close=(--close-title "$3")
+    dir=$(e2e_winpath "$E2E_PROG_DIR")
+    [[ ${4:-} == keep ]] && close=()
+    # the started process takes its DLL load order from the driver's start
+    out=$(WINEDLLOVERRIDES="$E2E_BASE_OVERRIDES;winmm=n" e2e_driver start-to-tray --exe "$dir\\$1" \
+        --args "$2" --dir "$dir" --timeout 10000 "${close[@]}") || e2e_fail "$1: timed start failed: $out"
+    [[ ${4:-} == keep ]] || [[ $(e2e_field exit_code <<<"$out") == 0 ]] || e2e_fail "$1 ended with $(e2e_field exit_code <<<"$out")"
+    e2e_field tray_ms <<<"$out"
+}
+
 # wait_midi_started [TIMEOUT_S]: the program has opened and started input.
 wait_midi_started() {
     wait_log_line "$E2E_MIDI_LOG" '^[0-9]{12} midiInStart h=0x[0-9a-f]+ -> 0$' "${1:-10}" >/dev/null

@@ -1,5 +1,6 @@
 #include "sim/sim_host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -111,6 +112,7 @@ MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callba
     } else {
         handle = nextIn_++;
         openInputs.insert(handle);
+        deviceOf_[handle] = inputs[static_cast<std::size_t>(device)];
     }
     Log("midiInOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) + ", inst=" +
         std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
@@ -121,18 +123,18 @@ MmResult SimHost::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std
     Log("midiInPrepareHeader(h=" + Hex(handle) +
         ", buflen=" + std::to_string(header->BufferLength) +
         ", data=" + (header->Data ? "set" : "null") + ", size=" + std::to_string(size) + ")");
-    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+    return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
     Log("midiInAddBuffer(h=" + Hex(handle) + ", buflen=" + std::to_string(header->BufferLength) +
         ", size=" + std::to_string(size) + ")");
-    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+    return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInStart(MidiHandle handle) {
     Log("midiInStart(h=" + Hex(handle) + ")");
-    if (!openInputs.count(handle)) return 5;
+    if (MmResult r = Alive(openInputs, handle)) return r;
     started_[handle] = 1;
     return kMmSysErrNoError;
 }
@@ -140,21 +142,22 @@ MmResult SimHost::midiInStart(MidiHandle handle) {
 MmResult SimHost::midiInStop(MidiHandle handle) {
     Log("midiInStop(h=" + Hex(handle) + ")");
     started_.erase(handle);
-    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+    return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInReset(MidiHandle handle) {
     Log("midiInReset(h=" + Hex(handle) + ")");
-    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+    return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInUnprepareHeader(MidiHandle handle, MidiHeader*, std::uint32_t size) {
     Log("midiInUnprepareHeader(h=" + Hex(handle) + ", size=" + std::to_string(size) + ")");
-    return openInputs.count(handle) ? kMmSysErrNoError : 5;
+    return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInClose(MidiHandle handle) {
     Log("midiInClose(h=" + Hex(handle) + ")");
+    deadHandles.erase(handle);
     return openInputs.erase(handle) ? kMmSysErrNoError : 5;
 }
 
@@ -168,6 +171,7 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
     } else {
         handle = nextOut_++;
         openOutputs.insert(handle);
+        deviceOf_[handle] = outputs[static_cast<std::size_t>(device)];
     }
     Log("midiOutOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) + ", inst=" +
         std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
@@ -176,14 +180,52 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
 
 MmResult SimHost::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
     Log("midiOutShortMsg(h=" + Hex(handle) + ", msg=" + Msg(message) + ")");
-    if (!openOutputs.count(handle)) return 5;
+    if (MmResult r = Alive(openOutputs, handle)) return r;
     sent.push_back(message);
     return kMmSysErrNoError;
 }
 
 MmResult SimHost::midiOutClose(MidiHandle handle) {
     Log("midiOutClose(h=" + Hex(handle) + ")");
+    deadHandles.erase(handle);
     return openOutputs.erase(handle) ? kMmSysErrNoError : 5;
+}
+
+MmResult SimHost::Alive(const std::set<MidiHandle>& open, MidiHandle handle) const {
+    if (!open.count(handle)) return 5;       // MMSYSERR_INVALHANDLE
+    return deadHandles.count(handle) ? 6 : kMmSysErrNoError;  // MMSYSERR_NODRIVER
+}
+
+MmResult SimHost::GetID(const std::set<MidiHandle>& open, const std::vector<std::wstring>& devices,
+                        MidiHandle handle, unsigned& device) {
+    MmResult r = Alive(open, handle);
+    if (r == kMmSysErrNoError) {
+        auto it = std::find(devices.begin(), devices.end(), deviceOf_[handle]);
+        device = static_cast<unsigned>(it - devices.begin());
+    }
+    Log(std::string(&open == &openInputs ? "midiInGetID" : "midiOutGetID") + "(h=" + Hex(handle) +
+        ") -> " + std::to_string(r));
+    return r;
+}
+
+MmResult SimHost::midiInGetID(MidiHandle handle, unsigned& device) {
+    return GetID(openInputs, inputs, handle, device);
+}
+
+MmResult SimHost::midiOutGetID(MidiHandle handle, unsigned& device) {
+    return GetID(openOutputs, outputs, handle, device);
+}
+
+void SimHost::DevicesChanged() {
+    auto listed = [](const std::vector<std::wstring>& devices, const std::wstring& name) {
+        return std::find(devices.begin(), devices.end(), name) != devices.end();
+    };
+    for (MidiHandle h : openInputs) {
+        if (!listed(inputs, deviceOf_[h])) deadHandles.insert(h);
+    }
+    for (MidiHandle h : openOutputs) {
+        if (!listed(outputs, deviceOf_[h])) deadHandles.insert(h);
+    }
 }
 
 std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operation,

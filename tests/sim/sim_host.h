@@ -84,6 +84,8 @@ class SimHost : public Host {
     std::map<WindowHandle, WndProcValue> wndProcs;
     std::set<std::pair<WindowHandle, int>> hotkeys;  // registered now
     std::set<MidiHandle> openInputs, openOutputs;
+    // Open handles whose device has gone (DevicesChanged): every call but close is refused.
+    std::set<MidiHandle> deadHandles;
     bool trayIconPresent = false;
     NotifyIconData trayShown;
     bool ended = false;
@@ -97,6 +99,9 @@ class SimHost : public Host {
     void PutFile(const std::wstring& name, std::vector<std::uint8_t> bytes,
                  std::uint32_t attributes = 0);
     std::wstring InFolder(const std::wstring& name) const;
+    // After a test changed inputs or outputs while handles are open: a handle whose device's name
+    // is no longer listed dies, the others follow their device to its new index.
+    void DevicesChanged();
 
     unsigned midiInGetNumDevs() override;
     unsigned midiOutGetNumDevs() override;
@@ -117,6 +122,8 @@ class SimHost : public Host {
                          std::uintptr_t instance, std::uint32_t flags) override;
     MmResult midiOutShortMsg(MidiHandle handle, std::uint32_t message) override;
     MmResult midiOutClose(MidiHandle handle) override;
+    MmResult midiInGetID(MidiHandle handle, unsigned& device) override;
+    MmResult midiOutGetID(MidiHandle handle, unsigned& device) override;
 
     std::intptr_t ShellExec(WindowHandle owner, const std::wstring& operation,
                             const std::wstring& file, const std::optional<std::wstring>& parameters,
@@ -154,6 +161,11 @@ class SimHost : public Host {
     void Log(const std::string& line) { log.push_back(line); }
     MidiHandle nextIn_ = 0x1000, nextOut_ = 0x2000;
     std::map<MidiHandle, int> started_;
+    std::map<MidiHandle, std::wstring> deviceOf_;  // the name of each open handle's device
+    // The result of a call on an open handle: refused when it is not open or its device has gone.
+    MmResult Alive(const std::set<MidiHandle>& open, MidiHandle handle) const;
+    MmResult GetID(const std::set<MidiHandle>& open, const std::vector<std::wstring>& devices,
+                   MidiHandle handle, unsigned& device);
 };
 
 }  // namespace vos::sim

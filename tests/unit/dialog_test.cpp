@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
+#include "app/frmMain.h"
 #include "app/modMain.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
@@ -110,6 +111,43 @@ TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShownAndSavedBack) {
         EXPECT_EQ(r.decoded.header.ShortcutModifiers, c.modifiers);
         EXPECT_EQ(r.decoded.header.Program, c.chosenProgram >= 0 ? c.chosenProgram : c.program);
     }
+}
+
+// Devices come and go while the dialog is open: the list follows them as long as the device chosen
+// in it is present, and otherwise stays as the user sees it; OK saves the name that was shown.
+TEST_F(DialogTest, DeviceListsFollowTheDevicesWithoutLosingTheChoice) {
+    SettingsRecord stored = Header();
+    stored.MidiInName = MakeNameField(L"Keys B");
+    Store(stored, {{1, L"x", L""}});
+    host.inputs = {L"Keys A", L"Keys B"};  // stored at 0, found at 1 since it came back
+    frmConfig& d = Open();
+    EXPECT_EQ(d.cmbMIDev.ListIndex(), 1);
+    const struct {
+        std::vector<std::wstring> inputs, shown;
+        int index;
+    } steps[] = {
+        {{L"Keys C", L"Keys B"}, {L"Keys C", L"Keys B"}, 1},
+        {{L"Keys B"}, {L"Keys B"}, 0},
+        {{L"Keys A"}, {L"Keys B"}, 0},  // the chosen device went: the list is left alone
+    };
+    for (const auto& step : steps) {
+        host.inputs = step.inputs;
+        d.DevicesChanged();
+        EXPECT_EQ(d.cmbMIDev.Items(), step.shown);
+        EXPECT_EQ(d.cmbMIDev.ListIndex(), step.index);
+    }
+    // Saved as shown, the activation then finds another device at index 0 and asks again.
+    host.answers = {kIdNo};
+    host.insideModalLoop = [&](const std::wstring& text) {
+        if (text.rfind(L"MIDI入力デバイスが追加", 0) == 0) UnloadMain(app);
+    };
+    d.chkShift.UserClick();
+    d.cmdOK.UserClick();
+    ReadResult r = Saved();
+    ASSERT_EQ(r.status, ReadStatus::Ok);
+    EXPECT_EQ(r.decoded.header.ShortcutModifiers, 6) << "OK wrote the file";
+    EXPECT_TRUE(NameMatches(r.decoded.header.MidiInName, L"Keys B")) << "not Keys A, now at 0";
+    EXPECT_EQ(host.boxes.back().text.rfind(L"MIDI入力デバイスが追加・変更されています。", 0), 0u);
 }
 
 TEST_F(DialogTest, MissingOrShortSideFilesKeepTheDialogClosedWithAMessage) {

@@ -321,6 +321,35 @@ TEST_F(FlowTest, LearningFromTheTrayUsesTheOpenInputAndLaunchesNothing) {
     EXPECT_TRUE(host.openInputs.empty());
 }
 
+// The input in use has gone: learning opens the device the list shows, found by its name, and
+// gives way when the settings' input comes back; a device the list shows that has gone too is
+// not opened in its place.
+TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
+    host.inputs = {L"Sim MIDI In", L"Other"};
+    StartWith(Stored());
+    mnuRCConfig_Click(app);
+    frmConfig& d = *app.Config;
+    host.inputs = {L"Other"};
+    host.DevicesChanged();
+    WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+    ASSERT_TRUE(host.openInputs.empty());
+    d.chkLearn.UserClick();  // "Sim MIDI In" is shown but gone
+    EXPECT_EQ(d.chkLearn.Value(), 0);
+    EXPECT_EQ(host.boxes.back().text, L"MIDI入力デバイスを選択してください。");
+    d.cmbMIDev.UserSelect(1);
+    d.chkLearn.UserClick();
+    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_EQ(host.openInputs.size(), 1u);
+    host.inputs = {L"Other", L"Sim MIDI In"};
+    host.DevicesChanged();
+    WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+    EXPECT_EQ(d.chkLearn.Value(), 0);
+    EXPECT_FALSE(app.Learn.on);
+    EXPECT_EQ(host.openInputs.size(), 1u);
+    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_EQ(app.MidiInPort, Port::Open);
+}
+
 using FlowDeviceCheck = FlowTest;
 
 TEST_F(FlowDeviceCheck, ChangedDeviceAsksUntilTheStoredNameMatches) {
@@ -377,6 +406,101 @@ TEST_F(FlowMend, DeviceThatCannotBeOpenedIsNamedAndStartGoesOn) {
         EXPECT_EQ(h.sent.empty(), output) << "no program change to a device that is not open";
         EXPECT_TRUE(a.Running() && h.trayIconPresent);
         EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kWindowProc);
+    }
+}
+
+// A device that goes while the program runs is closed and waited for; when a device of its name is
+// back, at whatever index, it is opened again as activation opened it, recognition as the user left
+// it, config.bin untouched. A device that is back but will not open is named once.
+TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
+    const std::vector<std::wstring> kIn{L"Sim MIDI In"}, kOut{L"Sim MIDI Out"};
+    const struct {
+        const char* name;
+        bool thru, off, outputGoes;
+        std::uint32_t notice;  // how the program hears of it
+        std::vector<std::wstring> inputsBack;
+        bool refusesOnce;
+        int backAt;
+    } cases[] = {
+        {"input, back at its index", false, false, false, kWmDeviceChange, kIn, false, 0},
+        {"input closed by its driver, back behind another", false, false, false, kMmMimClose,
+         {L"New Keys", L"Sim MIDI In"}, false, 1},
+        {"input with thru", true, false, false, kWmDeviceChange, kIn, false, 0},
+        {"input while recognition is off", true, true, false, kWmDeviceChange, kIn, false, 0},
+        {"output alone", true, false, true, kWmDeviceChange, kIn, false, 0},
+        {"input back but busy at first", false, false, false, kWmDeviceChange, kIn, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost h;
+        App a(h);
+        SettingsRecord stored = Stored(c.thru);
+        stored.Program = 5;
+        PutConfig(h, stored);
+        Main(a);
+        const auto file = h.files;
+        if (c.off) WindowProc(a, kMain, kWmHotkey, 0, 0);
+        WindowProc(a, kMain, kMmMimData, 0, On(60, 1));
+        h.sent.clear();
+        auto notice = [&] {
+            h.DevicesChanged();
+            WindowProc(a, kMain, c.notice, c.notice == kWmDeviceChange ? kDbtDevNodesChanged : 0, 0);
+        };
+
+        (c.outputGoes ? h.outputs : h.inputs).clear();
+        notice();
+        WindowProc(a, kMain, kMmMimData, 0, On(64));  // on its way before the device went
+        EXPECT_EQ(h.openInputs.size(), c.outputGoes ? 1u : 0u);
+        EXPECT_TRUE(h.openOutputs.empty());
+        EXPECT_FALSE(a.ThruEnabled);
+        EXPECT_EQ(a.HeldNotes, c.outputGoes ? 0x11 : 0);
+        // What thru left sounding is released on an output that is still there.
+        std::vector<std::uint32_t> released{0x00007cb0, 0x00403c81};
+        if (c.off) released = {0x00007cb0};
+        if (!c.thru || c.outputGoes) released.clear();
+        EXPECT_EQ(h.sent, released);
+        EXPECT_EQ(h.trayShown.Tip, c.outputGoes ? kTipEnabled : kTipInputGone);
+        if (!c.off) WindowProc(a, kMain, kTrayCallback, 0, kWmLButtonDown);  // off while gone
+        if (!c.off) WindowProc(a, kMain, kWmHotkey, 0, 0);                   // and on again
+        if (!c.outputGoes) {
+            EXPECT_EQ(h.trayShown.Tip, kTipInputGone);
+        }
+
+        h.inputs = c.inputsBack;
+        h.outputs = kOut;
+        if (c.refusesOnce) h.failingInputs.insert(c.backAt);
+        h.log.clear();
+        h.sent.clear();
+        notice();
+        if (c.refusesOnce) {
+            EXPECT_TRUE(OnlyBox(h, L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r", 48, true));
+            EXPECT_EQ(h.trayShown.Tip, kTipInputRefused);
+            notice();
+            EXPECT_EQ(h.boxes.size(), 1u) << "told once, not at every device change";
+            h.failingInputs.clear();
+            notice();
+        } else {
+            EXPECT_TRUE(h.boxes.empty());
+        }
+        EXPECT_EQ(h.openInputs.size(), 1u);
+        const std::vector<std::string> opened = h.Calls({"midiInOpen", "midiOutOpen"});
+        ASSERT_FALSE(opened.empty());
+        EXPECT_EQ(opened.front().rfind(c.outputGoes ? "midiOutOpen(dev=0"
+                                                   : "midiInOpen(dev=" + std::to_string(c.backAt) +
+                                                         ", cb=0x100",
+                                      0),
+                  0u);
+        EXPECT_EQ(h.Calls({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
+        EXPECT_EQ(a.ThruEnabled, c.thru);
+        EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
+        EXPECT_EQ(a.Enabled, !c.off);
+        EXPECT_EQ(h.trayShown.Tip, c.off ? kTipDisabled : kTipEnabled);
+        EXPECT_EQ(h.trayShown.Icon, c.off ? TrayPicture::picIcon2 : TrayPicture::picIcon1);
+        EXPECT_TRUE(h.files == file) << "config.bin untouched";
+        WindowProc(a, kMain, kMmMimData, 0, On(60));
+        WindowProc(a, kMain, kMmMimData, 0, On(64));
+        WindowProc(a, kMain, kMmMimData, 0, On(67));
+        EXPECT_EQ(h.launches.size(), c.off ? 0u : 1u) << "the chord C-E-G works again";
     }
 }
 

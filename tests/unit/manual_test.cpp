@@ -177,7 +177,8 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
     const std::string html = ReadManual();
     // clang-format off
     std::vector<std::string> texts = {
-        Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kUndefinedPath), Utf8(layout::kCaption),
+        Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kTipInputGone), Utf8(kTipInputRefused),
+        Utf8(kUndefinedPath), Utf8(layout::kCaption),
         Utf8(kConfigFileName), Utf8(kManualFileName), "設定(C)", "ヘルプ(H)", "終了(X)",
         // Messages, one line at a time.
         "Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。",

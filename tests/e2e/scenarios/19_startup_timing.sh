@@ -15,40 +15,31 @@ export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
 e2e_midi_env
 e2e_write_config "$E2E_PROG_DIR/config.bin" \
     --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'timing'
-dir=$(e2e_winpath "$E2E_PROG_DIR")
 runs=${E2E_TIMING_RUNS:-5}
 report=$E2E_ART/timing.txt
 : >"$report"
 
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 
-# timed_start EXE ARGS TITLE [keep]: one timed start; prints the
-# milliseconds. The window TITLE of the process is closed afterwards (and its
-# clean end checked) unless "keep" is given.
-timed_start() {
-    local out close=(--close-title "$3")
-    [[ ${4:-} == keep ]] && close=()
-    # the started process takes its DLL load order from the driver's start
-    out=$(WINEDLLOVERRIDES="$E2E_BASE_OVERRIDES;winmm=n" e2e_driver start-to-tray --exe "$dir\\$1" \
-        --args "$2" --dir "$dir" --timeout 10000 "${close[@]}") || e2e_fail "$1: timed start failed: $out"
-    [[ ${4:-} == keep ]] || [[ $(e2e_field exit_code <<<"$out") == 0 ]] || e2e_fail "$1 ended with $(e2e_field exit_code <<<"$out")"
-    e2e_field tray_ms <<<"$out"
-}
-
 prog=() base=()
 # the first start of each also gives the memory figures while it runs
-prog+=("$(timed_start Vosselmar.exe '' Form1 keep)")
+prog+=("$(e2e_timed_start Vosselmar.exe '' Form1 keep)")
 wait_midi_started 5 || e2e_fail "the timed start did not use the simulated MIDI devices"
 e2e_driver gui-resources --name Vosselmar.exe >"$E2E_ART/resources.txt" || e2e_fail "no resource figures"
 e2e_driver close-main >/dev/null || e2e_fail "cannot close the program"
 e2e_driver wait-exit --name Vosselmar.exe --timeout 5000 >/dev/null || e2e_fail "program did not end"
-base+=("$(timed_start trayicon.exe 'tray-icon --for 20000' E2ETrayIcon keep)")
+base+=("$(e2e_timed_start trayicon.exe 'tray-icon --for 20000' E2ETrayIcon keep)")
 e2e_driver gui-resources --name trayicon.exe >"$E2E_ART/resources-baseline.txt" || e2e_fail "no baseline figures"
 e2e_driver close-main --title E2ETrayIcon --name trayicon.exe >/dev/null || e2e_fail "cannot close the baseline"
 e2e_driver wait-exit --name trayicon.exe --timeout 5000 >/dev/null || e2e_fail "baseline did not end"
 for _ in $(seq 2 "$runs"); do
-    prog+=("$(timed_start Vosselmar.exe '' Form1)")
-    base+=("$(timed_start trayicon.exe 'tray-icon --for 20000' E2ETrayIcon)")
+    prog+=("$(e2e_timed_start Vosselmar.exe '' Form1)")
+    base+=("$(e2e_timed_start trayicon.exe 'tray-icon --for 20000' E2ETrayIcon)")
+done
+
+# a failed start ends only its $(...) and leaves an empty figure behind
+for t in "${prog[@]}" "${base[@]}"; do
+    [[ $t =~ ^[0-9.]+$ ]] || e2e_fail "a timed start failed (see above): ${prog[*]} / ${base[*]}"
 done
 
 field() { tr -d '\r' <"$1" | sed -n "s/^$2=//p"; }
