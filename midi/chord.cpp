@@ -83,18 +83,13 @@ void LaunchMatchingCodes(App& app) {
     }
 }
 
-}  // namespace vos
-
-namespace vos {
-
 bool StartLearning(App& app, int device) {
     App::Learning& learn = app.Learn;
     if (learn.on) return true;
     learn = App::Learning{};
     if (app.MidiInHandle == 0) {
+        // A failure has been told in a box, during which the program may have begun closing.
         if (!OpenInputKeepingState(app, device)) return false;
-        // The program may have begun closing in the box that told of a failure; it cannot have
-        // while opening went well.
         learn.ownsInput = true;
         learn.input = app.MidiInHandle;
     }

@@ -297,28 +297,9 @@ TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
     ASSERT_EQ(app.LaunchCodes.size(), 1u);
     EXPECT_EQ(app.LaunchCodes[0].Code, 0x221);
     EXPECT_TRUE(host.launches.empty());
-}
-
-// From the tray the input in use is heard; Exit ends learning without closing it twice, and
-// frmMain's own procedure leaves what WindowProc passes on alone.
-TEST_F(FlowTest, LearningFromTheTrayUsesTheOpenInputAndLaunchesNothing) {
-    StartWith(Stored());
-    mnuRCConfig_Click(app);
-    frmConfig& d = *app.Config;
-    d.chkLearn.UserClick();
-    EXPECT_TRUE(app.Learn.on);
-    for (LParam m : {On(60), On(64), On(67)}) {
-        WindowProc(app, kMain, kMmMimData, 0, m);
-        Form_MidiData(app, static_cast<std::uint32_t>(m));  // passed on: not a second key
-    }
-    EXPECT_TRUE(host.launches.empty()) << "C-E-G is stored, and nothing opens while learning";
-    for (LParam m : {Release(60), Release(64), Release(67)}) WindowProc(app, kMain, kMmMimData, 0, m);
-    EXPECT_EQ(d.WorkingCodes[0].Code, 0x91);
-    UnloadMain(app);
-    EXPECT_EQ(Count("midiInOpen"), 1u);
-    EXPECT_EQ(Count("midiInClose"), 1u);
-    EXPECT_FALSE(app.Learn.on);
-    EXPECT_TRUE(host.openInputs.empty());
+    // From now on WindowProc handles the input and passes it on to frmMain's own procedure.
+    Form_MidiData(app, static_cast<std::uint32_t>(On(60)));
+    EXPECT_EQ(app.HeldNotes, 0);
 }
 
 // The input in use has gone: learning opens the device the list shows, found by its name, and
