@@ -5,10 +5,10 @@
 #
 # Each MINGW_DIR is a mingw build (cmake --preset mingw) holding Vosselmar.exe; NEW_MINGW_DIR
 # also gives the test tools in e2e/, which both programs use. Builds nothing. Default OUT_DIR
-# build/perf-compare. Runs 46_perf_compare under Wine in a fresh prefix and Xvfb (see that
+# build/perf-compare. Runs 47_perf_compare under Wine in a fresh prefix and Xvfb (see that
 # scenario for how each figure is taken), the two programs taking turns, and prints for each
 # figure the median over the rounds of both, their ratio and the noise, also kept in
-# OUT_DIR/summary.txt beside the raw figures (OUT_DIR/e2e/46_perf_compare/compare.txt).
+# OUT_DIR/summary.txt beside the raw figures (OUT_DIR/e2e/47_perf_compare/compare.txt).
 #
 # Sizes (defaults for the note; about 13 minutes on two cores):
 #   VOS_COMPARE_ROUNDS=5     rounds, each measuring both programs once
@@ -46,14 +46,14 @@ load0=$(cut -d' ' -f1-3 /proc/loadavg)
 t0=$(date +%s)
 scenarios=$OUT/scenarios
 mkdir -p "$scenarios"
-ln -s "$PWD/tests/e2e/scenarios/46_perf_compare.sh" "$scenarios/"
+ln -s "$PWD/tests/e2e/scenarios/47_perf_compare.sh" "$scenarios/"
 # a round takes the idle window and about 40 s more per program on a loaded machine
 limit=$((300 + rounds * 2 * (idle + settle + 60)))
-raw=$OUT/e2e/46_perf_compare/compare.txt
+raw=$OUT/e2e/47_perf_compare/compare.txt
 if ! VOS_COMPARE_OLD=$OLD/Vosselmar.exe E2E_SCENARIO_TIMEOUT=$limit E2E_SCENARIOS=$scenarios \
     E2E_ARTIFACTS=$OUT/e2e tests/e2e/run.sh "$NEW" | tee "$OUT/e2e.txt" >&2 || [[ ! -s $raw ]]; then
     # a table of the rounds that did finish would compare more of one program than of the other
-    echo "compare.sh: no figures (see $OUT/e2e/46_perf_compare/output.log)" >&2
+    echo "compare.sh: no figures (see $OUT/e2e/47_perf_compare/output.log)" >&2
     exit 1
 fi
 

@@ -1,4 +1,4 @@
-# The table of bench/compare.sh, from the lines 46_perf_compare writes (compare.txt):
+# The table of bench/compare.sh, from the lines 47_perf_compare writes (compare.txt):
 #
 #   awk -v idle=SECONDS -f bench/compare_table.awk compare.txt
 #

@@ -242,8 +242,12 @@ bool LookAtDevices(App& app) {
 }  // namespace
 
 void CheckDevices(App& app) {
-    // Before the start is complete nothing is in force yet; while closing, everything goes anyway.
-    if (!app.Running()) return;
+    // Before the start is complete nothing is in force yet, but the dialog may be up asking for a
+    // device, perhaps the one just plugged in. While closing, everything goes anyway.
+    if (!app.Running()) {
+        if (app.life == Life::Starting && app.Config) app.Config->DevicesChanged();
+        return;
+    }
     if (app.CheckingDevices) {
         app.RecheckDevices = true;
         return;

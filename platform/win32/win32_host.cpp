@@ -2,6 +2,7 @@
 
 #include <cderr.h>
 #include <commdlg.h>
+#include <dbt.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 
@@ -13,6 +14,7 @@
 #include "app/frmMain.h"
 #include "app/modHook.h"
 #include "config_window.h"
+#include "midi/modMidiIO.h"
 #include "resource.h"
 
 namespace vos::win32 {
@@ -236,6 +238,10 @@ LRESULT Win32Host::HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
         case MM_MIM_DATA:
             Form_MidiData(*app_, static_cast<std::uint32_t>(lParam));
             return 0;
+        case WM_DEVICECHANGE:
+            // Once the program runs, WindowProc has seen it before it was passed on to here.
+            if (!app_->Running() && wParam == DBT_DEVNODES_CHANGED) CheckDevices(*app_);
+            return TRUE;
         case WM_ENDSESSION:
             // The session ends: the same path as Exit, so the program is gone even where the
             // system waits for it rather than ending it.

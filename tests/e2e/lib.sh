@@ -340,6 +340,37 @@ inject_msgs() {
         e2e_fail "injected messages were not all handled within ${limit}s"
 }
 
+# e2e_devices_change [--in LIST] [--out LIST] [--timeout MS] [--no-notice]:
+# devices plugged in or pulled out while the program runs. The simulated
+# winmm takes the new lists (LIST as in VOS_MIDI_IN, '' for none; open ports
+# follow their device or die, see README.md) and, once it has, every
+# top-level window hears WM_DEVICECHANGE with DBT_DEVNODES_CHANGED, as the
+# system sends it (driver devices-changed; MS bounds each window's answer,
+# default 1000), unless --no-notice. Without lists only the notice is sent.
+# Returns when the notice has been handled, or after MS if the program is in
+# a box of its own.
+e2e_devices_change() {
+    local lines=() timeout=1000 notice=1 tag
+    while (($#)); do
+        case $1 in
+        --in) lines+=("in-devices $2") && shift 2 ;;
+        --out) lines+=("out-devices $2") && shift 2 ;;
+        --timeout) timeout=$2 && shift 2 ;;
+        --no-notice) notice=0 && shift ;;
+        *) e2e_fail "e2e_devices_change: unknown option $1" ;;
+        esac
+    done
+    if ((${#lines[@]})); then
+        E2E_INJECT_SEQ=$((E2E_INJECT_SEQ + 1))
+        tag="devices-$E2E_INJECT_SEQ-$$"
+        e2e_inject_raw "${lines[@]}" "mark $tag"
+        wait_log_line "$E2E_MIDI_LOG" " mark $tag -> ok" 5 >/dev/null ||
+            e2e_fail "the device lists were not changed within 5 s"
+    fi
+    ((notice)) || return 0
+    e2e_driver devices-changed --timeout "$timeout" >/dev/null || e2e_fail "WM_DEVICECHANGE not broadcast"
+}
+
 # e2e_timed_start EXE ARGS TITLE [keep]: starts EXE of $E2E_PROG_DIR in that
 # folder through driver start-to-tray, with the simulated winmm and the
 # environment of this shell, and prints the milliseconds from CreateProcess
@@ -609,6 +640,61 @@ e2e_wait_tray_icons() {
         fi
         sleep 0.1
     done
+}
+
+# e2e_tray_colour SLOT: the state of the icon in tray slot SLOT from its mean
+# colour: orange (far more red than blue: recognition on), grey (all three
+# about equal: off or no input) or other(R,G,B).
+e2e_tray_colour() {
+    local r g b
+    read -r r g b <<<"$(e2e_driver tray-rect | e2e_field "icon${1}_rgb" | tr ',' ' ')"
+    if [[ -z $b ]]; then
+        echo none
+    elif ((r > g && g > b && r - b > 40)); then
+        echo orange
+    elif ((r - b < 20 && b - r < 20 && r - g < 20 && g - r < 20)); then
+        echo grey
+    else
+        echo "other($r,$g,$b)"
+    fi
+}
+
+# e2e_expect_tray_colour SLOT COLOUR WHAT: waits up to 3 s for the icon to
+# be COLOUR; the first time a colour is seen its picture goes to the
+# artefacts (tray-COLOUR.png). Says what it saw and returns 1 otherwise.
+e2e_expect_tray_colour() {
+    local slot=$1 want=$2 got t0 xy
+    t0=$(e2e_now)
+    while got=$(e2e_tray_colour "$slot") && [[ $got != "$want" ]]; do
+        if awk -v a="$t0" -v b="$(e2e_now)" 'BEGIN { exit !(b - a > 3) }'; then
+            e2e_log "tray icon is $got, expected $want ($3)"
+            return 1
+        fi
+        sleep 0.1
+    done
+    [[ -f $E2E_ART/tray-$want.png ]] && return 0
+    xy=$(e2e_driver tray-rect | e2e_field "icon$slot")
+    e2e_shot_region "tray-$want" $((${xy%,*} - 12)) $((${xy#*,} - 12)) 24 24
+}
+
+# e2e_expect_tray_tip SLOT TIP: the tooltip Wine's tray shows while the mouse
+# rests on the icon is TIP. Says which tooltip there was and returns 1
+# otherwise.
+e2e_expect_tray_tip() {
+    local xy rc=0
+    xy=$(e2e_driver tray-rect | e2e_field "icon$1")
+    [[ -n $xy ]] || {
+        e2e_log "no tray icon in slot $1"
+        return 1
+    }
+    timeout 5 xdotool mousemove 700 900 mousemove "${xy%,*}" "${xy#*,}" sleep 0.1 \
+        mousemove "$((${xy%,*} + 1))" "${xy#*,}"
+    if ! e2e_driver window --class tooltips_class32 --title "$2" --visible 1 --timeout 4000 >/dev/null; then
+        e2e_log "tray tooltip is not \"$2\": $(e2e_driver windows --name explorer.exe | grep ' class=tooltips_class32 ')"
+        rc=1
+    fi
+    timeout 5 xdotool mousemove 700 900
+    return $rc
 }
 
 # e2e_shot_region NAME X Y W H: a screenshot of part of the screen.

@@ -10,7 +10,7 @@
 # with a hard time limit. Logs and screenshots go to build/e2e-artifacts/
 # (or $E2E_ARTIFACTS). Exit status is non-zero if any scenario failed.
 #
-# Scenarios exit 0 to pass, 77 to skip (e.g. the program is not built yet).
+# Scenarios exit 0 to pass, 77 to skip (a measurement not asked for).
 # Each has 60 s unless it carries a "# e2e-timeout: SECONDS" line;
 # E2E_SCENARIO_TIMEOUT overrides both. E2E_KEEP=1 keeps the Wine prefix and
 # program folders (printed at the end); E2E_SCENARIOS points at another
@@ -36,10 +36,7 @@ for f in winmm.dll recorder.exe driver.exe e2e-standin.exe e2e-probe.exe planted
 done
 
 export E2E_PROGRAM=$BUILD/Vosselmar.exe
-if [[ ! -f $E2E_PROGRAM ]]; then
-    found=$(find "$BUILD" -name Vosselmar.exe -type f -print -quit 2>/dev/null)
-    [[ -n $found ]] && E2E_PROGRAM=$found
-fi
+[[ -f $E2E_PROGRAM ]] || e2e_fail "$E2E_PROGRAM missing: build it first (cmake --build --preset mingw)"
 
 ARTIFACTS=${E2E_ARTIFACTS:-$REPO/build/e2e-artifacts}
 rm -rf "$ARTIFACTS"
@@ -70,12 +67,8 @@ check_winmm_imports() {
 }
 check_winmm_imports "$E2E_TOOLS/e2e-standin.exe" || exit 1
 check_winmm_imports "$E2E_TOOLS/e2e-probe.exe" || exit 1
-if [[ -f $E2E_PROGRAM ]]; then
-    check_winmm_imports "$E2E_PROGRAM" || exit 1
-    e2e_log "program under test: $E2E_PROGRAM"
-else
-    e2e_log "Vosselmar.exe not built yet: scenarios that need it will skip"
-fi
+check_winmm_imports "$E2E_PROGRAM" || exit 1
+e2e_log "program under test: $E2E_PROGRAM"
 
 WORK=$(mktemp -d /tmp/vos-e2e.XXXXXX)
 E2E_XVFB_PID=

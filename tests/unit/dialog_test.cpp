@@ -7,6 +7,7 @@
 #include "app/modMain.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
+#include "midi/modMidiIO.h"
 #include "sim/sim_host.h"
 
 namespace vos {
@@ -132,7 +133,7 @@ TEST_F(DialogTest, DeviceListsFollowTheDevicesWithoutLosingTheChoice) {
     };
     for (const auto& step : steps) {
         host.inputs = step.inputs;
-        d.DevicesChanged();
+        CheckDevices(app);  // the dialog shown at the start, when nothing is open yet
         EXPECT_EQ(d.cmbMIDev.Items(), step.shown);
         EXPECT_EQ(d.cmbMIDev.ListIndex(), step.index);
     }

@@ -902,6 +902,25 @@ int cmd_endsession(const Args& a) {
 }
 
 // ---------------------------------------------------------------------------
+// Devices
+
+// What the system does when a device arrives or leaves: WM_DEVICECHANGE with
+// DBT_DEVNODES_CHANGED sent to every top-level window. Sent, so it returns
+// once every window has handled it; a window busy in a message box of its
+// own holds the broadcast for at most --timeout (per window, as in Windows).
+int cmd_devices_changed(const Args& a) {
+    constexpr WPARAM kDevNodesChanged = 0x0007;  // DBT_DEVNODES_CHANGED, <dbt.h>
+    UINT timeout = static_cast<UINT>(a.num(L"timeout", 1000));
+    ULONGLONG t0 = GetTickCount64();
+    DWORD_PTR res = 0;
+    LRESULT sent = SendMessageTimeoutW(HWND_BROADCAST, WM_DEVICECHANGE, kDevNodesChanged, 0,
+                                       SMTO_ABORTIFHUNG, timeout, &res);
+    say(L"devices_changed=" + num(sent != 0) + L" ms=" +
+        num(static_cast<long long>(GetTickCount64() - t0)));
+    return sent ? 0 : fail(L"the WM_DEVICECHANGE broadcast was not sent");
+}
+
+// ---------------------------------------------------------------------------
 // Menus and keys
 
 HWND find_menu() {
@@ -1115,6 +1134,8 @@ int usage() {
         L"  tray-icon [--for ms]     (a minimal tray program, for comparisons)\n"
         L"  hold-hotkey [--mods ctrl] [--key F12] [--for ms]\n"
         L"  close-main | endsession [--kill-after ms]   (both also take --title, --name, --pid)\n"
+        L"  devices-changed [--timeout ms]   (WM_DEVICECHANGE DBT_DEVNODES_CHANGED to all "
+        L"windows)\n"
         L"  menu [--wait ms | --wait-gone ms]     menu-key <key> [--method post|char|input]\n"
         L"  hotkey [--mods ctrl] [--key F12]\n"
         L"  process-running --name N | wait-exit --name N --timeout ms | processes | gui-resources "
@@ -1139,6 +1160,7 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"hold-hotkey") return cmd_hold_hotkey(a);
     if (cmd == L"close-main") return post_main(a, WM_CLOSE, 0, 0, L"WM_CLOSE");
     if (cmd == L"endsession") return cmd_endsession(a);
+    if (cmd == L"devices-changed") return cmd_devices_changed(a);
     if (cmd == L"menu") return cmd_menu(a);
     if (cmd == L"menu-key") return cmd_menu_key(a);
     if (cmd == L"hotkey") return cmd_hotkey(a);

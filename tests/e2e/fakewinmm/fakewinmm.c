@@ -3,10 +3,10 @@
  *
  * The run installs it as the prefix's system32\winmm.dll and starts the
  * program under test with WINEDLLOVERRIDES=winmm=n, so every MIDI call it
- * makes lands here instead of in a real driver. The test controls the simulated devices through environment
- * variables and a control file, and reads back what the program did from a
- * call log. See ../README.md for the formats; they are an interface the
- * scenario scripts depend on, so change them only together with lib.sh.
+ * makes lands here instead of in a real driver. The test controls the simulated devices through
+ * environment variables and a control file, and reads back what the program did from a call log.
+ * See ../README.md for the formats; they are an interface the scenario scripts depend on, so change
+ * them only together with lib.sh.
  */
 #define _WINMM_ /* define the exports ourselves instead of importing them */
 #define WIN32_LEAN_AND_MEAN
@@ -144,7 +144,9 @@ typedef struct {
     ULONGLONG start_ticks;
     LPMIDIHDR queue[MAX_QUEUE];
     int nqueue;
-    HANDLE claim; /* named object that makes the device busy for others */
+    HANDLE claim;         /* named object that makes the device busy for others */
+    WCHAR name[NAME_CCH]; /* the device's name when opened: how a new list finds it */
+    int dead;             /* its device went away: only close is left */
 } port;
 
 static SRWLOCK g_lock = SRWLOCK_INIT;
@@ -368,14 +370,24 @@ static void name_to_932(const WCHAR* w, char out[NAME_CCH]) {
 static int is_mapper(UINT_PTR id) { return id == (UINT_PTR)MIDI_MAPPER || id == (UINT_PTR)-1; }
 
 /* Resolves a device id that may also be an open handle, as the system
- * allows. Caller holds g_lock. Returns -1 for a bad id. */
+ * allows. Caller holds g_lock. Returns -1 for a bad id, -2 for the handle of
+ * a device that has gone. */
 static int resolve_dev(UINT_PTR id, int is_in) {
     int count = is_in ? g_n_in : g_n_out;
     port* p;
     if (!is_in && is_mapper(id)) return count > 0 ? 0 : -1;
     if (id < (UINT_PTR)count) return (int)id;
     p = find_port(id, is_in);
+    if (p && p->dead) return -2;
     return p ? (int)p->dev : -1;
+}
+
+/* What a call on handle `p` gets before it does anything: a handle never
+ * opened (or closed) is invalid; one whose device has gone answers like a
+ * driver that is no longer there. */
+static MMRESULT handle_state(const port* p) {
+    if (!p) return MMSYSERR_INVALHANDLE;
+    return p->dead ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
 }
 
 static MMRESULT get_caps(int is_in, UINT_PTR id, void* caps, UINT cb, int wide, const char* fn) {
@@ -395,7 +407,9 @@ static MMRESULT get_caps(int is_in, UINT_PTR id, void* caps, UINT cb, int wide, 
     dev = resolve_dev(id, is_in);
     r = fail_code(is_in ? "in_caps" : "out_caps");
     if (r == MMSYSERR_NOERROR) {
-        if (dev < 0)
+        if (dev == -2)
+            r = MMSYSERR_NODRIVER;
+        else if (dev < 0)
             r = MMSYSERR_BADDEVICEID;
         else if (!caps)
             r = MMSYSERR_INVALPARAM;
@@ -521,6 +535,7 @@ static MMRESULT do_open(int is_in, UINT_PTR* phandle, UINT id, DWORD_PTR cb, DWO
             p->cb = cb;
             p->inst = inst;
             p->claim = claim;
+            wcscpy(p->name, is_in ? g_in_names[dev] : g_out_names[dev]);
             *phandle = p->handle;
             t = target_of(p);
         }
@@ -554,9 +569,10 @@ static MMRESULT do_close(int is_in, UINT_PTR h) {
     /* the system refuses to close an input that still holds buffers */
     if (r == MMSYSERR_NOERROR && p->nqueue > 0) r = MIDIERR_STILLPLAYING;
     if (r == MMSYSERR_NOERROR) {
+        /* a dead handle had its close notice when its device went */
+        have = !p->dead;
         t = target_of(p);
-        have = 1;
-        CloseHandle(p->claim);
+        if (p->claim) CloseHandle(p->claim);
         memset(p, 0, sizeof *p);
     }
     ReleaseSRWLockExclusive(&g_lock);
@@ -632,7 +648,7 @@ static MMRESULT header_op(int is_in, const char* op, const char* fn, HANDLE hv, 
     AcquireSRWLockExclusive(&g_lock);
     p = find_port(h, is_in);
     r = fail_code(op);
-    if (r == MMSYSERR_NOERROR && !p) r = MMSYSERR_INVALHANDLE;
+    if (r == MMSYSERR_NOERROR) r = handle_state(p);
     if (r == MMSYSERR_NOERROR && (!hdr || cb < MIN_HDR_SIZE || !hdr->lpData))
         r = MMSYSERR_INVALPARAM;
     if (r == MMSYSERR_NOERROR) {
@@ -685,7 +701,7 @@ static MMRESULT in_state(HMIDIIN hv, const char* op, const char* fn, int start) 
     AcquireSRWLockExclusive(&g_lock);
     p = find_port(h, 1);
     r = fail_code(op);
-    if (r == MMSYSERR_NOERROR && !p) r = MMSYSERR_INVALHANDLE;
+    if (r == MMSYSERR_NOERROR) r = handle_state(p);
     if (r == MMSYSERR_NOERROR) {
         if (start && !p->started) p->start_ticks = now_ticks();
         p->started = start;
@@ -711,7 +727,7 @@ MMRESULT WINAPI midiInReset(HMIDIIN hv) {
     AcquireSRWLockExclusive(&g_lock);
     p = find_port(h, 1);
     r = fail_code("in_reset");
-    if (r == MMSYSERR_NOERROR && !p) r = MMSYSERR_INVALHANDLE;
+    if (r == MMSYSERR_NOERROR) r = handle_state(p);
     if (r == MMSYSERR_NOERROR) {
         /* Reset stops input and hands every pending buffer back, marked
          * done, through MM_MIM_LONGDATA, as the system does. */
@@ -734,19 +750,23 @@ MMRESULT WINAPI midiInReset(HMIDIIN hv) {
 }
 
 MMRESULT WINAPI midiInGetID(HMIDIIN h, LPUINT id) {
-    MMRESULT r = MMSYSERR_NOERROR;
+    MMRESULT r;
     port* p;
     ensure_init();
     AcquireSRWLockShared(&g_lock);
     p = find_port((UINT_PTR)h, 1);
-    if (!p)
-        r = MMSYSERR_INVALHANDLE;
-    else if (!id)
-        r = MMSYSERR_INVALPARAM;
-    else
-        *id = p->dev;
+    r = handle_state(p);
+    if (r == MMSYSERR_NOERROR) {
+        if (!id)
+            r = MMSYSERR_INVALPARAM;
+        else
+            *id = p->dev;
+    }
     ReleaseSRWLockShared(&g_lock);
-    logline("midiInGetID h=%s -> %u", HX(h), r);
+    if (r == MMSYSERR_NOERROR)
+        logline("midiInGetID h=%s -> 0 id=%u", HX(h), *id);
+    else
+        logline("midiInGetID h=%s -> %u", HX(h), r);
     return r;
 }
 
@@ -789,7 +809,7 @@ static MMRESULT out_simple(HMIDIOUT hv, const char* op, port** pp) {
     ensure_init();
     p = find_port((UINT_PTR)hv, 0);
     r = fail_code(op);
-    if (r == MMSYSERR_NOERROR && !p) r = MMSYSERR_INVALHANDLE;
+    if (r == MMSYSERR_NOERROR) r = handle_state(p);
     if (pp) *pp = p;
     return r;
 }
@@ -860,7 +880,10 @@ MMRESULT WINAPI midiOutGetID(HMIDIOUT h, LPUINT id) {
             *id = p->dev;
     }
     ReleaseSRWLockShared(&g_lock);
-    logline("midiOutGetID h=%s -> %u", HX(h), r);
+    if (r == MMSYSERR_NOERROR)
+        logline("midiOutGetID h=%s -> 0 id=%u", HX(h), *id);
+    else
+        logline("midiOutGetID h=%s -> %u", HX(h), r);
     return r;
 }
 
@@ -1116,7 +1139,8 @@ static void ctl_short(DWORD msg, int dev) {
 
     AcquireSRWLockShared(&g_lock);
     for (i = 0; i < MAX_PORTS && !p; i++)
-        if (g_ports[i].used && g_ports[i].is_in && (dev < 0 || g_ports[i].dev == (UINT)dev))
+        if (g_ports[i].used && g_ports[i].is_in && !g_ports[i].dead &&
+            (dev < 0 || g_ports[i].dev == (UINT)dev))
             p = &g_ports[i];
     if (!p)
         why = "dropped-no-input";
@@ -1155,7 +1179,8 @@ static void ctl_sysex(const char* hex, int dev) {
     }
     AcquireSRWLockExclusive(&g_lock);
     for (i = 0; i < MAX_PORTS && !p; i++)
-        if (g_ports[i].used && g_ports[i].is_in && (dev < 0 || g_ports[i].dev == (UINT)dev))
+        if (g_ports[i].used && g_ports[i].is_in && !g_ports[i].dead &&
+            (dev < 0 || g_ports[i].dev == (UINT)dev))
             p = &g_ports[i];
     if (!p)
         why = "dropped-no-input";
@@ -1181,6 +1206,91 @@ static void ctl_sysex(const char* hex, int dev) {
     else {
         logline("inject sysex len=%d -> delivering", n);
         deliver(&t, MM_MIM_LONGDATA, (DWORD_PTR)hdr, (DWORD_PTR)ms, 0);
+    }
+}
+
+/* A new device list reaches the ports already open, as a driver's arrival
+ * and removal do: a port whose device is still listed follows it to its new
+ * index (and takes its claim along, so it stays exclusive there); a port
+ * whose device has gone dies. A dead port forgets its queued buffers (the
+ * program still owns them, so they are marked done, not handed back), frees
+ * its claim at once, so the device can be opened again when it returns, and
+ * its owner hears MM_MIM_CLOSE / MM_MOM_CLOSE as from a driver going away.
+ * Everything is logged before the control line itself, so "control
+ * in-devices ... -> ok" (or a mark after it) means it has all happened. */
+typedef struct {
+    target t;
+    UINT msg;
+    UINT_PTR handle;
+    UINT old_dev, new_dev;
+    int died, dropped;
+    char name8[NAME_CCH * 3];
+} replug_note;
+
+static void ctl_devices(int is_in, const WCHAR* list) {
+    replug_note notes[MAX_PORTS];
+    int taken[MAX_DEVS] = {0};
+    int nn = 0, i, k;
+    WCHAR(*names)[NAME_CCH] = is_in ? g_in_names : g_out_names;
+
+    AcquireSRWLockExclusive(&g_lock);
+    if (is_in)
+        g_n_in = parse_names(list, g_in_names);
+    else
+        g_n_out = parse_names(list, g_out_names);
+    for (i = 0; i < MAX_PORTS; i++) {
+        port* p = &g_ports[i];
+        int count = is_in ? g_n_in : g_n_out, found = -1;
+        replug_note* n;
+        if (!p->used || p->is_in != is_in || p->dead) continue;
+        /* two devices of one name: each open port takes the next one */
+        for (k = 0; k < count && found < 0; k++)
+            if (!taken[k] && wcscmp(names[k], p->name) == 0) found = k;
+        if (found >= 0) {
+            taken[found] = 1;
+            if ((UINT)found == p->dev) continue;
+        }
+        n = &notes[nn++];
+        memset(n, 0, sizeof *n);
+        n->handle = p->handle;
+        n->old_dev = p->dev;
+        utf8_of(p->name, n->name8, sizeof n->name8);
+        if (found >= 0) {
+            HANDLE moved = claim_device(is_in, found, p->name);
+            if (moved) { /* else someone holds it there already: keep the old one */
+                CloseHandle(p->claim);
+                p->claim = moved;
+            }
+            p->dev = (UINT)found;
+            n->new_dev = (UINT)found;
+            continue;
+        }
+        n->died = 1;
+        n->dropped = p->nqueue;
+        for (k = 0; k < p->nqueue; k++) {
+            p->queue[k]->dwFlags &= ~(DWORD)MHDR_INQUEUE;
+            p->queue[k]->dwFlags |= MHDR_DONE;
+        }
+        p->nqueue = 0;
+        p->started = 0;
+        p->dead = 1;
+        CloseHandle(p->claim);
+        p->claim = NULL;
+        n->t = target_of(p);
+        n->msg = is_in ? MM_MIM_CLOSE : MM_MOM_CLOSE;
+    }
+    ReleaseSRWLockExclusive(&g_lock);
+
+    for (i = 0; i < nn; i++) {
+        const replug_note* n = &notes[i];
+        if (!n->died) {
+            logline("renumbered h=%s dev=%u name=%s -> %u", HX(n->handle), n->old_dev, n->name8,
+                    n->new_dev);
+            continue;
+        }
+        logline("unplugged h=%s dev=%u name=%s -> dead dropped=%d", HX(n->handle), n->old_dev,
+                n->name8, n->dropped);
+        deliver_if(1, &n->t, n->msg, 0, 0);
     }
 }
 
@@ -1225,14 +1335,13 @@ static void ctl_line(char* line) {
                strcmp(line, "out-devices") == 0) {
         WCHAR w[1024];
         if (MultiByteToWideChar(CP_UTF8, 0, arg, -1, w, 1024) <= 0) w[0] = 0;
-        AcquireSRWLockExclusive(&g_lock);
-        if (line[0] == 'f')
+        if (line[0] == 'f') {
+            AcquireSRWLockExclusive(&g_lock);
             parse_fails(w);
-        else if (line[0] == 'i')
-            g_n_in = parse_names(w, g_in_names);
-        else
-            g_n_out = parse_names(w, g_out_names);
-        ReleaseSRWLockExclusive(&g_lock);
+            ReleaseSRWLockExclusive(&g_lock);
+        } else {
+            ctl_devices(line[0] == 'i', w);
+        }
         logline("control %s%s%s -> ok", line, *arg ? " " : "", arg);
     } else {
         logline("control unknown=%s -> ignored", line);

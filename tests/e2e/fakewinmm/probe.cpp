@@ -292,6 +292,94 @@ int wmain() {
     control("in-devices\n");
     check(midiInGetNumDevs() == 0, "and can become empty");
 
+    // --- devices that go and come back under open handles -----------------
+    control("in-devices Keys A|Keys B\n");
+    HMIDIIN ka = nullptr, kb = nullptr;
+    midiInOpen(&ka, 0, cbw, 0, CALLBACK_WINDOW);
+    midiInPrepareHeader(ka, &hdr, sizeof hdr);
+    midiInAddBuffer(ka, &hdr, sizeof hdr);
+    midiInStart(ka);
+    g_called.clear();
+    midiInOpen(&kb, 1, reinterpret_cast<DWORD_PTR>(on_midi), 5, CALLBACK_FUNCTION);
+    HMIDIOUT oa = nullptr;
+    midiOutOpen(&oa, 0, cbw, 0, CALLBACK_WINDOW);
+    g_posted.clear();
+    control("in-devices Other|Keys A\n");  // A moves to 1, B is gone
+    pump(50);
+    auto id_of = [](HMIDIIN h) {
+        UINT d = 99;
+        MMRESULT e = midiInGetID(h, &d);
+        return e == MMSYSERR_NOERROR ? static_cast<long long>(d) : -static_cast<long long>(e);
+    };
+    auto closes = [](UINT m, WPARAM h) {
+        int n = 0;
+        for (const Posted& q : g_posted) n += q.msg == m && q.wp == h;
+        return n;
+    };
+    auto heard_close = [] {
+        int n = 0;
+        for (const Called& c : g_called) n += c.msg == MIM_CLOSE && c.inst == 5;
+        return n;
+    };
+    check(id_of(ka) == 1 && !closes(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(ka)),
+          "a port whose device is still listed follows it to its new index", str(id_of(ka)));
+    HMIDIIN taken = nullptr;
+    check(midiInOpen(&taken, 1, 0, 0, CALLBACK_NULL) == MMSYSERR_ALLOCATED,
+          "and stays exclusive there");
+    g_posted.clear();
+    control("msg 0x00403c90\n");
+    pump(50);
+    check(got(MM_MIM_DATA, reinterpret_cast<WPARAM>(ka), 0x00403c90), "and keeps receiving");
+    check(heard_close() == 1, "a port whose device has gone hears the close notice");
+    struct DeadCase {
+        const char* what;
+        MMRESULT got;
+    } dead[] = {
+        {"start", midiInStart(kb)},
+        {"get id", midiInGetID(kb, &id)},
+        {"caps by handle", midiInGetDevCapsW(reinterpret_cast<UINT_PTR>(kb), &ic, sizeof ic)},
+        {"prepare", midiInPrepareHeader(kb, &hdr, sizeof hdr)}};
+    for (const DeadCase& d : dead)
+        check(d.got == MMSYSERR_NODRIVER, "a dead input refuses",
+              std::string(d.what) + " returned " + str(d.got));
+    check(midiInClose(kb) == MMSYSERR_NOERROR && heard_close() == 1,
+          "closing a dead handle succeeds with no second notice");
+    check(midiInClose(kb) == MMSYSERR_INVALHANDLE, "and frees it");
+
+    // the queued buffer is dropped, the claim freed: reopen before closing
+    g_posted.clear();
+    control("in-devices Other\n");
+    pump(50);
+    check(closes(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(ka)) == 1 &&
+              !(hdr.dwFlags & MHDR_INQUEUE) &&
+              midiInUnprepareHeader(ka, &hdr, sizeof hdr) == MMSYSERR_NODRIVER,
+          "an input unplugged while holding a buffer: notice, buffer out of the queue, calls "
+          "refused");
+    control("msg 0x00403c90\n");
+    control("in-devices Keys A|Other\n");
+    HMIDIIN back = nullptr;
+    r = midiInOpen(&back, 0, 0, 0, CALLBACK_NULL);
+    check(r == MMSYSERR_NOERROR && id_of(back) == 0,
+          "the device is free to open again at once when it returns", str(r));
+    check(midiInClose(ka) == MMSYSERR_NOERROR, "a dead input holding buffers still closes");
+    pump(50);
+    check(closes(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(ka)) == 1 && id_of(back) == 0,
+          "once, with one notice, and the new handle is untouched");
+    midiInClose(back);
+
+    g_posted.clear();
+    control("out-devices\n");
+    pump(50);
+    UINT oid = 0;
+    check(closes(MM_MOM_CLOSE, reinterpret_cast<WPARAM>(oa)) == 1 &&
+              midiOutShortMsg(oa, 0x00007cb0) == MMSYSERR_NODRIVER &&
+              midiOutGetID(oa, &oid) == MMSYSERR_NODRIVER,
+          "an unplugged output: MM_MOM_CLOSE, then sending refused");
+    check(midiOutClose(oa) == MMSYSERR_NOERROR && midiOutClose(oa) == MMSYSERR_INVALHANDLE &&
+              closes(MM_MOM_CLOSE, reinterpret_cast<WPARAM>(oa)) == 1,
+          "its close succeeds once");
+    control("in-devices\nout-devices Out A\n");
+
     // --- odds and ends ---------------------------------------------------
     wchar_t text[128] = L"";
     r = midiInGetErrorTextW(MMSYSERR_ALLOCATED, text, 128);

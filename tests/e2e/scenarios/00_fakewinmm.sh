@@ -37,6 +37,15 @@ done <<'PATTERNS'
 ^[0-9]{12} midiInGetDevCapsW dev=1 size=[0-9]+ -> 0 name=Port B$
 ^[0-9]{12} control fail -> ok$
 ^[0-9]{12} mark probe-done -> ok$
+^[0-9]{12} renumbered h=0x[0-9a-f]+ dev=0 name=Keys A -> 1$
+^[0-9]{12} unplugged h=0x[0-9a-f]+ dev=1 name=Keys B -> dead dropped=0$
+^[0-9]{12} unplugged h=0x[0-9a-f]+ dev=1 name=Keys A -> dead dropped=1$
+^[0-9]{12} unplugged h=0x[0-9a-f]+ dev=0 name=Out A -> dead dropped=0$
+^[0-9]{12} notify MM_MOM_CLOSE h=0x[0-9a-f]+ to=0x[0-9a-f]+ -> posted$
+^[0-9]{12} midiInStart h=0x[0-9a-f]+ -> 6$
+^[0-9]{12} midiOutShortMsg h=0x[0-9a-f]+ msg=0x00007cb0 -> 6$
+^[0-9]{12} midiInGetID h=0x[0-9a-f]+ -> 0 id=1$
+^[0-9]{12} inject msg=0x00403c90 -> dropped-no-input$
 ^[0-9]{12} com apartment -> none$
 PATTERNS
 e2e_log "simulated winmm checks passed"

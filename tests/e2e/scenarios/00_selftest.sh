@@ -110,6 +110,16 @@ echo "$latency" | tee "$E2E_ART/latency.txt"
 [[ $latency == count=2000\ * ]] || e2e_fail "latency pairs incomplete: $latency"
 done_step
 
+step "devices change: the open input follows its device, the notice reaches the window"
+e2e_devices_change --in "Another input|$IN_NAME"
+wait_log_line "$E2E_MIDI_LOG" '^[0-9]{12} renumbered h=0x[0-9a-f]+ dev=0 name=.* -> 1$' 1 >/dev/null ||
+    e2e_fail "the open input did not move to index 1"
+wait_log_line "$E2E_MIDI_LOG" '^[0-9]{12} midiInGetID h=0x[0-9a-f]+ -> 0 id=1$' 2 >/dev/null ||
+    e2e_fail "the stand-in did not hear WM_DEVICECHANGE (or its input is not at index 1)"
+inject_msgs B0 07 64
+wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' $((4 + 2000 + 1)) 5 || e2e_fail "the moved input no longer delivers"
+done_step
+
 step "resource counters"
 e2e_driver gui-resources >"$E2E_ART/resources.txt" || e2e_fail "gui-resources failed"
 grep -q '^working_set=[0-9]' "$E2E_ART/resources.txt" || e2e_fail "no working set figure"

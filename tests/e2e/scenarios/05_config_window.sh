@@ -5,7 +5,7 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
 test_exe=$(dirname "$E2E_PROGRAM")/config_window_test.exe
-[[ -f $test_exe ]] || e2e_skip "config_window_test.exe not built"
+[[ -f $test_exe ]] || e2e_fail "config_window_test.exe missing from the build"
 e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME" "$test_exe" config_window_test.exe
 for f in gminst.bin vkname.bin vkvalue.bin; do cp "$(dirname "$E2E_PROGRAM")/$f" "$E2E_PROG_DIR/"; done
 e2e_midi_env

@@ -5,7 +5,6 @@
 # and puts the icon in the tray. The default chord C-E-G opens the manual.
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
 e2e_copy_side_files

@@ -5,7 +5,6 @@
 # back the coloured icon, forwarding and launches. The tooltip says which.
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
 e2e_copy_side_files
@@ -20,40 +19,8 @@ wait_midi_started 10 || e2e_fail "MIDI input not started"
 e2e_wait_tray_icons $((icons_before + 1)) 5 || e2e_fail "no tray icon"
 slot=$((icons_before + 1))
 
-icon_xy=$(e2e_driver tray-rect | e2e_field "icon$slot")
-[[ -n $icon_xy ]] || e2e_fail "cannot locate our tray icon"
-
-# Our icon's state from its mean colour: orange has far more red than blue,
-# grey has all three about equal. A screenshot of it goes to the artefacts
-# the first time each state is seen.
-icon_state() {
-    local r g b
-    read -r r g b <<<"$(e2e_driver tray-rect | e2e_field "icon${slot}_rgb" | tr ',' ' ')"
-    if ((r > g && g > b && r - b > 40)); then
-        echo orange
-    elif ((r - b < 20 && b - r < 20 && r - g < 20 && g - r < 20)); then
-        echo grey
-    else
-        echo "other($r,$g,$b)"
-    fi
-}
-expect_icon() {
-    local got t0
-    t0=$(e2e_now)
-    while got=$(icon_state) && [[ $got != "$1" ]]; do
-        awk -v a="$t0" -v b="$(e2e_now)" 'BEGIN { exit !(b - a > 3) }' && e2e_fail "tray icon is $got, expected $1 ($2)"
-        sleep 0.1
-    done
-    [[ -f $E2E_ART/tray-$1.png ]] || e2e_shot_region "tray-$1" $((${icon_xy%,*} - 12)) $((${icon_xy#*,} - 12)) 24 24
-}
-# The tooltip Wine's tray shows while the mouse rests on our icon.
-expect_tip() {
-    timeout 5 xdotool mousemove 700 900 mousemove "${icon_xy%,*}" "${icon_xy#*,}" sleep 0.1 \
-        mousemove "$((${icon_xy%,*} + 1))" "${icon_xy#*,}"
-    e2e_driver window --class tooltips_class32 --title "$1" --visible 1 --timeout 4000 >/dev/null ||
-        e2e_fail "tray tooltip is not \"$1\": $(e2e_driver windows --name explorer.exe | grep ' class=tooltips_class32 ')"
-    timeout 5 xdotool mousemove 700 900
-}
+expect_icon() { e2e_expect_tray_colour "$slot" "$1" "$2" || e2e_fail "tray icon not $1 ($2)"; }
+expect_tip() { e2e_expect_tray_tip "$slot" "$1" || e2e_fail "tray tooltip not \"$1\""; }
 silences() { midi_out_msgs | grep -c '^0x00007cb0$'; }
 chord=(90 3C 64 90 40 64 90 43 64 80 3C 00 80 40 00 80 43 00)
 chord_packed=(0x00643c90 0x00644090 0x00644390 0x00003c80 0x00004080 0x00004380)

@@ -12,7 +12,6 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 e2e_make_program_dir "$WINEPREFIX/drive_c/Vosselmar" # C:\Vosselmar: the same picture every run
 e2e_copy_side_files

@@ -27,7 +27,6 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
 ask_dup='起動コードの重複をチェックしますか？'

@@ -21,7 +21,6 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
 ENTRIES=${VOS_BIG_ENTRIES:-10000}

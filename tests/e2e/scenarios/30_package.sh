@@ -8,7 +8,6 @@
 # e2e-timeout: 90
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 { command -v zip && command -v unzip; } >/dev/null || e2e_skip "zip and unzip are not installed"
 # shellcheck source=../../../package.sh
 source "$E2E_DIR/../../package.sh"

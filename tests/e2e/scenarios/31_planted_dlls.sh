@@ -18,7 +18,6 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 # Besides winmm.dll, shdocvw.dll: the shell loads it by name, without a
 # path, when it first needs it. Wine takes its own builtin over any file of

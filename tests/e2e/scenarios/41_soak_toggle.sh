@@ -10,7 +10,6 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_soak.sh"
 e2e_scenario_begin
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 soak_scale
 ((SOAK_TOGGLES % 2 == 0)) || e2e_fail "VOS_SOAK_TOGGLES must be even"
 export E2E_PROGRAM_TIMEOUT=$((300 + SOAK_TOGGLES / 10))

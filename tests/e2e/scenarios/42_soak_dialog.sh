@@ -12,7 +12,6 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_soak.sh"
 e2e_scenario_begin
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 soak_scale
 export E2E_PROGRAM_TIMEOUT=$((300 + 10 * SOAK_DIALOGS))
 

@@ -8,7 +8,6 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_soak.sh"
 e2e_scenario_begin
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 export VOS_RECORDER_STAMP=1
 soak_start_thru_program chord

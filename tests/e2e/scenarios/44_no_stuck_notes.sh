@@ -17,7 +17,6 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 
 e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
 e2e_copy_side_files

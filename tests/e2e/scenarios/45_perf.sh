@@ -16,7 +16,6 @@ source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 source "$E2E_DIR/lib_soak.sh"
 e2e_scenario_begin
 [[ ${VOS_PERF:-} == 1 ]] || e2e_skip "performance figures only with VOS_PERF=1 (bench/measure.sh)"
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 export E2E_PROGRAM_TIMEOUT=600
 report=$E2E_ART/perf.txt
 : >"$report"

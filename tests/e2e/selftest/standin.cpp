@@ -106,6 +106,13 @@ LRESULT CALLBACK wndproc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_HOTKEY:
             launch(hwnd, L"hotkey");
             return 0;
+        case WM_DEVICECHANGE:
+            // where is my input now? (the harness checks the broadcast arrives)
+            if (wp == 0x0007 && g_in) {
+                UINT id = 0;
+                midiInGetID(g_in, &id);
+            }
+            return TRUE;
         case WM_QUERYENDSESSION:
             return TRUE;
         case WM_ENDSESSION:

@@ -29,7 +29,6 @@ source "$E2E_DIR/lib_soak.sh"
 e2e_scenario_begin
 [[ -n ${VOS_COMPARE_OLD:-} ]] || e2e_skip "comparison of two builds only with VOS_COMPARE_OLD (bench/compare.sh)"
 [[ -f $VOS_COMPARE_OLD ]] || e2e_fail "VOS_COMPARE_OLD: $VOS_COMPARE_OLD not found"
-[[ -f $E2E_PROGRAM ]] || e2e_skip "Vosselmar.exe not built"
 rounds=${VOS_COMPARE_ROUNDS:-5}
 starts=${VOS_COMPARE_STARTS:-3}
 idle=${VOS_COMPARE_IDLE:-60}
