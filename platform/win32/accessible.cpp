@@ -2,8 +2,6 @@
 
 #include <oleacc.h>
 
-#include <utility>
-
 namespace vos::win32 {
 namespace {
 
@@ -27,10 +25,12 @@ IAccessible* StandardObject(HWND hwnd) {
 
 // The system's object for the window with three answers replaced. Everything else (place,
 // parent, focus, navigation) is the system's, so the control behaves as any other for the
-// screen reader. What it reports is read afresh at every question, never cached.
+// screen reader. A screen reader may keep the object: what it reports is read afresh at every
+// question.
 class Described final : public IAccessible {
   public:
-    Described(IAccessible* standard, AccessibleInfo info) : standard_(standard), info_(std::move(info)) {}
+    Described(IAccessible* standard, HWND hwnd, Describe describe)
+        : standard_(standard), hwnd_(hwnd), describe_(describe) {}
     Described(const Described&) = delete;
     Described& operator=(const Described&) = delete;
 
@@ -69,31 +69,34 @@ class Described final : public IAccessible {
 
     // The three answers of our own.
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
-        if (!IsSelf(child) || !info_.nameFrom) return standard_->get_accName(child, name);
+        const AccessibleInfo info = Now();
+        if (!IsSelf(child) || !info.nameFrom) return standard_->get_accName(child, name);
         // The label's own description says its text as the system would, access key and all.
-        IAccessible* label = StandardObject(info_.nameFrom);
+        IAccessible* label = StandardObject(info.nameFrom);
         if (!label) return standard_->get_accName(child, name);
         const HRESULT hr = label->get_accName(child, name);
         label->Release();
         return hr;
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-        if (!IsSelf(child) || info_.role == 0) return standard_->get_accRole(child, role);
+        const AccessibleInfo info = Now();
+        if (!IsSelf(child) || info.role == 0) return standard_->get_accRole(child, role);
         if (!role) return E_POINTER;
         role->vt = VT_I4;
-        role->lVal = info_.role;
+        role->lVal = info.role;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
         HRESULT hr = standard_->get_accState(child, state);
-        if (!IsSelf(child) || !info_.checkable || !state) return hr;
+        const AccessibleInfo info = Now();
+        if (!IsSelf(child) || !info.checkable || !state) return hr;
         if (FAILED(hr) || state->vt != VT_I4) {
             state->vt = VT_I4;
             state->lVal = 0;
         }
-        const LONG mark = info_.role == ROLE_SYSTEM_PUSHBUTTON ? STATE_SYSTEM_PRESSED
-                                                              : STATE_SYSTEM_CHECKED;
-        state->lVal = info_.checked ? (state->lVal | mark) : (state->lVal & ~mark);
+        const LONG mark = info.role == ROLE_SYSTEM_PUSHBUTTON ? STATE_SYSTEM_PRESSED
+                                                             : STATE_SYSTEM_CHECKED;
+        state->lVal = info.checked ? (state->lVal | mark) : (state->lVal & ~mark);
         return S_OK;
     }
 
@@ -152,22 +155,22 @@ class Described final : public IAccessible {
 
   private:
     ~Described() { standard_->Release(); }
+    // A window that has gone is described by the system alone.
+    AccessibleInfo Now() const { return IsWindow(hwnd_) ? describe_(hwnd_) : AccessibleInfo{}; }
 
     LONG refs_ = 1;
     IAccessible* standard_;
-    AccessibleInfo info_;
+    HWND hwnd_;
+    Describe describe_;
 };
 
 }  // namespace
 
-LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam,
-                        const std::function<AccessibleInfo()>& describe) {
+LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam, Describe describe) {
     if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
     IAccessible* standard = StandardObject(hwnd);
     if (!standard) return 0;
-    // The description is taken now: the object lives on in the screen reader's hands, and a
-    // later question comes with a new WM_GETOBJECT.
-    auto* described = new Described(standard, describe());
+    auto* described = new Described(standard, hwnd, describe);
     const LRESULT result = LresultFromObject(kIidAccessible, wParam, described);
     described->Release();
     return result < 0 ? 0 : result;

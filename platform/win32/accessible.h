@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <functional>
 
 namespace vos::win32 {
 
@@ -17,11 +16,13 @@ struct AccessibleInfo {
     bool checked = false;
 };
 
+// What a control is now, read from the window itself (its check state, its extra bytes).
+using Describe = AccessibleInfo (*)(HWND control);
+
 // The answer to WM_GETOBJECT for the control's client object: the system's description of the
-// window with name, role and state as `describe` tells them at the moment of asking. Returns 0
-// (let the window's procedure answer) for every other object.
-LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam,
-                        const std::function<AccessibleInfo()>& describe);
+// window with name, role and state as `describe` tells them at each question. Returns 0 (let the
+// window's procedure answer) for every other object.
+LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam, Describe describe);
 
 // Tells listening screen readers that the name or state of a control has changed.
 void NotifyAccessibleChange(HWND hwnd);

@@ -26,6 +26,8 @@ constexpr DWORD kDialogStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kDialogExStyle = WS_EX_APPWINDOW;
 // White keys overlap by this much as drawn at 96 DPI: one pixel.
 constexpr int kKeyOverlapTwips = 15;
+// Where a key keeps whether it is lit, for a screen reader that asks.
+constexpr int kKeyLitSlot = 0;
 // An opened drop-down list shows about this many lines before it scrolls.
 constexpr int kDroppedItems = 10;
 
@@ -156,25 +158,34 @@ LRESULT CALLBACK PlainButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 
 // Edit boxes, drop-down lists and the toggle answer a screen reader's question themselves: the
 // name of the label in front of them, the role and state of the toggle.
+AccessibleInfo DescribeControl(HWND hwnd) {
+    const Id which = static_cast<Id>(GetDlgCtrlID(hwnd) - kFirstControlId);
+    AccessibleInfo info;
+    if (which == Id::chkLearn) {
+        info.role = ROLE_SYSTEM_PUSHBUTTON;
+        info.checkable = true;
+        info.checked = SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    for (const layout::NamedBy& named : layout::kNames) {
+        if (named.control == which) info.nameFrom = GetDlgItem(GetParent(hwnd), ControlId(named.name));
+    }
+    if (ItemOf(which).kind == Kind::DropDown) info.role = ROLE_SYSTEM_COMBOBOX;
+    return info;
+}
+
+// A key's name is its window text, the pitch name; whether it is lit lives in its extra bytes.
+AccessibleInfo DescribeKey(HWND key) {
+    AccessibleInfo info;
+    info.role = ROLE_SYSTEM_CHECKBUTTON;
+    info.checkable = true;
+    info.checked = GetWindowLongPtrW(key, kKeyLitSlot) != 0;
+    return info;
+}
+
 LRESULT CALLBACK DescribedControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT_PTR id, DWORD_PTR) {
     if (message == WM_GETOBJECT) {
-        const Id which = static_cast<Id>(GetDlgCtrlID(hwnd) - kFirstControlId);
-        LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, [&] {
-            AccessibleInfo info;
-            if (which == Id::chkLearn) {
-                info.role = ROLE_SYSTEM_PUSHBUTTON;
-                info.checkable = true;
-                info.checked = SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
-            }
-            for (const layout::NamedBy& named : layout::kNames) {
-                if (named.control == which)
-                    info.nameFrom = GetDlgItem(GetParent(hwnd), ControlId(named.name));
-            }
-            if (ItemOf(which).kind == Kind::DropDown) info.role = ROLE_SYSTEM_COMBOBOX;
-            return info;
-        });
-        if (answer != 0) return answer;
+        if (LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, &DescribeControl)) return answer;
     } else if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, &DescribedControlProc, id);
     }
@@ -278,6 +289,7 @@ void RegisterClasses(HINSTANCE instance, WNDPROC dialogProc, WNDPROC keyProc) {
     wc.lpfnWndProc = keyProc;
     wc.hbrBackground = nullptr;  // a key paints all of its face
     wc.lpszClassName = kKeyClass;
+    wc.cbWndExtra = sizeof(LONG_PTR);  // kKeyLitSlot
     RegisterClassExW(&wc);
 }
 
@@ -587,9 +599,12 @@ void ConfigWindow::Push(Id id) {
             SendMessageW(control, BM_SETCHECK, state, 0);
             break;
         }
-        case Kind::Key:
+        case Kind::Key: {
+            const std::size_t key = static_cast<std::size_t>(layout::KeyIndex(id));
+            SetWindowLongPtrW(control, kKeyLitSlot, form_->picKey[key].BackColor() == layout::kRed);
             InvalidateRect(control, nullptr, FALSE);
             break;
+        }
         case Kind::Label:
         case Kind::Button:
             break;
@@ -883,18 +898,9 @@ LRESULT ConfigWindow::HandleKeyMessage(HWND hwnd, int index, UINT message, WPARA
         case WM_KILLFOCUS:
             InvalidateRect(hwnd, nullptr, FALSE);
             return 0;
-        case WM_GETOBJECT: {
-            const bool lit = form_ && form_->picKey[static_cast<std::size_t>(index)].BackColor() ==
-                                          layout::kRed;
-            LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, [&] {
-                AccessibleInfo info;  // the name is the window's text: the pitch name
-                info.role = ROLE_SYSTEM_CHECKBUTTON;
-                info.checkable = true;
-                info.checked = lit;
-                return info;
-            });
-            return answer != 0 ? answer : DefWindowProcW(hwnd, message, wParam, lParam);
-        }
+        case WM_GETOBJECT:
+            if (LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, &DescribeKey)) return answer;
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
     }

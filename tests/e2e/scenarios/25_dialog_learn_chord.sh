@@ -119,17 +119,21 @@ state_is acc chkLearn 0 3 || e2e_fail "the toggle is on again after Cancel"
 dlg_wait_keys "0 5 9" 3 || e2e_fail "Cancel did not drop the chord learnt meanwhile"
 acc() { # NAME FIELD (role state name) from the last `acc` listing
     awk -F'\t' -v n="$1" -v f="$2" 'NR == FNR { h[$1] = $2; next }
-        $2 == h[n] { print (f == "role") ? $3 : (f == "state") ? $4 : $5; exit }' "$E2E_ART/map-acc.txt" "$E2E_ART/acc.txt"
+        $2 == h[n] { print (f == "role") ? $3 : (f == "state") ? $4 : $5; exit }' "$E2E_ART/map-$DLG_TAG.txt" "$E2E_ART/acc.txt"
 }
 read_acc() { dlg_drv acc --title "$DLG_TITLE" | tr -d '\r' >"$E2E_ART/acc.txt" || e2e_fail "no accessibility listing"; }
-read_acc
 pitch=(C 'C#' D 'D#' E F 'F#' G 'G#' A 'A#' B)
-for k in {0..11}; do
-    checked=$(($(acc "picKey$k" state) & 0x10 ? 1 : 0)) want=0
-    [[ " 0 5 9 " == *" $k "* ]] && want=1
-    [[ $(acc "picKey$k" name) == "${pitch[k]}" && $(acc "picKey$k" role) == 44 && $checked == "$want" ]] ||
-        e2e_fail "key $k: $(grep -F "$(dlg_get acc "picKey$k" hwnd)" "$E2E_ART/acc.txt")"
-done
+acc_keys() { # "K...": each key named by its pitch, a check button, checked exactly when in K...
+    local k checked want
+    read_acc
+    for k in {0..11}; do
+        checked=$(($(acc "picKey$k" state) & 0x10 ? 1 : 0)) want=0
+        [[ " $1 " == *" $k "* ]] && want=1
+        [[ $(acc "picKey$k" name) == "${pitch[k]}" && $(acc "picKey$k" role) == 44 && $checked == "$want" ]] ||
+            e2e_fail "key $k: $(grep -F "$(dlg_get "$DLG_TAG" "picKey$k" hwnd)" "$E2E_ART/acc.txt")"
+    done
+}
+acc_keys "0 5 9"
 while IFS='|' read -r name role want; do
     [[ $(acc "$name" name) == "$want" ]] || e2e_fail "$name is named '$(acc "$name" name)', expected '$want'"
     [[ -z $role || $(acc "$name" role) == "$role" ]] || e2e_fail "$name has the role $(acc "$name" role), expected $role"
@@ -161,6 +165,7 @@ dlg_snapshot kbd
 dlg_drv keys Tab Tab Tab Tab Tab Tab Tab Tab space Right Right Right Right space Right space \
     Right Right space Right Right space Right Right space >/dev/null || e2e_fail "cannot type on the keys"
 dlg_wait_keys "4 7 11" 3 dialog-keyboard || e2e_fail "the keyboard did not set E-G-B"
+acc_keys "4 7 11"
 focus=$(dlg_drv focus --title "$DLG_TITLE")
 [[ $(dlg_names_of <(echo "$focus") kbd) == picKey11 ]] || e2e_fail "the focus is not on B: $focus"
 dlg_drv keys alt+o >/dev/null || e2e_fail "cannot press Alt+O"
