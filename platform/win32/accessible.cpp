@@ -176,8 +176,7 @@ LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam, Describe descri
     return result < 0 ? 0 : result;
 }
 
-void NotifyAccessibleChange(HWND hwnd) {
-    NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, hwnd, OBJID_CLIENT, CHILDID_SELF);
+void NotifyStateChange(HWND hwnd) {
     NotifyWinEvent(EVENT_OBJECT_STATECHANGE, hwnd, OBJID_CLIENT, CHILDID_SELF);
 }
 

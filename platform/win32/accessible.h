@@ -24,7 +24,7 @@ using Describe = AccessibleInfo (*)(HWND control);
 // window's procedure answer) for every other object.
 LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam, Describe describe);
 
-// Tells listening screen readers that the name or state of a control has changed.
-void NotifyAccessibleChange(HWND hwnd);
+// Tells listening screen readers that a control's state as described has changed.
+void NotifyStateChange(HWND hwnd);
 
 }  // namespace vos::win32

@@ -596,12 +596,16 @@ void ConfigWindow::Push(Id id) {
             WPARAM state = value == 1   ? BST_CHECKED
                            : value == 2 ? BST_INDETERMINATE
                                         : BST_UNCHECKED;
+            const LRESULT before = SendMessageW(control, BM_GETCHECK, 0, 0);
             SendMessageW(control, BM_SETCHECK, state, 0);
+            if (ItemOf(id).kind == Kind::Toggle && before != static_cast<LRESULT>(state))
+                NotifyStateChange(control);
             break;
         }
         case Kind::Key: {
             const std::size_t key = static_cast<std::size_t>(layout::KeyIndex(id));
-            SetWindowLongPtrW(control, kKeyLitSlot, form_->picKey[key].BackColor() == layout::kRed);
+            const LONG_PTR lit = form_->picKey[key].BackColor() == layout::kRed;
+            if (SetWindowLongPtrW(control, kKeyLitSlot, lit) != lit) NotifyStateChange(control);
             InvalidateRect(control, nullptr, FALSE);
             break;
         }
@@ -609,8 +613,6 @@ void ConfigWindow::Push(Id id) {
         case Kind::Button:
             break;
     }
-    if (ItemOf(id).kind == Kind::Key || ItemOf(id).kind == Kind::Toggle)
-        NotifyAccessibleChange(control);
     PushEnabled(control, Model(id).Enabled());
     --updating_;
 }
