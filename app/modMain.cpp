@@ -13,7 +13,7 @@ App::~App() = default;
 
 namespace {
 
-constexpr unsigned kStyleTerms = kMbYesNo | kMbIconExclamation | kMbDefButton2;  // 308
+constexpr unsigned kStyleTerms = kMbYesNo | kMbIconExclamation | kMbDefButton2;
 constexpr unsigned kStyleResetDamaged = kMbYesNo | kMbIconExclamation | kMbDefButton2;
 
 // What a step of the activation leaves to the next: nothing (go on), or how the activation ends.
@@ -240,14 +240,14 @@ void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp 
 }
 
 void ShowRecognitionState(App& app, TrayOp operation) {
-    TrayPicture picture = TrayPicture::picIcon2;
+    TrayPicture picture = kPictureDisabled;
     const wchar_t* tip = kTipDisabled;
     if (app.MidiInPort == Port::Gone) {
         tip = kTipInputGone;
     } else if (app.MidiInPort == Port::Refused) {
         tip = kTipInputRefused;
     } else if (app.Enabled) {
-        picture = TrayPicture::picIcon1;
+        picture = kPictureEnabled;
         tip = kTipEnabled;
     }
     if (operation == TrayOp::Modify && app.TrayTip == tip) return;
@@ -308,7 +308,7 @@ void Shutdown(App& app) {
     Host& h = app.host;
     ReleaseDevicesAndShortcut(app);
     h.SetWndProc(app.MainWindow, kGwlpWndProc, app.PrevWndProc);
-    SetTrayIcon(app, TrayPicture::picIcon1, L"", TrayOp::Delete);
+    SetTrayIcon(app, kPictureEnabled, L"", TrayOp::Delete);
 }
 
 }  // namespace vos

@@ -215,7 +215,7 @@ SettingsRecord DefaultSettings(std::wstring_view midiIn0Name) {
     h.Program = 0;
     h.UseShortcut = kFalse16;
     h.ShortcutKey = 123;      // F12
-    h.ShortcutModifiers = 2;  // Ctrl
+    h.ShortcutModifiers = kModControl;
     h.CodeCount = 1;
     return h;
 }

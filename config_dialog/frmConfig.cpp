@@ -154,9 +154,9 @@ bool frmConfig::Form_Load() {
     chkShift.SetValue(0);
     chkCtrl.SetValue(0);
     chkAlt.SetValue(0);
-    if (s.ShortcutModifiers & 4) chkShift.SetValue(1);
-    if (s.ShortcutModifiers & 2) chkCtrl.SetValue(1);
-    if (s.ShortcutModifiers & 1) chkAlt.SetValue(1);
+    if (s.ShortcutModifiers & kModShift) chkShift.SetValue(1);
+    if (s.ShortcutModifiers & kModControl) chkCtrl.SetValue(1);
+    if (s.ShortcutModifiers & kModAlt) chkAlt.SetValue(1);
 
     chkMidiOut.SetValue(IsOn(s.UseMidiOut) ? 1 : 0);
     chkShortcut.SetValue(IsOn(s.UseShortcut) ? 1 : 0);
@@ -387,8 +387,9 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
         Say(L"ショートカットキーを選択してください。", kMbIconExclamation);
         return std::nullopt;
     }
-    s.ShortcutModifiers = static_cast<std::uint8_t>(
-        4 * (chkShift.Value() == 1) + 2 * (chkCtrl.Value() == 1) + 1 * (chkAlt.Value() == 1));
+    s.ShortcutModifiers = static_cast<std::uint8_t>((chkShift.Checked() ? kModShift : 0) |
+                                                    (chkCtrl.Checked() ? kModControl : 0) |
+                                                    (chkAlt.Checked() ? kModAlt : 0));
     s.CodeCount = static_cast<std::int32_t>(WorkingCodes.size());
     return s;
 }

@@ -60,6 +60,9 @@ struct MidiHeader {
 // The first-version record ends before Offset; that is the size handed to winmm.
 inline constexpr std::uint32_t kMidiHeaderSize = offsetof(MidiHeader, Offset);
 
+// RegisterHotKey's modifier bits, which config.bin stores as they are.
+inline constexpr std::uint8_t kModAlt = 1, kModControl = 2, kModShift = 4;
+
 // Message box styles and answers.
 inline constexpr unsigned kMbOk = 0;
 inline constexpr unsigned kMbYesNo = 4;
@@ -73,14 +76,18 @@ inline constexpr int kIdNo = 7;
 
 // Shell_NotifyIcon operations and the pictures the tray icon can show.
 enum class TrayOp : std::uint32_t { Add = 0, Modify = 1, Delete = 2 };
-enum class TrayPicture { picIcon1, picIcon2 };  // enabled, disabled
+enum class TrayPicture { picIcon1, picIcon2 };
+inline constexpr TrayPicture kPictureEnabled = TrayPicture::picIcon1;
+inline constexpr TrayPicture kPictureDisabled = TrayPicture::picIcon2;
+// NOTIFYICONDATA's flags: which of the callback message, the icon and the tip are valid.
+inline constexpr std::uint32_t kNifMessage = 1, kNifIcon = 2, kNifTip = 4;
 
 struct NotifyIconData {
     WindowHandle Window = 0;
     std::uint32_t Id = 0;
-    std::uint32_t Flags = 7;  // message, icon and tip are valid
+    std::uint32_t Flags = kNifMessage | kNifIcon | kNifTip;
     std::uint32_t CallbackMessage = kTrayCallback;
-    TrayPicture Icon = TrayPicture::picIcon1;
+    TrayPicture Icon = kPictureEnabled;
     std::wstring Tip;
 };
 

@@ -172,7 +172,7 @@ HICON Win32Host::TrayIcon(TrayPicture picture) {
         trayDisabled_ = load(IDI_TRAY_DISABLED);
         trayIconSize_ = size;
     }
-    return picture == TrayPicture::picIcon1 ? trayEnabled_.Get() : trayDisabled_.Get();
+    return picture == kPictureEnabled ? trayEnabled_.Get() : trayDisabled_.Get();
 }
 
 bool Win32Host::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
