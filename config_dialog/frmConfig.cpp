@@ -284,8 +284,10 @@ void frmConfig::KeysHeard(std::int32_t held, std::int32_t chord) {
     if (Gone() || !chkLearn.Checked()) return;
     int i = lstCP.ListIndex();
     if (chord != 0 && i >= 0) {
-        // The same store as clicking the keys one by one would leave.
-        WorkingCodes[static_cast<std::size_t>(i)].Code = chord;
+        // What clicking the keys one by one would leave: the twelve keys' bits are the chord,
+        // any bit above them stays as it was.
+        std::int32_t& code = WorkingCodes[static_cast<std::size_t>(i)].Code;
+        code = (code & ~std::int32_t{0xFFF}) | chord;
         DrawKeyboard();
     } else if (held != 0) {
         DrawKeys(held);

@@ -7,6 +7,7 @@
 #include "app/modMain.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
+#include "midi/chord.h"
 #include "midi/modMidiIO.h"
 #include "sim/sim_host.h"
 
@@ -419,6 +420,16 @@ TEST_F(DialogTest, CancelSavesNothing) {
     EXPECT_FALSE(app.Config);
     EXPECT_EQ(host.files[host.InFolder(L"config.bin")].bytes, before);
     EXPECT_TRUE(host.Calls({"midiInOpen", "midiInClose"}).empty());
+}
+
+// A learnt chord is stored as clicks on its keys would store it: a bit above the keyboard stays.
+TEST_F(DialogTest, LearntChordKeepsWhatTheKeysCannotShow) {
+    Store(Header(), {{0x1091, L"C:\\x.exe", L""}});
+    frmConfig& d = Open();
+    d.chkLearn.UserClick();
+    for (std::uint32_t m : {0x403C90u, 0x404190u, 0x3C80u, 0x4180u}) HandleMidiData(app, m);
+    EXPECT_EQ(d.WorkingCodes[0].Code, 0x1021);
+    for (int k = 0; k < 12; ++k) EXPECT_EQ(d.picKey[k].BackColor() == layout::kRed, k == 0 || k == 5);
 }
 
 TEST(DialogLayout, GeometryAndKeyOverlap) {
