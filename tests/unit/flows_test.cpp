@@ -321,6 +321,10 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     d.chkLearn.UserClick();
     EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
     EXPECT_EQ(host.openInputs.size(), 1u);
+    for (LParam m : {On(62), On(65), On(69), Release(62), Release(65), Release(69)}) {
+        WindowProc(app, kMain, kMmMimData, 0, m);
+    }
+    EXPECT_EQ(d.WorkingCodes[0].Code, 0x224) << "heard while the settings' input is gone";
     host.inputs = {L"Other", L"Sim MIDI In"};
     host.DevicesChanged();
     WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
