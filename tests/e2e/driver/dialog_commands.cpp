@@ -1,50 +1,19 @@
-// Driver commands for windows built of ordinary child controls, such as the
-// configuration dialog: list the controls with their places in client
-// coordinates, read the keyboard focus, press keys into the window through
-// the system input queue, and set a control's text as typing would.
+// A window built of ordinary child controls, such as the settings dialog:
+// its controls with their places in client coordinates, the keyboard focus,
+// keys pressed into it through the system input queue, a control's text set
+// as typing would, where its close box is, and what the screen shows.
 //
-// Included by driver.cpp inside its anonymous namespace, after the helpers it
-// uses (window_text, class_of, pid_of, top_windows, wait_for, key_of,
-// send_input_key, escape, say, fail).
-//
-//   dialog   [--title T] [--timeout ms] [--gone]
-//   controls [--title T] [--timeout ms]
-//   acc      [--title T] [--timeout ms]   what a screen reader learns of each control, through
-//            the system's accessibility interface from outside the program:
-//            acc <hwnd> <role> <state, hex> <name>   (tab-separated; name "-" when there is none)
-//   focus    [--title T] [--timeout ms]
-//   tab-walk [--title T] [--max N] [--key Tab|shift+Tab]
-//   keys     [--title T] KEY...        e.g. Tab Return Escape space alt+a Down
-//   settext  --hwnd H --text T
-//   nc-hit   [--title T] [--code 20]   screen point of a frame part (20 close box)
-//   move     [--title T] --x X --y Y   puts the window's top left corner there
-//   pixels   X,Y...    colours of screen pixels as RRGGBB, blank separated
-//   serve    runs commands read from stdin, one a line, arguments separated
-//            by tabs; after each one prints a line "\x1e rc=N" (errors go to
-//            stdout too). Saves starting a Wine process (~0.5 s) per command.
-//
-// The title defaults to the configuration dialog's, "Vosselmar の設定".
-// Control lines are tab-separated so that texts may hold blanks:
+// --title defaults to the settings dialog's. Control lines are tab-separated
+// so that texts may hold blanks:
 //   ctrl <hwnd> <id> <class> <l,t,r,b> <enabled> <visible> <style> <state> <text>
 // with the rectangle in the dialog's client coordinates and <state> the
 // check state of a button, "sel/count" of a list or combo box, "-" otherwise.
+#include "driver.h"
 
-const wchar_t kDialogTitle[] = L"Vosselmar の設定";
+#include <cwchar>
 
-HWND find_dialog(const wstring& title) {
-    for (HWND h : top_windows())
-        if (IsWindowVisible(h) && GetParent(h) == nullptr && window_text(h) == title &&
-            class_of(h) != L"#32770")
-            return h;
-    return nullptr;
-}
-
-HWND wait_dialog(const Args& a) {
-    wstring title = a.get(L"title", kDialogTitle);
-    HWND found = nullptr;
-    wait_for(a.num(L"timeout", 5000), [&] { return (found = find_dialog(title)) != nullptr; });
-    return found;
-}
+namespace driver {
+namespace {
 
 DWORD thread_of(HWND h) { return GetWindowThreadProcessId(h, nullptr); }
 
@@ -64,7 +33,7 @@ RECT client_rect_of(HWND child, HWND dlg) {
 
 long long send_ms(HWND h, UINT msg, WPARAM w, LPARAM l, long long fallback = -1) {
     DWORD_PTR res = 0;
-    if (!SendMessageTimeoutW(h, msg, w, l, SMTO_ABORTIFHUNG, 1000, &res)) return fallback;
+    if (!send_within(h, msg, w, l, 1000, &res)) return fallback;
     return static_cast<long long>(static_cast<LONG_PTR>(res));
 }
 
@@ -139,64 +108,6 @@ wstring describe_dialog(HWND dlg) {
            num(gi.hwndActive == dlg ? 1 : 0);
 }
 
-int cmd_dialog(const Args& a) {
-    wstring title = a.get(L"title", kDialogTitle);
-    if (a.has(L"gone")) {
-        if (!wait_for(a.num(L"timeout", 5000), [&] { return find_dialog(title) == nullptr; }))
-            return fail(L"window \"" + title + L"\" is still open");
-        say(L"dialog=gone");
-        return 0;
-    }
-    HWND dlg = wait_dialog(a);
-    if (!dlg) return fail(L"no visible window \"" + title + L"\"");
-    say(describe_dialog(dlg));
-    return 0;
-}
-
-int cmd_controls(const Args& a) {
-    HWND dlg = wait_dialog(a);
-    if (!dlg) return fail(L"no visible window \"" + a.get(L"title", kDialogTitle) + L"\"");
-    say(describe_dialog(dlg));
-    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        say(describe_control(c, dlg));
-    return 0;
-}
-
-// Spelt out: the import library's IID_IAccessible is an import of oleacc.dll, not the IID.
-const IID kIidAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-
-wstring describe_accessible(HWND h) {
-    IAccessible* acc = nullptr;
-    HRESULT hr = AccessibleObjectFromWindow(h, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
-                                            reinterpret_cast<void**>(&acc));
-    wstring line = L"acc\t" + hexw(reinterpret_cast<ULONG_PTR>(h)) + L"\t";
-    if (FAILED(hr) || !acc) return line + L"error " + hexw(static_cast<DWORD>(hr));
-    VARIANT self{};
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    VARIANT role{}, state{};
-    BSTR name = nullptr;
-    const bool gotRole = SUCCEEDED(acc->get_accRole(self, &role)) && role.vt == VT_I4;
-    const bool gotState = SUCCEEDED(acc->get_accState(self, &state)) && state.vt == VT_I4;
-    const bool gotName = acc->get_accName(self, &name) == S_OK && name;
-    line += (gotRole ? num(role.lVal) : L"-") + L"\t" +
-            (gotState ? hexw(static_cast<DWORD>(state.lVal)) : L"-") + L"\t" +
-            (gotName ? escape(name) : L"-");
-    if (name) SysFreeString(name);
-    acc->Release();
-    return line;
-}
-
-int cmd_acc(const Args& a) {
-    HWND dlg = wait_dialog(a);
-    if (!dlg) return fail(L"no visible window \"" + a.get(L"title", kDialogTitle) + L"\"");
-    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        say(describe_accessible(c));
-    if (SUCCEEDED(com)) CoUninitialize();
-    return 0;
-}
-
 wstring describe_focus(HWND dlg) {
     GUITHREADINFO gi = gui_info(dlg);
     HWND f = gi.hwndFocus;
@@ -206,13 +117,6 @@ wstring describe_focus(HWND dlg) {
     // a combo box's own edit or list would be a grandchild: report the control
     while (GetParent(f) && GetParent(f) != dlg) f = GetParent(f);
     return describe_control(f, dlg);
-}
-
-int cmd_focus(const Args& a) {
-    HWND dlg = wait_dialog(a);
-    if (!dlg) return fail(L"no visible window");
-    say(describe_focus(dlg));
-    return 0;
 }
 
 // Keys are given as xdotool writes them: "Tab", "shift+Tab", "alt+a", "space".
@@ -252,6 +156,38 @@ void settle(HWND dlg) {
     for (int i = 0; i < 3; i++) SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &res);
     Sleep(30);
     SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &res);
+}
+
+}  // namespace
+
+int cmd_dialog(const Args& a) {
+    wstring title = a.get(L"title", kDialogTitle);
+    if (a.has(L"gone")) {
+        if (!wait_for(a.num(L"timeout", 5000), [&] { return find_dialog(title) == nullptr; }))
+            return fail(L"window \"" + title + L"\" is still open");
+        say(L"dialog=gone");
+        return 0;
+    }
+    HWND dlg = wait_dialog(a);
+    if (!dlg) return fail(L"no visible window \"" + title + L"\"");
+    say(describe_dialog(dlg));
+    return 0;
+}
+
+int cmd_controls(const Args& a) {
+    HWND dlg = wait_dialog(a);
+    if (!dlg) return fail(L"no visible window \"" + a.get(L"title", kDialogTitle) + L"\"");
+    say(describe_dialog(dlg));
+    for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        say(describe_control(c, dlg));
+    return 0;
+}
+
+int cmd_focus(const Args& a) {
+    HWND dlg = wait_dialog(a);
+    if (!dlg) return fail(L"no visible window");
+    say(describe_focus(dlg));
+    return 0;
 }
 
 int cmd_keys(const Args& a) {
@@ -380,59 +316,4 @@ int cmd_pixels(const Args& a) {
     say(line);
     return 0;
 }
-
-wstring from_utf8(const std::string& s) {
-    if (s.empty()) return L"";
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-    return w;
-}
-
-// `run` is the driver's own entry point, which knows every command.
-int serve_commands(int (*run)(int, wchar_t**)) {
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    SetStdHandle(STD_ERROR_HANDLE, GetStdHandle(STD_OUTPUT_HANDLE));
-    std::string buf;
-    char chunk[4096];
-    for (;;) {
-        size_t nl;
-        while ((nl = buf.find('\n')) == std::string::npos) {
-            DWORD got = 0;
-            if (!ReadFile(in, chunk, sizeof chunk, &got, nullptr) || got == 0) return 0;
-            buf.append(chunk, got);
-        }
-        std::string line = buf.substr(0, nl);
-        buf.erase(0, nl + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<wstring> parts{L"driver"};
-        wstring w = from_utf8(line);
-        size_t start = 0;
-        for (;;) {
-            size_t tab = w.find(L'\t', start);
-            parts.push_back(w.substr(start, tab == wstring::npos ? wstring::npos : tab - start));
-            if (tab == wstring::npos) break;
-            start = tab + 1;
-        }
-        std::vector<wchar_t*> argv;
-        for (wstring& p : parts) argv.push_back(p.data());
-        argv.push_back(nullptr);
-        int rc = parts.size() > 1 && parts[1] == L"serve" ? 2 : run(static_cast<int>(parts.size()), argv.data());
-        say(L"\x1e rc=" + num(rc));
-    }
-}
-
-// -1 when cmd is none of these commands.
-int dialog_command(const wstring& cmd, const Args& a) {
-    if (cmd == L"dialog") return cmd_dialog(a);
-    if (cmd == L"controls") return cmd_controls(a);
-    if (cmd == L"acc") return cmd_acc(a);
-    if (cmd == L"focus") return cmd_focus(a);
-    if (cmd == L"keys") return cmd_keys(a);
-    if (cmd == L"tab-walk") return cmd_tab_walk(a);
-    if (cmd == L"settext") return cmd_settext(a);
-    if (cmd == L"nc-hit") return cmd_nc_hit(a);
-    if (cmd == L"move") return cmd_move(a);
-    if (cmd == L"pixels") return cmd_pixels(a);
-    return -1;
-}
+}  // namespace driver
