@@ -197,6 +197,30 @@ e2e_midi_env() {
     VOS_MIDI_FAIL=${VOS_MIDI_FAIL-}
 }
 
+# e2e_fresh_program [--dir DIR] [--in NAMES] [--out NAMES]: how most scenarios
+# begin: a fresh program folder DIR (default $E2E_WORK/runs/$E2E_NAME) with
+# recorder.exe and the side files, the simulated devices NAMES (VOS_MIDI_IN
+# and VOS_MIDI_OUT: default テスト鍵盤 and テスト音源, '' for none) with no
+# failures, and this scenario's logs (e2e_midi_env). Sets E2E_REC, the
+# recorder's Windows path there, for entries that launch it.
+e2e_fresh_program() {
+    local dir=$E2E_WORK/runs/$E2E_NAME
+    export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
+    while (($#)); do
+        case $1 in
+        --dir) dir=$2 ;;
+        --in) VOS_MIDI_IN=$2 ;;
+        --out) VOS_MIDI_OUT=$2 ;;
+        *) e2e_fail "e2e_fresh_program: unknown option $1" ;;
+        esac
+        shift 2 || e2e_fail "e2e_fresh_program: $1 needs a value"
+    done
+    e2e_make_program_dir "$dir"
+    e2e_copy_side_files
+    e2e_midi_env
+    E2E_REC="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
+}
+
 # shellcheck disable=SC2120 # arguments are optional
 # e2e_start_program [ARGS...]: starts $E2E_PROG_NAME from $E2E_PROG_DIR in the
 # background with the simulated winmm (winmm=$E2E_WINMM_ORDER, default n), in

@@ -66,12 +66,8 @@
 # is long enough, and its figures are the documented ones.
 
 soak_start_thru_program() {
-    e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-    e2e_copy_side_files
-    export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-    e2e_midi_env
-    e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
-        --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" "$1"
+    e2e_fresh_program
+    e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 --entry "$(e2e_chord_code C E G)" "$E2E_REC" "$1"
     e2e_start_program
     wait_midi_started 10 || e2e_fail "MIDI input not started"
     wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "no program change at start"

@@ -6,10 +6,7 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 e2e_register_htm_recorder
 config=$E2E_PROG_DIR/config.bin
 terms='Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r使用規約に同意してVosselmarを使用しますか？'

@@ -5,13 +5,10 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program --in ''
 # valid settings, so the device is the only thing missing
 e2e_write_config "$E2E_PROG_DIR/config.bin" --in-name 'テスト鍵盤' \
-    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'x'
+    --entry "$(e2e_chord_code C E G)" "$E2E_REC" 'x'
 cp "$E2E_PROG_DIR/config.bin" "$E2E_ART/config.before"
 icons_before=$(e2e_tray_icons)
 

@@ -5,19 +5,16 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_RECORDER_STAMP=1
-e2e_midi_env
-rec="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
+e2e_fresh_program
+export VOS_RECORDER_STAMP=1
 ceg=$(e2e_chord_code C E G)
 dfa=$(e2e_chord_code D F A)
 e2e_write_config "$E2E_PROG_DIR/config.bin" \
-    --entry "$ceg" "$rec" '--hello 世界' \
-    --entry "$dfa" "$rec" 'first' \
-    --entry "$(e2e_chord_code C)" "$rec" 'single C' \
-    --entry "$dfa" "$rec" 'second' \
-    --entry "$dfa" "$rec" 'third'
+    --entry "$ceg" "$E2E_REC" '--hello 世界' \
+    --entry "$dfa" "$E2E_REC" 'first' \
+    --entry "$(e2e_chord_code C)" "$E2E_REC" 'single C' \
+    --entry "$dfa" "$E2E_REC" 'second' \
+    --entry "$dfa" "$E2E_REC" 'third'
 
 e2e_start_program
 wait_midi_started 10 || e2e_fail "MIDI input not started"
@@ -42,7 +39,7 @@ e2e_log "--- C E G opens the target with its parameters"
 inject_msgs 90 40 64 90 43 64 90 3C 64
 expect_launches '--hello 世界'
 line=$(log_lines "$E2E_RECORDER_LOG" 'hello')
-[[ ${line%%$'\t'*} == "\"$rec\" --hello 世界" ]] || e2e_fail "command line: ${line%%$'\t'*}"
+[[ ${line%%$'\t'*} == "\"$E2E_REC\" --hello 世界" ]] || e2e_fail "command line: ${line%%$'\t'*}"
 
 e2e_log "--- C E G B held, B released: C E G again"
 inject_msgs 90 47 64

@@ -9,13 +9,10 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源|Second synth'
-e2e_midi_env
+e2e_fresh_program --out 'テスト音源|Second synth'
 e2e_register_htm_recorder
 e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --out-dev 0 --out-name 'テスト音源' --program 5 \
-    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'thru chord'
+    --entry "$(e2e_chord_code C E G)" "$E2E_REC" 'thru chord'
 icons_before=$(e2e_tray_icons)
 
 e2e_start_program

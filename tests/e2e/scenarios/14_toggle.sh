@@ -6,12 +6,9 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 --shortcut --key 123 --mods 2 \
-    --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'toggle'
+    --entry "$(e2e_chord_code C E G)" "$E2E_REC" 'toggle'
 icons_before=$(e2e_tray_icons)
 
 e2e_start_program

@@ -5,13 +5,9 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
-rec="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
+e2e_fresh_program
 ceg=$(e2e_chord_code C E G)
-e2e_write_config "$E2E_PROG_DIR/config.bin" --in-name 'Old Keyboard' --entry "$ceg" "$rec" 'changed'
+e2e_write_config "$E2E_PROG_DIR/config.bin" --in-name 'Old Keyboard' --entry "$ceg" "$E2E_REC" 'changed'
 icons_before=$(e2e_tray_icons)
 changed='MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。'
 dialog_title='Vosselmar の設定'
@@ -28,7 +24,7 @@ for round in 1 2; do
     log_lines "$E2E_MIDI_LOG" ' midiInOpen ' && e2e_fail "round $round: input opened while the device is wrong"
     (($(e2e_tray_icons) == icons_before)) || e2e_fail "round $round: tray icon shown while in the device loop"
     # before the last close the user has put things right (as OK would)
-    ((round == 2)) && e2e_write_config "$E2E_PROG_DIR/config.bin" --in-name 'テスト鍵盤' --entry "$ceg" "$rec" 'changed'
+    ((round == 2)) && e2e_write_config "$E2E_PROG_DIR/config.bin" --in-name 'テスト鍵盤' --entry "$ceg" "$E2E_REC" 'changed'
     e2e_driver close-main --title "$dialog_title" >/dev/null || e2e_fail "cannot close the dialog"
 done
 

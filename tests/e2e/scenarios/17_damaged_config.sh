@@ -5,10 +5,7 @@
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 config=$E2E_PROG_DIR/config.bin
 printf '\x01\x00\x00\x00ABCDEF' >"$config"
 cp "$config" "$E2E_ART/config.damaged"

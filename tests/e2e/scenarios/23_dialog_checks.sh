@@ -12,10 +12,7 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 e2e_register_htm_recorder
 config=$E2E_PROG_DIR/config.bin
 DLG_DPI=96
@@ -109,8 +106,7 @@ dlg_drv keys alt+a >/dev/null
 dlg_click_twips 307 3735  # C
 dlg_click_twips 1027 3735 # E
 dlg_wait_keys "0 4" 3 || e2e_fail "C and E not set on the new entry"
-rec="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
-dlg_drv settext --hwnd "$(dlg_get tray txtPath hwnd)" --text "${rec//\\/\\\\}" >/dev/null # the driver unescapes \\
+dlg_drv settext --hwnd "$(dlg_get tray txtPath hwnd)" --text "${E2E_REC//\\/\\\\}" >/dev/null # the driver unescapes \\
 dlg_snapshot tray
 [[ $(dlg_get tray lstCP state) == 1/2 && $(dlg_get tray lstCP text) == *'> 2  '*'recorder.exe' ]] ||
     e2e_fail "Alt+A did not add an entry from the tray: $(dlg_get tray lstCP text)"

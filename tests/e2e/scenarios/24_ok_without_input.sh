@@ -14,14 +14,10 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 config=$E2E_PROG_DIR/config.bin
-rec="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
 ceg=$(e2e_chord_code C E G)
-e2e_write_config "$config" --in-dev 5 --in-name 'Old Keyboard' --entry "$ceg" "$rec" 'chosen'
+e2e_write_config "$config" --in-dev 5 --in-name 'Old Keyboard' --entry "$ceg" "$E2E_REC" 'chosen'
 cp "$config" "$E2E_ART/config.before"
 DLG_DPI=96
 DLG_TAG=loop
@@ -64,7 +60,7 @@ dlg_drv msgbox --expect-text '起動コードの重複をチェックします�
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK with the input chosen"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
 wait_log_line "$E2E_MIDI_LOG" ' midiInOpen dev=0 .*-> 0 h=' 1 >/dev/null || e2e_fail "input 0 was not the one opened"
-e2e_write_config "$E2E_ART/config.expected" --entry "$ceg" "$rec" 'chosen'
+e2e_write_config "$E2E_ART/config.expected" --entry "$ceg" "$E2E_REC" 'chosen'
 cmp "$E2E_ART/config.expected" "$config" >&2 || {
     diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
     e2e_fail "config.bin after OK differs from the expected bytes (input 0, テスト鍵盤)"

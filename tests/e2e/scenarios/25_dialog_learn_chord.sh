@@ -19,10 +19,7 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-e2e_make_program_dir "$WINEPREFIX/drive_c/Vosselmar"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program --dir "$WINEPREFIX/drive_c/Vosselmar"
 e2e_register_htm_recorder
 config=$E2E_PROG_DIR/config.bin
 manual="$(dlg_winpath "$E2E_PROG_DIR")\\説明書.htm"

@@ -28,7 +28,6 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
 ask_dup='起動コードの重複をチェックしますか？'
 dup_pair=' 1番目と 2番目のコードが一部、あるいは完全に重複しています。\r設定に戻りますか？'
 open_failed='MIDI入力デバイス「テスト鍵盤」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。'
@@ -58,12 +57,9 @@ problem() {
 # and two entries of the same chord (the duplicate check has something to
 # find).
 prepare() { # CONFIG OPTIONS...
-    e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME/$CASE"
-    e2e_copy_side_files
-    e2e_midi_env
+    e2e_fresh_program --dir "$E2E_WORK/runs/$E2E_NAME/$CASE"
     config=$E2E_PROG_DIR/config.bin
-    rec="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
-    e2e_write_config "$config" --thru "$@" --entry "$ceg" "$rec" first --entry "$ceg" "$rec" second
+    e2e_write_config "$config" --thru "$@" --entry "$ceg" "$E2E_REC" first --entry "$ceg" "$E2E_REC" second
 }
 
 # The program has started normally: input started, main window hooked.

@@ -22,7 +22,7 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
+e2e_fresh_program
 ENTRIES=${VOS_BIG_ENTRIES:-10000}
 read -ra DELAYS <<<"${VOS_KILL_DELAYS_MS:-0 1 2 4 8 16 64 256 1024}"
 ask_dup='起動コードの重複をチェックしますか？'
@@ -54,9 +54,6 @@ size=$(stat -c %s "$new")
 tail -c +$((size + 1)) "$old" >>"$new"
 e2e_log "config.bin of $ENTRIES entries ($(stat -c %s "$old") bytes) and the expected save in $(e2e_since "$t0")s"
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-e2e_midi_env
 config=$E2E_PROG_DIR/config.bin
 ref=$E2E_WORK/$E2E_NAME.ref
 tray_icons() { dlg_drv tray-rect --timeout 0 2>/dev/null | e2e_field icons; }

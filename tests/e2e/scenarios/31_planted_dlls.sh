@@ -29,10 +29,7 @@ PLANTED_NAMES=${E2E_PLANTED_NAMES:-winmm.dll shdocvw.dll}
 E2E_BASE_OVERRIDES="$E2E_BASE_OVERRIDES;shdocvw=n,b"
 
 run=$E2E_WORK/runs/$E2E_NAME
-e2e_make_program_dir "$run/Vosselmar"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
-e2e_midi_env
+e2e_fresh_program --dir "$run/Vosselmar"
 export E2E_START_DIR=$run/Downloads
 mkdir -p "$E2E_START_DIR"
 for dir in "$E2E_PROG_DIR" "$E2E_START_DIR"; do
@@ -40,7 +37,7 @@ for dir in "$E2E_PROG_DIR" "$E2E_START_DIR"; do
 done
 config=$E2E_PROG_DIR/config.bin
 ceg=$(e2e_chord_code C E G)
-e2e_write_config "$config" --entry "$ceg" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" planted
+e2e_write_config "$config" --entry "$ceg" "$E2E_REC" planted
 
 # Names every mark found so far, after STEP.
 no_marks() { # STEP

@@ -15,10 +15,7 @@ e2e_scenario_begin
 soak_scale
 export E2E_PROGRAM_TIMEOUT=$((300 + 10 * SOAK_DIALOGS))
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 dir=$(e2e_winpath "$E2E_PROG_DIR")
 e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
     --entry "$(e2e_chord_code C E G)" "$dir\\recorder.exe" 'soak' \

@@ -18,13 +18,10 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME"
-e2e_copy_side_files
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
-e2e_midi_env
+e2e_fresh_program
 # a chord nobody plays here: launching would only cost time
 e2e_write_config "$E2E_PROG_DIR/config.bin" --thru --program 5 \
-    --entry "$(e2e_chord_code C# D# F#)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'never'
+    --entry "$(e2e_chord_code C# D# F#)" "$E2E_REC" 'never'
 
 # Channel 1: C4, then A3 below it; D4 let go by a note-off and F4 by a
 # zero-velocity note-on; sostenuto down and up. Channel 2: E4, soft pedal,

@@ -50,7 +50,6 @@ e2e_scenario_begin
 dlg_drv_start
 
 IN='テスト鍵盤' OUT='テスト音源' OTHER_IN='ほかの鍵盤' OTHER_OUT='ほかの音源'
-export VOS_MIDI_IN=$IN VOS_MIDI_OUT=$OUT VOS_MIDI_FAIL=''
 TIP_ON='Vosselmar [有効]' TIP_OFF='Vosselmar [無効]' TIP_MISSING='Vosselmar [MIDI入力デバイスが見つかりません]'
 TIP_REFUSED='Vosselmar [MIDI入力デバイスを開けません]'
 open_failed="MIDI入力デバイス「$IN」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
@@ -73,12 +72,10 @@ problem() {
 config_state() { stat -c '%s %y' "$config" && cksum <"$config"; }
 
 prepare() { # CONFIG OPTIONS...
-    e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME/$CASE"
-    e2e_copy_side_files
-    e2e_midi_env
+    e2e_fresh_program --dir "$E2E_WORK/runs/$E2E_NAME/$CASE" --in "$IN" --out "$OUT"
     config=$E2E_PROG_DIR/config.bin
     e2e_write_config "$config" "$@" \
-        --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" chord
+        --entry "$(e2e_chord_code C E G)" "$E2E_REC" chord
     CONFIG_STATE=$(config_state)
 }
 

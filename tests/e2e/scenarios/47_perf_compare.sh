@@ -38,7 +38,6 @@ declare -A exe=([old]=$VOS_COMPARE_OLD [new]=$E2E_PROGRAM)
 report=$E2E_ART/compare.txt
 : >"$report"
 tick_ms=$((1000 / $(getconf CLK_TCK)))
-export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源'
 
 # cpu_snapshot PID...: "PID TICKS" (utime + stime) for each process still there
 cpu_snapshot() {
@@ -92,12 +91,10 @@ wineserver_pid() {
 start_and_idle() {
     local which=$1 times=() t i pid server rest before after t0 secs
     E2E_PROGRAM=${exe[$which]}
-    e2e_make_program_dir "$E2E_WORK/runs/$E2E_NAME-$which"
-    e2e_copy_side_files
-    e2e_midi_env
+    e2e_fresh_program --dir "$E2E_WORK/runs/$E2E_NAME-$which"
     # as in 19_startup_timing: input only, one chord
     e2e_write_config "$E2E_PROG_DIR/config.bin" \
-        --entry "$(e2e_chord_code C E G)" "$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe" 'compare'
+        --entry "$(e2e_chord_code C E G)" "$E2E_REC" 'compare'
     unset VOS_MIDI_INJECT
     for ((i = 1; i <= starts; i++)); do
         if ((i < starts)); then t=$(e2e_timed_start Vosselmar.exe '' Form1); else t=$(e2e_timed_start Vosselmar.exe '' Form1 keep); fi
