@@ -360,7 +360,6 @@ const Entry kCommands[] = {
     {L"move", cmd_move, L"[--title T] --x X --y Y"},
     {L"pixels", cmd_pixels, L"X,Y...   (screen colours as RRGGBB)"},
     {L"acc", cmd_acc, L"[--title T] [--timeout ms]"},
-    {L"gui-resources", cmd_gui_resources, L"--name N"},
     {L"leak-sample", cmd_leak_sample, L"[--name EXE] [--pid N]"},
     {L"post-burst", cmd_post_burst, L"--count N [--msg 0x401] [--wparam 0] [--lparam 0x201] (--title/--name/--pid as tray)"},
     {L"dialog-cycles", cmd_dialog_cycles, L"--count N [--type TEXT] [--title T] [--timeout ms]"},

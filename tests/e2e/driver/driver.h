@@ -157,7 +157,6 @@ int cmd_pixels(const Args& a);
 // what a screen reader learns (accessibility_commands.cpp)
 int cmd_acc(const Args& a);
 // resource readings, soak and timing runs (soak_commands.cpp)
-int cmd_gui_resources(const Args& a);
 int cmd_leak_sample(const Args& a);
 int cmd_post_burst(const Args& a);
 int cmd_dialog_cycles(const Args& a);

@@ -386,49 +386,6 @@ class Activation {
 
 }  // namespace
 
-// Counts for leak tests. Wine 8 does not implement GetGuiResources or the
-// handle count (both read 0), so a zero is printed as "unsupported" rather
-// than passed off as a measurement; the window and thread counts and the
-// working set are real.
-int cmd_gui_resources(const Args& a) {
-    wstring exe = a.get(L"name", L"Vosselmar.exe");
-    std::vector<DWORD> pids = pids_named(exe);
-    if (pids.empty()) return fail(exe + L" is not running");
-    DWORD pid = pids[0];
-    HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (!p) return fail(L"cannot open process " + num(pid) + L": error " + num(GetLastError()));
-    auto count_or = [](unsigned long long v) {
-        return v ? num(static_cast<long long>(v)) : wstring(L"unsupported");
-    };
-    DWORD handles = 0;
-    GetProcessHandleCount(p, &handles);
-    PROCESS_MEMORY_COUNTERS_EX mc{};
-    mc.cb = sizeof mc;
-    GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mc), sizeof mc);
-    long long threads = 0;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap != INVALID_HANDLE_VALUE) {
-        PROCESSENTRY32W pe;
-        pe.dwSize = sizeof pe;
-        for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
-            if (pe.th32ProcessID == pid) threads = pe.cntThreads;
-        CloseHandle(snap);
-    }
-    long long windows = 0;
-    for (HWND h : top_windows()) windows += pid_of(h) == pid;
-    say(L"pid=" + num(pid));
-    say(L"gdi=" + count_or(GetGuiResources(p, GR_GDIOBJECTS)));
-    say(L"user=" + count_or(GetGuiResources(p, GR_USEROBJECTS)));
-    say(L"handles=" + count_or(handles));
-    say(L"private_bytes=" + count_or(mc.PrivateUsage));
-    say(L"pagefile_bytes=" + count_or(mc.PagefileUsage));
-    say(L"working_set=" + count_or(mc.WorkingSetSize));
-    say(L"threads=" + num(threads));
-    say(L"top_windows=" + num(windows));
-    CloseHandle(p);
-    return 0;
-}
-
 int cmd_leak_sample(const Args& a) {
     wstring exe = a.get(L"name", L"Vosselmar.exe");
     DWORD pid = static_cast<DWORD>(a.num(L"pid", 0));

@@ -21,11 +21,11 @@ prog=() base=()
 # the first start of each also gives the memory figures while it runs
 prog+=("$(e2e_timed_start Vosselmar.exe '' Form1 keep)")
 wait_midi_started 5 || e2e_fail "the timed start did not use the simulated MIDI devices"
-e2e_driver gui-resources --name Vosselmar.exe >"$E2E_ART/resources.txt" || e2e_fail "no resource figures"
+e2e_driver leak-sample --name Vosselmar.exe >"$E2E_ART/resources.txt" || e2e_fail "no resource figures"
 e2e_driver close-main >/dev/null || e2e_fail "cannot close the program"
 e2e_driver wait-exit --name Vosselmar.exe --timeout 5000 >/dev/null || e2e_fail "program did not end"
 base+=("$(e2e_timed_start trayicon.exe 'tray-icon --for 20000' E2ETrayIcon keep)")
-e2e_driver gui-resources --name trayicon.exe >"$E2E_ART/resources-baseline.txt" || e2e_fail "no baseline figures"
+e2e_driver leak-sample --name trayicon.exe >"$E2E_ART/resources-baseline.txt" || e2e_fail "no baseline figures"
 e2e_driver close-main --title E2ETrayIcon --name trayicon.exe >/dev/null || e2e_fail "cannot close the baseline"
 e2e_driver wait-exit --name trayicon.exe --timeout 5000 >/dev/null || e2e_fail "baseline did not end"
 for _ in $(seq 2 "$runs"); do
@@ -38,7 +38,7 @@ for t in "${prog[@]}" "${base[@]}"; do
     [[ $t =~ ^[0-9.]+$ ]] || e2e_fail "a timed start failed (see above): ${prog[*]} / ${base[*]}"
 done
 
-field() { tr -d '\r' <"$1" | sed -n "s/^$2=//p"; }
+field() { e2e_field "$2" <"$1"; }
 {
     echo "start_to_tray_ms program: ${prog[*]} (median $(printf '%s\n' "${prog[@]}" | median))"
     echo "start_to_tray_ms baseline: ${base[*]} (median $(printf '%s\n' "${base[@]}" | median))"
