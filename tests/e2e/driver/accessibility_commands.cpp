@@ -1,15 +1,16 @@
 // What a screen reader learns of each control of a window, from outside the
 // program through the system's accessibility interface:
 //   acc <hwnd> <role> <state, hex> <name>   (tab-separated; name "-" when there is none)
-#include "driver.h"  // windows.h, which the headers below need first
-
+#include "driver.h"
+// windows.h first: the headers below need it
 #include <oleacc.h>
 
 namespace driver {
 namespace {
 
 // Spelt out: the import library's IID_IAccessible is an import of oleacc.dll, not the IID.
-const IID kIidAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+const IID kIidAccessible = {
+    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 wstring describe_accessible(HWND h) {
     IAccessible* acc = nullptr;

@@ -8,9 +8,9 @@
 //   ctrl <hwnd> <id> <class> <l,t,r,b> <enabled> <visible> <style> <state> <text>
 // with the rectangle in the dialog's client coordinates and <state> the
 // check state of a button, "sel/count" of a list or combo box, "-" otherwise.
-#include "driver.h"
-
 #include <cwchar>
+
+#include "driver.h"
 
 namespace driver {
 namespace {
@@ -112,7 +112,8 @@ wstring describe_focus(HWND dlg) {
     GUITHREADINFO gi = gui_info(dlg);
     HWND f = gi.hwndFocus;
     if (!f) return L"focus\tnone";
-    if (f != dlg && !IsChild(dlg, f)) return L"focus\toutside\t" + hexw(reinterpret_cast<ULONG_PTR>(f));
+    if (f != dlg && !IsChild(dlg, f))
+        return L"focus\toutside\t" + hexw(reinterpret_cast<ULONG_PTR>(f));
     if (f == dlg) return L"focus\tdialog";
     // a combo box's own edit or list would be a grandchild: report the control
     while (GetParent(f) && GetParent(f) != dlg) f = GetParent(f);
@@ -127,10 +128,14 @@ bool press_chord(const wstring& chord) {
         size_t plus = rest.find(L'+');
         if (plus == wstring::npos || plus + 1 >= rest.size()) break;
         wstring m = rest.substr(0, plus);
-        if (_wcsicmp(m.c_str(), L"alt") == 0) mods.push_back(VK_MENU);
-        else if (_wcsicmp(m.c_str(), L"ctrl") == 0) mods.push_back(VK_CONTROL);
-        else if (_wcsicmp(m.c_str(), L"shift") == 0) mods.push_back(VK_SHIFT);
-        else return false;
+        if (_wcsicmp(m.c_str(), L"alt") == 0)
+            mods.push_back(VK_MENU);
+        else if (_wcsicmp(m.c_str(), L"ctrl") == 0)
+            mods.push_back(VK_CONTROL);
+        else if (_wcsicmp(m.c_str(), L"shift") == 0)
+            mods.push_back(VK_SHIFT);
+        else
+            return false;
         rest = rest.substr(plus + 1);
     }
     Key k{};
@@ -153,7 +158,8 @@ bool bring_forward(HWND dlg) {
 // read afterwards is the result of the keys).
 void settle(HWND dlg) {
     DWORD_PTR res = 0;
-    for (int i = 0; i < 3; i++) SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &res);
+    for (int i = 0; i < 3; i++)
+        SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &res);
     Sleep(30);
     SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &res);
 }
@@ -267,7 +273,9 @@ int cmd_nc_hit(const Args& a) {
     GetWindowRect(dlg, &r);
     POINT o{0, 0};
     ClientToScreen(dlg, &o);
-    auto hit = [&](int x, int y) { return send_ms(dlg, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == code; };
+    auto hit = [&](int x, int y) {
+        return send_ms(dlg, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == code;
+    };
     int y = (r.top + o.y) / 2, x1 = -1, x2 = -1;
     for (int x = r.right - 1; x >= r.left; x--) {
         if (hit(x, y)) {
@@ -310,7 +318,9 @@ int cmd_pixels(const Args& a) {
     wstring line;
     for (const POINT& p : pts) {
         wchar_t b[16];
-        swprintf(b, 16, L"%06X", static_cast<unsigned>(px[static_cast<size_t>((p.y - box.top) * w + (p.x - box.left))]));
+        swprintf(
+            b, 16, L"%06X",
+            static_cast<unsigned>(px[static_cast<size_t>((p.y - box.top) * w + (p.x - box.left))]));
         line += (line.empty() ? L"" : L" ") + wstring(b);
     }
     say(line);

@@ -10,10 +10,11 @@
 //
 // The commands, grouped by what they drive, live in the *_commands.cpp files
 // beside this one; the table below names them all.
-#include "driver.h"  // windows.h, which the headers below need first
-
+#include "driver.h"
+// windows.h first: the headers below need it
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -56,25 +57,23 @@ wstring rect_str(const RECT& r) {
 
 // Texts are printed on one line: CR, LF, tab and backslash are escaped, and
 // expected texts given on the command line use the same escapes, so a path
+namespace {
+
+// A control character and the letter that stands for it after a backslash.
+const std::pair<wchar_t, wchar_t> kEscapes[] = {
+    {L'\r', L'r'}, {L'\n', L'n'}, {L'\t', L't'}, {L'\\', L'\\'}};
+
+}  // namespace
+
 wstring escape(const wstring& s) {
     wstring o;
     for (wchar_t c : s) {
-        switch (c) {
-            case L'\r':
-                o += L"\\r";
-                break;
-            case L'\n':
-                o += L"\\n";
-                break;
-            case L'\t':
-                o += L"\\t";
-                break;
-            case L'\\':
-                o += L"\\\\";
-                break;
-            default:
-                o += c;
-        }
+        auto e = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                              [&](const auto& p) { return p.first == c; });
+        if (e == std::end(kEscapes))
+            o += c;
+        else
+            o += {L'\\', e->second};
     }
     return o;
 }
@@ -82,27 +81,15 @@ wstring escape(const wstring& s) {
 wstring unescape(const wstring& s) {
     wstring o;
     for (size_t i = 0; i < s.size(); i++) {
-        if (s[i] == L'\\' && i + 1 < s.size()) {
-            wchar_t n = s[++i];
-            switch (n) {
-                case L'r':
-                    o += L'\r';
-                    break;
-                case L'n':
-                    o += L'\n';
-                    break;
-                case L't':
-                    o += L'\t';
-                    break;
-                case L'\\':
-                    o += L'\\';
-                    break;
-                default:
-                    o += L'\\';
-                    o += n;
-            }
-        } else {
+        auto e = std::end(kEscapes);
+        if (s[i] == L'\\' && i + 1 < s.size())
+            e = std::find_if(std::begin(kEscapes), std::end(kEscapes),
+                             [&](const auto& p) { return p.second == s[i + 1]; });
+        if (e == std::end(kEscapes)) {
             o += s[i];
+        } else {
+            o += e->first;
+            i++;
         }
     }
     return o;
@@ -239,8 +226,9 @@ bool send_within(HWND h, UINT msg, WPARAM w, LPARAM l, UINT ms, DWORD_PTR* res) 
     return SendMessageTimeoutW(h, msg, w, l, SMTO_ABORTIFHUNG, ms, res ? res : &ignored) != 0;
 }
 
-std::vector<DWORD> grab(HDC src, int x, int y, int w, int h) {
-    HDC mem = CreateCompatibleDC(src);
+std::vector<DWORD> paint_pixels(HDC like, int w, int h,
+                                const std::function<void(HDC, DWORD*)>& paint) {
+    HDC mem = CreateCompatibleDC(like);
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
     bi.bmiHeader.biWidth = w;
@@ -249,9 +237,9 @@ std::vector<DWORD> grab(HDC src, int x, int y, int w, int h) {
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bm = CreateDIBSection(src, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bm = CreateDIBSection(like, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
     HGDIOBJ old = SelectObject(mem, bm);
-    BitBlt(mem, 0, 0, w, h, src, x, y, SRCCOPY);
+    paint(mem, static_cast<DWORD*>(bits));
     GdiFlush();
     std::vector<DWORD> px(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + w * h);
     SelectObject(mem, old);
@@ -259,6 +247,11 @@ std::vector<DWORD> grab(HDC src, int x, int y, int w, int h) {
     DeleteDC(mem);
     for (DWORD& p : px) p &= 0xFFFFFF;
     return px;
+}
+
+std::vector<DWORD> grab(HDC src, int x, int y, int w, int h) {
+    return paint_pixels(src, w, h,
+                        [&](HDC mem, DWORD*) { BitBlt(mem, 0, 0, w, h, src, x, y, SRCCOPY); });
 }
 
 long long now_us() {
@@ -325,53 +318,51 @@ namespace {
 struct Entry {
     const wchar_t* name;
     Command run;
-    const wchar_t* options;
 };
 
+// Their options are in tests/e2e/README.md.
+// clang-format off: a line for each group, as in driver.h
 const Entry kCommands[] = {
-    {L"msgbox", cmd_msgbox,
-     L"[--timeout ms] [--title T] [--expect-text T] [--expect-buttons yesno|ok|okcancel|...]\n"
-     L"       [--expect-default yes|no|ok|cancel] [--expect-icon error|question|warning|information|none]\n"
-     L"       [--answer yes|no|ok|cancel|default|none] [--no-icon 1]"},
-    {L"no-msgbox", cmd_no_msgbox, L"--for ms [--title T]"},
-    {L"window", cmd_window, L"--title T [--class C] [--visible 1|0] [--timeout ms]"},
-    {L"windows", cmd_windows, L"[--name exe]"},
-    {L"tray", cmd_tray, L"--lparam 0x201 [--msg 0x401] [--wparam 0] [--title Form1] [--name Vosselmar.exe] [--pid N]"},
-    {L"close-main", cmd_close_main, L"[--title Form1] [--name Vosselmar.exe] [--pid N]"},
-    {L"tray-rect", cmd_tray_rect, L"[--timeout ms]   (also iconK_rgb=R,G,B px=N per used slot)"},
-    {L"start-to-tray", cmd_start_to_tray, L"--exe PATH [--args A] [--dir D] [--timeout ms] [--close-title T]"},
-    {L"tray-icon", cmd_tray_icon, L"[--for ms]   (a minimal tray program, for comparisons)"},
-    {L"endsession", cmd_endsession, L"[--kill-after ms] [--title Form1] [--name Vosselmar.exe] [--pid N]"},
-    {L"devices-changed", cmd_devices_changed, L"[--timeout ms]   (WM_DEVICECHANGE DBT_DEVNODES_CHANGED to all windows)"},
-    {L"process-running", cmd_process_running, L"--name N"},
-    {L"wait-exit", cmd_wait_exit, L"--name N --timeout ms"},
-    {L"processes", cmd_processes, L""},
-    {L"menu", cmd_menu, L"[--wait ms | --wait-gone ms]"},
-    {L"menu-key", cmd_menu_key, L"KEY [--method post|char|input]"},
-    {L"hotkey", cmd_hotkey, L"[--mods ctrl] [--key F12]"},
-    {L"hold-hotkey", cmd_hold_hotkey, L"[--mods ctrl] [--key F12] [--for ms]"},
-    {L"dialog", cmd_dialog, L"[--title T] [--timeout ms] [--gone 1]"},
-    {L"controls", cmd_controls, L"[--title T] [--timeout ms]"},
-    {L"focus", cmd_focus, L"[--title T] [--timeout ms]"},
-    {L"keys", cmd_keys, L"[--title T] KEY...   e.g. Tab Return Escape space alt+a Down"},
-    {L"tab-walk", cmd_tab_walk, L"[--title T] [--max N] [--key Tab|shift+Tab]"},
-    {L"settext", cmd_settext, L"--hwnd H --text T"},
-    {L"nc-hit", cmd_nc_hit, L"[--title T] [--code 20]   (screen point of a frame part; 20 the close box)"},
-    {L"move", cmd_move, L"[--title T] --x X --y Y"},
-    {L"pixels", cmd_pixels, L"X,Y...   (screen colours as RRGGBB)"},
-    {L"acc", cmd_acc, L"[--title T] [--timeout ms]"},
-    {L"leak-sample", cmd_leak_sample, L"[--name EXE] [--pid N]"},
-    {L"post-burst", cmd_post_burst, L"--count N [--msg 0x401] [--wparam 0] [--lparam 0x201] (--title/--name/--pid as tray)"},
-    {L"dialog-cycles", cmd_dialog_cycles, L"--count N [--type TEXT] [--title T] [--timeout ms]"},
-    {L"edit-timing", cmd_edit_timing, L"--count N [--title T]"},
-    {L"window-cycles", cmd_window_cycles, L"--count N [--warm-up W] [--sync FOLDER] [--actctx EXE]"},
+    {L"msgbox", cmd_msgbox},
+    {L"no-msgbox", cmd_no_msgbox},
+    {L"window", cmd_window},
+    {L"windows", cmd_windows},
+    {L"tray", cmd_tray},
+    {L"close-main", cmd_close_main},
+    {L"tray-rect", cmd_tray_rect},
+    {L"start-to-tray", cmd_start_to_tray},
+    {L"tray-icon", cmd_tray_icon},
+    {L"endsession", cmd_endsession},
+    {L"devices-changed", cmd_devices_changed},
+    {L"process-running", cmd_process_running},
+    {L"wait-exit", cmd_wait_exit},
+    {L"processes", cmd_processes},
+    {L"menu", cmd_menu},
+    {L"menu-key", cmd_menu_key},
+    {L"hotkey", cmd_hotkey},
+    {L"hold-hotkey", cmd_hold_hotkey},
+    {L"dialog", cmd_dialog},
+    {L"controls", cmd_controls},
+    {L"focus", cmd_focus},
+    {L"keys", cmd_keys},
+    {L"tab-walk", cmd_tab_walk},
+    {L"settext", cmd_settext},
+    {L"nc-hit", cmd_nc_hit},
+    {L"move", cmd_move},
+    {L"pixels", cmd_pixels},
+    {L"acc", cmd_acc},
+    {L"leak-sample", cmd_leak_sample},
+    {L"post-burst", cmd_post_burst},
+    {L"dialog-cycles", cmd_dialog_cycles},
+    {L"edit-timing", cmd_edit_timing},
+    {L"window-cycles", cmd_window_cycles},
 };
+// clang-format on
 
 int usage() {
-    wstring text = L"usage: driver <command> [--option value]...";
-    for (const Entry& e : kCommands) text += L"\n  " + wstring(e.name) + L" " + e.options;
-    text += L"\n  serve   (commands from stdin, one a line, arguments separated by tabs)";
-    say(text);
+    wstring text = L"usage: driver <command> [--option value]...\n  commands:";
+    for (const Entry& e : kCommands) text += L" " + wstring(e.name);
+    say(text + L" serve");
     return 2;
 }
 
@@ -435,7 +426,9 @@ int serve() {
         std::vector<wchar_t*> argv;
         for (wstring& p : parts) argv.push_back(p.data());
         argv.push_back(nullptr);
-        int rc = parts.size() > 1 && parts[1] == L"serve" ? 2 : run(static_cast<int>(parts.size()), argv.data());
+        int rc = parts.size() > 1 && parts[1] == L"serve"
+                     ? 2
+                     : run(static_cast<int>(parts.size()), argv.data());
         say(L"\x1e rc=" + num(rc));
     }
 }

@@ -6,9 +6,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
-#include <map>
 
 namespace driver {
 
@@ -77,7 +78,11 @@ HWND find_menu(DWORD pid = 0);
 // SendMessageTimeout that gives up on a hung window after `ms`.
 bool send_within(HWND h, UINT msg, WPARAM w, LPARAM l, UINT ms, DWORD_PTR* res = nullptr);
 
-// Screen pixels (0xRRGGBB) of a rectangle of `src`, row by row.
+// Pixels (0xRRGGBB, row by row) of a w x h picture that `paint` draws into a
+// memory DC like `like`, given its bits to fill first if it wants.
+std::vector<DWORD> paint_pixels(HDC like, int w, int h,
+                                const std::function<void(HDC, DWORD*)>& paint);
+// Screen pixels of a rectangle of `src`.
 std::vector<DWORD> grab(HDC src, int x, int y, int w, int h);
 
 // --- time ----------------------------------------------------------------------------

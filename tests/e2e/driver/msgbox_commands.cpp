@@ -1,9 +1,9 @@
 // Message boxes: wait for one, read its text, buttons, default button and
 // icon, compare them with what was expected, and answer it as a person would.
-#include "driver.h"
-
 #include <algorithm>
 #include <cwchar>
+
+#include "driver.h"
 
 namespace driver {
 namespace {
@@ -39,26 +39,11 @@ struct IconGuess {
 
 std::vector<DWORD> render_icon(HICON icon, int w, int h, DWORD bg) {
     HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bm = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(mem, bm);
-    for (int i = 0; i < w * h; i++) static_cast<DWORD*>(bits)[i] = bg;
-    DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
-    GdiFlush();
-    std::vector<DWORD> px(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + w * h);
-    SelectObject(mem, old);
-    DeleteObject(bm);
-    DeleteDC(mem);
+    std::vector<DWORD> px = paint_pixels(screen, w, h, [&](HDC mem, DWORD* bits) {
+        std::fill(bits, bits + w * h, bg);
+        DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    });
     ReleaseDC(nullptr, screen);
-    for (DWORD& p : px) p &= 0xFFFFFF;
     return px;
 }
 

@@ -2,8 +2,8 @@
 // that work under Wine, many posted messages at once, many openings of the
 // settings dialog in one go, the time a keystroke in it takes, and Wine's own
 // cost of a window like it.
-#include "driver.h"  // windows.h, which the headers below need first
-
+#include "driver.h"
+// windows.h first: the headers below need it
 #include <psapi.h>
 #include <tlhelp32.h>
 
@@ -111,8 +111,8 @@ long long process_handle_count(DWORD pid) {
     ULONG need = 0;
     LONG st;
     while ((st = query(5 /* SystemProcessInformation */, buf.data(), static_cast<ULONG>(buf.size()),
-                       &need)) == static_cast<LONG>(0xC0000004) /* length mismatch */ &&
-           buf.size() < (64u << 20))
+                       &need)) == static_cast<LONG>(0xC0000004) /* length mismatch */
+           && buf.size() < (64u << 20))
         buf.resize(buf.size() * 2);
     if (st != 0) return -1;
     // SYSTEM_PROCESS_INFORMATION (64-bit): NextEntryOffset at 0,
@@ -213,7 +213,7 @@ COLORREF centre_colour(HWND h) {
 
 // One opening: tray menu, 設定(&C), wait for the window. Fails with a message.
 bool open_dialog(HWND main, DWORD pid, const wstring& title, long long timeout, HWND& dlg,
-                      wstring& why) {
+                 wstring& why) {
     if (!PostMessageW(main, WM_USER + 1, 0, WM_RBUTTONDOWN)) {
         why = L"tray callback not posted";
         return false;
@@ -294,7 +294,8 @@ void baseline_once(HWND owner, HMENU menu) {
     SendMessageW(w, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     SendMessageW(w, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     if (HMENU sys = GetSystemMenu(w, FALSE))
-        for (UINT c : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) DeleteMenu(sys, c, MF_BYCOMMAND);
+        for (UINT c : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
+            DeleteMenu(sys, c, MF_BYCOMMAND);
     LOGFONTW lf{};
     lf.lfHeight = -12;
     wcscpy(lf.lfFaceName, L"MS UI Gothic");
@@ -307,26 +308,30 @@ void baseline_once(HWND owner, HMENU menu) {
         HWND c = CreateWindowExW(ex, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, cx, cy, w,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + kids.size())),
                                  inst, nullptr);
-        SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(_wcsicmp(cls, L"LISTBOX") ? ui : fixed),
-                     FALSE);
+        SendMessageW(c, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(_wcsicmp(cls, L"LISTBOX") ? ui : fixed), FALSE);
         kids.push_back(c);
         return c;
     };
     HWND list = add(L"LISTBOX", LBS_NOTIFY | WS_VSCROLL, WS_EX_CLIENTEDGE, 8, 8, 300, 100);
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L" 1  C:\\some\\program.exe"));
-    HWND edit = add(L"EDIT", ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 8, 160, 300, 20, L"C:\\some\\program.exe");
+    HWND edit =
+        add(L"EDIT", ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 8, 160, 300, 20, L"C:\\some\\program.exe");
     add(L"EDIT", ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, 200, 240, 100, 20);
     for (int i = 0; i < 4; i++) {
-        HWND combo = add(L"COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 160, 300 + 24 * i, 140, 200);
+        HWND combo =
+            add(L"COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL, 0, 160, 300 + 24 * i, 140, 200);
         int lines = i == 0 ? 128 : i == 1 ? 77 : 1;
         for (int k = 0; k < lines; k++)
             SendMessageW(combo, CB_ADDSTRING, 0,
                          reinterpret_cast<LPARAM>((L"item " + std::to_wstring(k)).c_str()));
         SendMessageW(combo, CB_SETCURSEL, 0, 0);
     }
-    for (int i = 0; i < 6; i++) add(L"BUTTON", BS_PUSHBUTTON, 0, 8 + 50 * i, 450, 48, 24, L"&Button");
+    for (int i = 0; i < 6; i++)
+        add(L"BUTTON", BS_PUSHBUTTON, 0, 8 + 50 * i, 450, 48, 24, L"&Button");
     for (int i = 0; i < 5; i++) add(L"BUTTON", BS_CHECKBOX, 0, 8, 300 + 24 * i, 140, 20, L"Check");
-    for (int i = 0; i < 5; i++) add(L"STATIC", SS_LEFTNOWORDWRAP, 0, 8, 130 + 6 * i, 140, 16, L"ラベル");
+    for (int i = 0; i < 5; i++)
+        add(L"STATIC", SS_LEFTNOWORDWRAP, 0, 8, 130 + 6 * i, 140, 16, L"ラベル");
     for (int i = 0; i < 12; i++) {
         HWND key = add(L"SoakBaseline", 0, 0, 8 + 20 * i, 190, 20, 60);
         SetWindowLongPtrW(key, GWLP_USERDATA, 1);
@@ -480,7 +485,9 @@ int cmd_post_burst(const Args& a) {
         }
     }
     say(L"posted=" + num(posted) + L" failed=" + num(failed) + L" us=" + num(now_us() - t0));
-    if (failed) return fail(L"PostMessage failed " + num(failed) + L" times, first error " + num(first_error));
+    if (failed)
+        return fail(L"PostMessage failed " + num(failed) + L" times, first error " +
+                    num(first_error));
     return 0;
 }
 
@@ -501,7 +508,8 @@ int cmd_dialog_cycles(const Args& a) {
             return fail(L"cycle " + num(i + 1) + L": " + why);
         DialogControls d;
         if (!wait_for(timeout, [&] { return dialog_controls(dlg, d); }))
-            return fail(L"cycle " + num(i + 1) + L": the dialog's list, edit boxes or keys are missing");
+            return fail(L"cycle " + num(i + 1) +
+                        L": the dialog's list, edit boxes or keys are missing");
 
         // typing: every character reaches the path box and the code list
         wstring path = edit_text(d.path);
@@ -515,8 +523,8 @@ int cmd_dialog_cycles(const Args& a) {
             if (!send_msg(d.path, WM_CHAR, ch, 1))
                 return fail(L"cycle " + num(i + 1) + L": the path box did not take a character");
         if (edit_text(d.path) != path + typed || !ends_with(selected_line(d.list), path + typed))
-            return fail(L"cycle " + num(i + 1) + L": typed \"" + escape(typed) + L"\" but the list shows \"" +
-                        escape(selected_line(d.list)) + L"\"");
+            return fail(L"cycle " + num(i + 1) + L": typed \"" + escape(typed) +
+                        L"\" but the list shows \"" + escape(selected_line(d.list)) + L"\"");
 
         // a click on the first key changes its colour
         COLORREF before = centre_colour(d.key0);
@@ -526,7 +534,8 @@ int cmd_dialog_cycles(const Args& a) {
         COLORREF after = before;
         wait_for_fine(timeout, [&] { return (after = centre_colour(d.key0)) != before; });
         if (after == before)
-            return fail(L"cycle " + num(i + 1) + L": the key still shows " + hexw(before) + L" after a click");
+            return fail(L"cycle " + num(i + 1) + L": the key still shows " + hexw(before) +
+                        L" after a click");
 
         // the close box: gone, nothing saved
         if (!PostMessageW(dlg, WM_CLOSE, 0, 0))
@@ -538,8 +547,7 @@ int cmd_dialog_cycles(const Args& a) {
     long long total = 0;
     for (long long v : cycle_us) total += v;
     say(L"cycles=" + num(count) + L" total_ms=" + num(total / 1000) + L" median_ms=" +
-        num(quantile(cycle_us, 0.5) / 1000) + L" max_ms=" +
-        num(quantile(cycle_us, 1.0) / 1000));
+        num(quantile(cycle_us, 0.5) / 1000) + L" max_ms=" + num(quantile(cycle_us, 1.0) / 1000));
     return 0;
 }
 
@@ -552,7 +560,8 @@ int cmd_edit_timing(const Args& a) {
     DWORD pid = pid_of(main);
     wstring title = a.get(L"title", kDialogTitle);
     HWND dlg = nullptr;
-    if (!wait_for(a.num(L"timeout", 5000), [&] { return (dlg = find_dialog(title, pid)) != nullptr; }))
+    if (!wait_for(a.num(L"timeout", 5000),
+                  [&] { return (dlg = find_dialog(title, pid)) != nullptr; }))
         return fail(L"the dialog is not open");
     DialogControls d;
     if (!dialog_controls(dlg, d)) return fail(L"the dialog's list or edit boxes are missing");
@@ -605,8 +614,8 @@ int cmd_window_cycles(const Args& a) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = L"SoakBaseline";
     RegisterClassW(&wc);
-    HWND owner = CreateWindowExW(0, L"SoakBaseline", L"SoakBaselineOwner", WS_OVERLAPPEDWINDOW, 0, 0,
-                                 100, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND owner = CreateWindowExW(0, L"SoakBaseline", L"SoakBaselineOwner", WS_OVERLAPPEDWINDOW, 0,
+                                 0, 100, 100, nullptr, nullptr, wc.hInstance, nullptr);
     HMENU menu = CreatePopupMenu();
     AppendMenuW(menu, MF_STRING, 1, L"設定(&C)");
     AppendMenuW(menu, MF_STRING, 2, L"ヘルプ(&H)");
@@ -618,8 +627,8 @@ int cmd_window_cycles(const Args& a) {
     wstring sync = a.get(L"sync");
     auto handshake = [&](const wchar_t* mark, const wchar_t* answer) {
         if (sync.empty()) return true;
-        HANDLE f = CreateFileW((sync + L"\\" + mark).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               0, nullptr);
+        HANDLE f = CreateFileW((sync + L"\\" + mark).c_str(), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
         if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
         wstring want = sync + L"\\" + answer;
         return wait_for(a.num(L"timeout", 30000), [&] {

@@ -1,8 +1,8 @@
 // Top-level windows, the program's main window and its tray icon, the
 // session's end, device changes and processes: what the system and the shell
 // do to the program, and what can be seen of it from outside.
-#include "driver.h"  // windows.h, which the headers below need first
-
+#include "driver.h"
+// windows.h first: the headers below need it
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -212,12 +212,14 @@ int cmd_start_to_tray(const Args& a) {
     say(L"pid=" + num(pi.dwProcessId) + L" icons_before=" + num(before));
     if (!seen) {
         CloseHandle(pi.hProcess);
-        return fail(L"no new tray icon within the timeout" +
-                    (code == STILL_ACTIVE ? wstring(L"") : L" (it ended, code " + num(code) + L")"));
+        return fail(
+            L"no new tray icon within the timeout" +
+            (code == STILL_ACTIVE ? wstring(L"") : L" (it ended, code " + num(code) + L")"));
     }
     wchar_t ms[32];
-    swprintf(ms, 32, L"%.1f", 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
-                                 static_cast<double>(f.QuadPart));
+    swprintf(
+        ms, 32, L"%.1f",
+        1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart));
     say(L"tray_ms=" + wstring(ms));
     int rc = 0;
     // --close-title T: then close the window titled T of that process and
