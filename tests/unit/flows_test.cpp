@@ -16,14 +16,27 @@
 #include "midi/modMidiIO.h"
 #include "platform/cp932.h"
 #include "sim/sim_host.h"
+#include "test_util.h"
 
 namespace vos {
 namespace {
 
+using test::CallIs;
+using test::CallsAre;
+using test::Num;
+
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
+constexpr int kIn = 0x1000, kOut = 0x2000;  // the handles the simulated host gives out first
 const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
-// The header size winmm is given, as it appears in the call log.
-const std::string kSize = "size=" + std::to_string(kMidiHeaderSize);
+// The tray icon going at the end: the full set of flags, the enabled picture and no tip.
+const CallIs kTrayDelete{"Shell_NotifyIcon",
+                         {{"op", Num(TrayOp::Delete)},
+                          {"wnd", Num(kMain)},
+                          {"id", 0},
+                          {"flags", 7},
+                          {"cb", 0x401},
+                          {"icon", Num(TrayPicture::picIcon1)},
+                          {"tip", L""}}};
 
 constexpr LParam On(int note, int channel = 0) { return 0x90 | channel | note << 8 | 100 << 16; }
 constexpr LParam Release(int note) { return 0x90 | note << 8; }  // note-on with velocity 0
@@ -77,16 +90,7 @@ void PutConfig(sim::SimHost& host, const SettingsRecord& h,
 class FlowTest : public ::testing::Test {
 protected:
     std::wstring ConfigFile() const { return host.InFolder(kConfigFileName); }
-    std::size_t Count(const char* name) const { return host.Calls({name}).size(); }
-    // The names of the logged calls among these, in order, without their arguments.
-    static std::vector<std::string> Names(const sim::SimHost& h,
-                                          std::initializer_list<const char*> names) {
-        std::vector<std::string> out;
-        for (const std::string& line : h.Calls(names)) {
-            out.push_back(line.substr(0, line.find('(')));
-        }
-        return out;
-    }
+    std::size_t Count(const char* name) const { return host.Named({name}).size(); }
     void StartWith(const SettingsRecord& h) {
         PutConfig(host, h);
         Main(app);
@@ -115,7 +119,7 @@ TEST_F(FlowStart, RefusedStartsEndBeforeAnythingIsLoaded) {
         App a(h);
         Main(a);
         EXPECT_TRUE(OnlyBox(h, c.text, c.style));
-        EXPECT_EQ(h.log.back(), "EndAtOnce()");
+        EXPECT_EQ(h.log.back().name, "EndAtOnce");
         EXPECT_TRUE(h.Calls({"LoadMainWindow", "ReplaceFile", "midiInOpen", "RegisterHotKey",
                              "Shell_NotifyIcon", "SetWindowLongPtr"}).empty());
         EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)) || a.Running());
@@ -129,21 +133,29 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
     h.ShortcutKey = 0x70;
     app.HeldNotes = 0x55;
     StartWith(h);
-    const std::vector<std::string> want = {
-        "AnotherInstanceRunning()",
-        "LoadMainWindow()",
-        "RegisterHotKey(wnd=0x100, id=0, mods=3, key=112) -> 1",
-        "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0",
-        "midiInPrepareHeader(h=0x1000, buflen=1024, data=set, " + kSize + ")",
-        "midiInAddBuffer(h=0x1000, buflen=1024, " + kSize + ")",
-        "midiInStart(h=0x1000)",
-        "midiOutOpen(dev=0, cb=0x0, inst=0, flags=0x0) -> 0",
-        "midiOutShortMsg(h=0x2000, msg=000005c0)",
-        "Shell_NotifyIcon(op=0, wnd=0x100, id=0, flags=7, cb=0x401, icon=picIcon1, "
-        "tip=\"Vosselmar [有効]\")",
-        "SetWindowLongPtr(wnd=0x100, index=-4, value=0x5000)",
-    };
-    EXPECT_EQ(host.log, want);
+    EXPECT_TRUE(CallsAre(
+        host.log,
+        {{"AnotherInstanceRunning"},
+         {"LoadMainWindow"},
+         {"RegisterHotKey",
+          {{"wnd", Num(kMain)}, {"id", 0}, {"mods", 3}, {"key", 112}, {"result", 1}}},
+         {"midiInOpen",
+          {{"dev", 0}, {"cb", Num(kMain)}, {"inst", 0}, {"flags", 0x10000}, {"result", 0}}},
+         {"midiInPrepareHeader",
+          {{"h", kIn}, {"buflen", 1024}, {"data", 1}, {"size", kMidiHeaderSize}}},
+         {"midiInAddBuffer", {{"h", kIn}, {"buflen", 1024}, {"size", kMidiHeaderSize}}},
+         {"midiInStart", {{"h", kIn}}},
+         {"midiOutOpen", {{"dev", 0}, {"cb", 0}, {"inst", 0}, {"flags", 0}, {"result", 0}}},
+         {"midiOutShortMsg", {{"h", kOut}, {"msg", 0x05c0}}},
+         {"Shell_NotifyIcon",
+          {{"op", Num(TrayOp::Add)},
+           {"wnd", Num(kMain)},
+           {"id", 0},
+           {"flags", 7},
+           {"cb", 0x401},
+           {"icon", Num(TrayPicture::picIcon1)},
+           {"tip", L"Vosselmar [有効]"}}},
+         {"SetWindowLongPtr", {{"wnd", Num(kMain)}, {"index", -4}, {"value", 0x5000}}}}));
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_TRUE(app.Enabled && app.ThruEnabled);
     EXPECT_EQ(app.HeldNotes, 0);
@@ -208,11 +220,14 @@ TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     EXPECT_EQ(host.boxes[0].style, 308u);
     EXPECT_EQ(host.boxes[1].text, L"MIDI入力デバイスを選択してください。");
     EXPECT_EQ(host.boxes[1].style, 64u);
-    EXPECT_EQ(Names(host, {"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
-              (std::vector<std::string>{"MessageBox", "ReplaceFile", "MessageBox", "ShowConfigModal",
-                                        "midiInOpen"}));
-    EXPECT_EQ(host.Calls({"midiInOpen"}).at(0),
-              "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(CallsAre(
+        host.Named({"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+        {{"MessageBox"},
+         {"ReplaceFile"},
+         {"MessageBox"},
+         {"ShowConfigModal"},
+         {"midiInOpen",
+          {{"dev", 0}, {"cb", Num(kMain)}, {"inst", 0}, {"flags", 0x10000}, {"result", 0}}}}));
     EXPECT_TRUE(app.Running() && app.LaunchCodes == DefaultCodes(host.folder));
 }
 
@@ -240,8 +255,8 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
         };
         Main(a);
         EXPECT_EQ(h.modalShown, 1);
-        EXPECT_EQ(Names(h, {"midiInOpen", "midiOutOpen", "RegisterHotKey"}),
-                  (std::vector<std::string>{"RegisterHotKey", "midiInOpen", "midiOutOpen"}));
+        EXPECT_TRUE(CallsAre(h.Named({"midiInOpen", "midiOutOpen", "RegisterHotKey"}),
+                             {{"RegisterHotKey"}, {"midiInOpen"}, {"midiOutOpen"}}));
         EXPECT_EQ(h.hotkeys.size(), 1u);
         for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
         EXPECT_TRUE(a.Running() && a.Enabled && a.ThruEnabled && h.trayIconPresent);
@@ -381,13 +396,12 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
             EXPECT_TRUE(h.boxes.empty());
         }
         EXPECT_EQ(h.openInputs.size(), 1u);
-        const std::vector<std::string> opened = h.Calls({"midiInOpen", "midiOutOpen"});
+        const std::vector<sim::Call> opened = h.Named({"midiInOpen", "midiOutOpen"});
         ASSERT_FALSE(opened.empty());
-        EXPECT_EQ(opened.front().rfind(c.outputGoes ? "midiOutOpen(dev=0"
-                                                   : "midiInOpen(dev=" + std::to_string(c.backAt) +
-                                                         ", cb=0x100",
-                                      0),
-                  0u);
+        EXPECT_TRUE(CallsAre(
+            {opened.front()},
+            {c.outputGoes ? CallIs{"midiOutOpen", {{"dev", 0}}}
+                          : CallIs{"midiInOpen", {{"dev", c.backAt}, {"cb", Num(kMain)}}}}));
         EXPECT_EQ(h.Calls({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
         EXPECT_EQ(a.ThruEnabled, c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
@@ -433,9 +447,8 @@ TEST_F(FlowMend, DamagedSettingsAreRebuiltOnlyOnYesAndKeptAsACopy) {
         const std::wstring copy = h.InFolder(hadCopy ? L"config.bin.bak2" : L"config.bin.bak");
         EXPECT_EQ(h.files[copy].bytes, damaged);
         EXPECT_EQ(ReadSettings(h, h.InFolder(kConfigFileName)).status, ReadStatus::Ok);
-        EXPECT_EQ(Names(h, {"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
-                  (std::vector<std::string>{"CopyFile", "ReplaceFile", "ShowConfigModal",
-                                            "midiInOpen"}));
+        EXPECT_TRUE(CallsAre(h.Named({"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+                             {{"CopyFile"}, {"ReplaceFile"}, {"ShowConfigModal"}, {"midiInOpen"}}));
         EXPECT_EQ(h.boxes.back().style, 64u);
         EXPECT_TRUE(a.Running());
     }
@@ -523,11 +536,9 @@ TEST_F(FlowWindowProc, MenuOpensDialogManualAndExit) {
     host.log.clear();
     host.menuChoices = {MenuChoice::mnuRCEnd};
     WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
-    EXPECT_EQ(host.Calls({"UnloadConfig", "midiInStop", "Shell_NotifyIcon", "DestroyMainWindow"}),
-              (std::vector<std::string>{"UnloadConfig()", "midiInStop(h=0x1000)",
-                                        "Shell_NotifyIcon(op=2, wnd=0x100, id=0, flags=7, "
-                                        "cb=0x401, icon=picIcon1, tip=\"\")",
-                                        "DestroyMainWindow()"}));
+    EXPECT_TRUE(CallsAre(
+        host.Named({"UnloadConfig", "midiInStop", "Shell_NotifyIcon", "DestroyMainWindow"}),
+        {{"UnloadConfig"}, {"midiInStop", {{"h", kIn}}}, kTrayDelete, {"DestroyMainWindow"}}));
     EXPECT_FALSE(host.trayIconPresent);
     EXPECT_FALSE(host.mainWindowLoaded);
 }
@@ -555,8 +566,9 @@ TEST_F(FlowWindowProc, ToggleSilencesThruAndLeavesDevicesAndHeldNotesAlone) {
     EXPECT_TRUE(app.HeldNotes == 0x11 && app.ThruEnabled);
     EXPECT_EQ(host.openInputs.size() + host.openOutputs.size(), 2u);
     for (std::size_t i = before; i < host.log.size(); ++i) {
-        EXPECT_TRUE(host.log[i].find("Open") == std::string::npos &&
-                    host.log[i].find("Close") == std::string::npos) << host.log[i];
+        EXPECT_TRUE(host.log[i].name.find("Open") == std::string::npos &&
+                    host.log[i].name.find("Close") == std::string::npos)
+            << host.log[i].Text();
     }
 }
 
@@ -577,21 +589,16 @@ TEST_F(FlowWindowProc, OkAndExitReleaseWhatThruLeftSounding) {
 using FlowShutdown = FlowTest;
 
 TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
-    const std::string tray =
-        "Shell_NotifyIcon(op=2, wnd=0x100, id=0, flags=7, cb=0x401, icon=picIcon1, tip=\"\")";
     const struct {
         bool thru, inputFails;
-        std::vector<std::string> want;
+        int input;                   // an input that never opened is closed by handle 0
+        std::vector<CallIs> output;  // between the input and the shortcut
     } cases[] = {
-        {true, false, {"midiInStop(h=0x1000)", "midiInReset(h=0x1000)",
-                       "midiInUnprepareHeader(h=0x1000, " + kSize + ")", "midiInClose(h=0x1000)",
-                       "midiOutShortMsg(h=0x2000, msg=00007cb0)", "midiOutClose(h=0x2000)",
-                       "UnregisterHotKey(wnd=0x100, id=0)",
-                       "SetWindowLongPtr(wnd=0x100, index=-4, value=0x7000)", tray}},
-        {false, true, {"midiInStop(h=0x0)", "midiInReset(h=0x0)",
-                       "midiInUnprepareHeader(h=0x0, " + kSize + ")", "midiInClose(h=0x0)",
-                       "UnregisterHotKey(wnd=0x100, id=0)",
-                       "SetWindowLongPtr(wnd=0x100, index=-4, value=0x7000)", tray}},
+        {true,
+         false,
+         kIn,
+         {{"midiOutShortMsg", {{"h", kOut}, {"msg", 0x7cb0}}}, {"midiOutClose", {{"h", kOut}}}}},
+        {false, true, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.thru);
@@ -602,7 +609,17 @@ TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
         Main(a);
         h.log.clear();
         Shutdown(a);
-        EXPECT_EQ(h.log, c.want);
+        std::vector<CallIs> want = {
+            {"midiInStop", {{"h", c.input}}},
+            {"midiInReset", {{"h", c.input}}},
+            {"midiInUnprepareHeader", {{"h", c.input}, {"size", kMidiHeaderSize}}},
+            {"midiInClose", {{"h", c.input}}}};
+        want.insert(want.end(), c.output.begin(), c.output.end());
+        want.insert(want.end(),
+                    {{"UnregisterHotKey", {{"wnd", Num(kMain)}, {"id", 0}}},
+                     {"SetWindowLongPtr", {{"wnd", Num(kMain)}, {"index", -4}, {"value", 0x7000}}},
+                     kTrayDelete});
+        EXPECT_TRUE(CallsAre(h.log, want));
         EXPECT_FALSE(a.ThruEnabled || a.Enabled);
         EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
         EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kFormProc);
@@ -756,9 +773,11 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
             EXPECT_EQ(h.files, before);
         }
 
-        const auto gone = std::find(h.log.begin(), h.log.end(), "DestroyMainWindow()");
+        const auto gone = std::find_if(h.log.begin(), h.log.end(), [](const sim::Call& call) {
+            return call.name == "DestroyMainWindow";
+        });
         ASSERT_NE(gone, h.log.end());
-        for (auto line = gone + 1; line != h.log.end(); ++line) ADD_FAILURE() << *line;
+        for (auto call = gone + 1; call != h.log.end(); ++call) ADD_FAILURE() << call->Text();
         EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
         EXPECT_FALSE(h.trayIconPresent);
         EXPECT_FALSE(a.Config);
