@@ -15,9 +15,12 @@
 #include "config_dialog/frmConfig.h"
 #include "platform/cp932.h"
 #include "sim/sim_host.h"
+#include "test_util.h"
 
 namespace vos {
 namespace {
+
+using test::CallsAre;
 
 const std::wstring kConfig = L"C:\\Vosselmar\\config.bin";
 const std::wstring kDamaged = L"設定ファイル「C:\\Vosselmar\\config.bin」が壊れています。\r";
@@ -92,44 +95,84 @@ protected:
 
 using FaultsSettingsFile = FaultTest;
 
-// Rows: truncated at every byte of a valid two-entry file; CodeCount 0, -1, 2 147 483 647; a path
-// length past the end; a valid file with a tail that makes it larger than the reader takes. No
-// keeps the file as it is and ends; Yes keeps it as config.bin.bak first and leaves exactly the
-// defaults, nothing of the old file behind them.
+// Rows: truncated at every byte of a valid two-entry file; CodeCount 0, -1, 2 147 483 647 and 3
+// (more than the bytes hold); a header that counts no entries; the first or the second path
+// length past the end; a valid file with a tail that makes it larger than the reader takes. The
+// reader refuses each as a whole, keeping no partial list. At the start, No keeps the file as it
+// is and ends; Yes keeps it under the first free name of config.bin.bak, .bak2 … (an earlier copy
+// is never overwritten) and leaves exactly the defaults, nothing of the old file behind them.
 TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
     const std::vector<std::uint8_t> valid = TwoEntryFile();
+    auto withCount = [&](std::int32_t count) {
+        std::vector<std::uint8_t> bytes = valid;
+        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        return bytes;
+    };
+    // Counts the entries can hold are no damage: with one, the second entry is old tail.
+    const std::vector<LaunchCode> both = DecodeSettings(valid).codes;
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(DecodeSettings(withCount(1)).codes, std::vector<LaunchCode>{both.front()});
+
     struct Case {
         std::string label;
         std::vector<std::uint8_t> bytes;
-        std::wstring reason;  // empty: any reason will do
+        std::optional<DecodeStatus> decoded;  // nothing: any refusal will do
+        std::wstring reason;                  // empty: any reason will do
         std::wstring head = kDamaged;
+        ReadStatus read = ReadStatus::Damaged;
     };
     std::vector<Case> cases;
     for (std::size_t n = 0; n < valid.size(); ++n) {
+        const bool header = n < kHeaderSize;
         cases.push_back({"cut to " + std::to_string(n),
                          {valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(n)},
-                         n < kHeaderSize ? L"ファイルが短すぎます。" : L""});
+                         header ? std::optional(DecodeStatus::ShortHeader) : std::nullopt,
+                         header ? L"ファイルが短すぎます。" : L""});
     }
     for (std::int32_t count : {0, -1, 2147483647}) {
-        std::vector<std::uint8_t> bytes = valid;
-        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(count >> (8 * i));
-        cases.push_back({"count " + std::to_string(count), bytes,
+        cases.push_back({"count " + std::to_string(count), withCount(count),
+                         DecodeStatus::BadCodeCount,
                          L"起動コードの数（" + std::to_wstring(count) + L"）が正しくありません。"});
     }
+    std::vector<std::uint8_t> small =
+        EncodeSettings(Matching(), {{0x91, L"パス", L"p"}, {0x3, L"q", L""}}).bytes;
+    small[79] = 3;  // 22 bytes of entries cannot hold three
+    cases.push_back(
+        {"count 3", small, DecodeStatus::BadCodeCount, L"起動コードの数（3）が正しくありません。"});
+    cases.push_back({"no entries", EncodeSettings(Matching(), {}).bytes, DecodeStatus::BadCodeCount,
+                     L"起動コードの数（0）が正しくありません。"});
     std::vector<std::uint8_t> pastEnd = valid;
     pastEnd[kHeaderSize + 4] = pastEnd[kHeaderSize + 5] = 0xFF;  // the first path claims 65 535 bytes
-    cases.push_back({"path past the end", pastEnd, L" 1番目の起動コードが途中で切れています。"});
+    cases.push_back({"first path past the end", pastEnd, DecodeStatus::ShortEntry,
+                     L" 1番目の起動コードが途中で切れています。"});
+    pastEnd = valid;
+    pastEnd.resize(valid.size() + 16, 0);  // room for the count check, not for the long path
+    const std::size_t second = kHeaderSize + 4 + 2 + ToCp932(L"C:\\音楽\\曲.mid").size() + 2 + 5;
+    pastEnd[second + 4] = pastEnd[second + 5] = 0xFF;
+    cases.push_back({"second path past the end", pastEnd, DecodeStatus::ShortEntry,
+                     L" 2番目の起動コードが途中で切れています。"});
     std::vector<std::uint8_t> huge = valid;
     huge.resize(kMaxSettingsFileBytes + 1, 0xEE);
-    cases.push_back({"too large", std::move(huge), L"", L"設定ファイル「" + kConfig + L"」が大きすぎます。"});
+    cases.push_back({"too large", std::move(huge), std::nullopt, L"",
+                     L"設定ファイル「" + kConfig + L"」が大きすぎます。", ReadStatus::TooLarge});
 
+    const std::vector<std::uint8_t> earlier = {1, 2, 3};
     for (const Case& c : cases) {
-        for (int answer : {kIdNo, kIdYes}) {
-            SCOPED_TRACE(c.label + (answer == kIdYes ? ", Yes" : ", No"));
+        for (int run = 0; run < 4; ++run) {
+            const bool yes = run & 1, hadCopy = run & 2;
+            SCOPED_TRACE(c.label + (yes ? ", Yes" : ", No") + (hadCopy ? ", earlier copy" : ""));
             FaultHost h;
             h.PutFile(kConfigFileName, c.bytes);
+            if (hadCopy) h.PutFile(L"config.bin.bak", earlier);
+            const ReadResult read = ReadSettings(h, kConfig);
+            EXPECT_EQ(read.status, c.read);
+            if (c.decoded) {
+                EXPECT_EQ(read.decoded.status, *c.decoded);
+            }
+            EXPECT_TRUE(read.decoded.codes.empty()) << "a partial list must not pass as valid";
+            h.log.clear();
             const std::size_t files = h.files.size();
-            h.answers = {answer};
+            h.answers = {yes ? kIdYes : kIdNo};
             App a(h);
             Main(a);
             ASSERT_FALSE(h.boxes.empty());
@@ -141,47 +184,78 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
             if (!c.reason.empty() || c.head != kDamaged) {
                 EXPECT_EQ(ask.text, c.head + c.reason + kRebuild);
             }
-            if (answer == kIdNo) {
+            if (hadCopy) {
+                EXPECT_EQ(h.files[kConfig + L".bak"].bytes, earlier);
+            }
+            if (!yes) {
                 EXPECT_EQ(h.boxes.size(), 1u);
                 EXPECT_TRUE(h.ended);
                 EXPECT_TRUE(h.files[kConfig].bytes == c.bytes);
                 EXPECT_EQ(h.files.size(), files);
-                EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen"}).empty());
-            } else {
-                EXPECT_TRUE(h.files[kConfig + L".bak"].bytes == c.bytes);
-                EXPECT_TRUE(h.files[kConfig].bytes ==
-                            EncodeSettings(DefaultSettings(L"Sim MIDI In"), DefaultCodes(h.folder)).bytes);
-                EXPECT_TRUE(a.Running());
+                EXPECT_TRUE(h.Named({"ReplaceFile", "CopyFile", "midiInOpen"}).empty());
+                continue;
             }
+            const std::wstring copy = kConfig + (hadCopy ? L".bak2" : L".bak");
+            EXPECT_TRUE(h.files[copy].bytes == c.bytes);
+            EXPECT_TRUE(
+                h.files[kConfig].bytes ==
+                EncodeSettings(DefaultSettings(L"Sim MIDI In"), DefaultCodes(h.folder)).bytes);
+            // Copied before anything is written, then the user chooses the input device.
+            EXPECT_TRUE(
+                CallsAre(h.Named({"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+                         {{"CopyFile", {{"from", kConfig}, {"to", copy}}},
+                          {"ReplaceFile", {{"path", kConfig}}},
+                          {"ShowConfigModal"},
+                          {"midiInOpen"}}));
+            EXPECT_EQ(h.boxes.back().style, kMbIconInformation);
+            EXPECT_TRUE(a.Running());
         }
     }
 }
 
-// Rows: a folder named config.bin; config.bin locked by another program at start.
-TEST_F(FaultsSettingsFile, UnreadableFileEndsTheStartWithoutTouchingIt) {
+// Rows: a folder named config.bin; config.bin locked by another program at start; a disk too full
+// for the defaults at the first start. The start ends with an error and leaves the folder as it
+// was: no copy, no dialog, no device, no tray icon.
+TEST_F(FaultsSettingsFile, FilesThatCannotBeReadOrWrittenEndTheStartWithoutTouchingThem) {
     const struct {
         const char* label;
-        std::uint32_t attributes;
+        std::optional<std::uint32_t> attributes;  // nothing: no config.bin, the first start
         std::optional<FileStatus> readFailure;
-        std::wstring reason;
+        std::wstring text;
     } cases[] = {
-        {"folder", 16, std::nullopt, L"同じ名前のフォルダがあります。"},
-        {"locked", 0, FileStatus::AccessDenied, kDenied},
+        {"folder", 16, std::nullopt,
+         L"設定ファイル「" + kConfig +
+             L"」を読み込めませんでした。\r同じ名前のフォルダがあります。"},
+        {"locked", 0, FileStatus::AccessDenied,
+         L"設定ファイル「" + kConfig + L"」を読み込めませんでした。\r" + kDenied},
+        {"disk full at the first start", std::nullopt, std::nullopt,
+         kCannotWrite + L"ディスクの空き容量が足りません。\rVosselmarを終了します。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         FaultHost h;
-        h.PutFile(kConfigFileName, TwoEntryFile(), c.attributes);
+        if (c.attributes) {
+            h.PutFile(kConfigFileName, TwoEntryFile(), *c.attributes);
+        } else {
+            h.answers = {kIdYes};  // to the terms
+            h.writeFailures[kConfig] = FileStatus::DiskFull;
+        }
         if (c.readFailure) h.readFailures[kConfig] = *c.readFailure;
         App a(h);
         Main(a);
-        ASSERT_EQ(h.boxes.size(), 1u);
-        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
-        EXPECT_EQ(h.boxes[0].text, L"設定ファイル「" + kConfig + L"」を読み込めませんでした。\r" + c.reason);
-        EXPECT_EQ(h.boxes[0].style, kMbIconError);
-        EXPECT_TRUE(h.ended);
-        EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
-        EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen", "Shell_NotifyIcon"}).empty());
+        ASSERT_EQ(h.boxes.size(), c.attributes ? 1u : 2u);
+        for (const sim::MsgBoxCall& box : h.boxes) EXPECT_EQ(box.title, L"Vosselmar");
+        EXPECT_EQ(h.boxes.back().text, c.text);
+        EXPECT_EQ(h.boxes.back().style, kMbIconError);
+        EXPECT_TRUE(h.ended && !h.trayIconPresent);
+        EXPECT_TRUE(
+            h.Named({"CopyFile", "ShowConfigModal", "midiInOpen", "Shell_NotifyIcon"}).empty());
+        EXPECT_EQ(h.Named({"ReplaceFile"}).size(), c.attributes ? 0u : 1u);
+        if (c.attributes) {
+            EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
+        } else {
+            EXPECT_EQ(h.files.count(kConfig), 0u);
+        }
     }
 }
 

@@ -416,67 +416,6 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
     }
 }
 
-TEST_F(FlowMend, DamagedSettingsAreRebuiltOnlyOnYesAndKeptAsACopy) {
-    std::vector<std::uint8_t> truncated = EncodeSettings(Stored(), {{1, L"x", L""}}).bytes;
-    truncated.resize(50);
-    const std::vector<std::uint8_t> noCodes = EncodeSettings(Stored(), {}).bytes;
-    const std::vector<std::uint8_t> damagedFiles[] = {truncated, noCodes};
-    const std::vector<std::uint8_t> earlierCopy = {1, 2, 3};
-    for (int run = 0; run < 8; ++run) {
-        SCOPED_TRACE(run);
-        const auto& damaged = damagedFiles[run & 1];
-        const bool yes = run & 2, hadCopy = run & 4;
-        sim::SimHost h;
-        App a(h);
-        h.PutFile(kConfigFileName, damaged);
-        if (hadCopy) h.PutFile(L"config.bin.bak", earlierCopy);
-        h.answers = {yes ? kIdYes : kIdNo};
-        Main(a);
-        ASSERT_FALSE(h.boxes.empty());
-        EXPECT_EQ(h.boxes[0].style, 308u);
-        EXPECT_NE(h.boxes[0].text.find(L"壊れています"), std::wstring::npos);
-        if (hadCopy) {
-            EXPECT_EQ(h.files[h.InFolder(L"config.bin.bak")].bytes, earlierCopy);
-        }
-        if (!yes) {
-            EXPECT_TRUE(h.ended);
-            EXPECT_EQ(h.files[h.InFolder(kConfigFileName)].bytes, damaged);
-            EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile"}).empty());
-            continue;
-        }
-        const std::wstring copy = h.InFolder(hadCopy ? L"config.bin.bak2" : L"config.bin.bak");
-        EXPECT_EQ(h.files[copy].bytes, damaged);
-        EXPECT_EQ(ReadSettings(h, h.InFolder(kConfigFileName)).status, ReadStatus::Ok);
-        EXPECT_TRUE(CallsAre(h.Named({"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
-                             {{"CopyFile"}, {"ReplaceFile"}, {"ShowConfigModal"}, {"midiInOpen"}}));
-        EXPECT_EQ(h.boxes.back().style, 64u);
-        EXPECT_TRUE(a.Running());
-    }
-}
-
-TEST_F(FlowMend, FileErrorsEndTheStartWithoutTouchingAnything) {
-    for (bool folder : {false, true}) {
-        SCOPED_TRACE(folder);
-        sim::SimHost h;
-        App a(h);
-        if (folder) {
-            h.PutFile(kConfigFileName, {}, 16);  // a folder of that name
-        } else {
-            h.answers = {kIdYes};  // first start, and the defaults cannot be written
-            h.writeFailures[h.InFolder(kConfigFileName)] = FileStatus::DiskFull;
-        }
-        Main(a);
-        ASSERT_FALSE(h.boxes.empty());
-        EXPECT_EQ(h.boxes.back().style, 16u);
-        EXPECT_NE(h.boxes.back().text.find(h.InFolder(kConfigFileName)), std::wstring::npos);
-        EXPECT_EQ(h.boxes.size(), folder ? 1u : 2u);
-        EXPECT_TRUE(h.ended && !h.trayIconPresent);
-        EXPECT_TRUE(h.Calls({"CopyFile", "ShowConfigModal", "midiInOpen"}).empty());
-        EXPECT_EQ(h.Calls({"ReplaceFile"}).size(), folder ? 0u : 1u);
-        EXPECT_EQ(h.files.count(h.InFolder(kConfigFileName)), folder ? 1u : 0u);
-    }
-}
-
 TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
     StartWith(Stored());
     Toggle(app);

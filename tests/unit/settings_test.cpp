@@ -165,54 +165,6 @@ TEST(SettingsFile, SettingsLargerThanTheReaderTakesAreRefusedBeforeWriting) {
               L"起動コードを減らすか、パスやパラメータを短くしてください。");
 }
 
-std::vector<std::uint8_t> ValidTwoEntryFile() {
-    return EncodeSettings(SampleHeader(), {{0x91, L"パス", L"p"}, {0x3, L"q", L""}}).bytes;
-}
-
-TEST(SettingsFile, ReaderSurvivesEveryTruncation) {
-    const auto full = ValidTwoEntryFile();
-    for (std::size_t n = 0; n < full.size(); ++n) {
-        std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
-        DecodeResult d = DecodeSettings(cut);
-        EXPECT_NE(d.status, DecodeStatus::Ok) << "length " << n;
-        EXPECT_TRUE(d.codes.empty()) << "a partial list must not pass as valid, length " << n;
-    }
-    EXPECT_EQ(DecodeSettings(full).status, DecodeStatus::Ok);
-}
-
-TEST(SettingsFile, ReaderRejectsImpossibleCounts) {
-    const struct {
-        std::int32_t count;
-        DecodeStatus want;
-    } cases[] = {
-        {0, DecodeStatus::BadCodeCount},
-        {-1, DecodeStatus::BadCodeCount},
-        {2147483647, DecodeStatus::BadCodeCount},
-        {3, DecodeStatus::BadCodeCount},  // 22 bytes of entries cannot hold three
-        {2, DecodeStatus::Ok},
-        {1, DecodeStatus::Ok},             // fewer entries than stored: the rest is old tail
-    };
-    for (const auto& c : cases) {
-        auto bytes = ValidTwoEntryFile();
-        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(c.count >> (8 * i));
-        EXPECT_EQ(DecodeSettings(bytes).status, c.want) << c.count;
-    }
-}
-
-TEST(SettingsFile, LengthPastTheEndNamesTheEntry) {
-    auto bytes = ValidTwoEntryFile();
-    bytes.resize(bytes.size() + 16, 0);  // room for the count check, not for the long path
-    const std::size_t secondEntry = kHeaderSize + 4 + 2 + 4 + 2 + 1;
-    bytes[secondEntry + 4] = 0xFF;  // second Path claims 0xFF.. bytes
-    bytes[secondEntry + 5] = 0xFF;
-    DecodeResult d = DecodeSettings(bytes);
-    EXPECT_EQ(d.status, DecodeStatus::ShortEntry);
-    EXPECT_EQ(d.badEntry, 1u);
-    ReadResult r{ReadStatus::Damaged, FileStatus::Ok, d};
-    EXPECT_EQ(DescribeReadProblem(r, L"C:\\V\\config.bin"),
-              L"設定ファイル「C:\\V\\config.bin」が壊れています。\r 2番目の起動コードが途中で切れています。");
-}
-
 TEST(NameField, PaddingCuttingAndMatching) {
     const std::wstring name31(31, L'n');
     NameField f31 = MakeNameField(name31);
