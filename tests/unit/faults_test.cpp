@@ -503,45 +503,6 @@ TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
     EXPECT_EQ(ReadSettings(host, kConfig).decoded.header.UseMidiOut, kFalse16);
 }
 
-// Row: a device name with Japanese characters, of 31 and 32 bytes, ending in a blank. Whatever
-// the name, the first start stores it so that the next start recognises the device.
-TEST_F(FaultsDevices, StoredNamesRecogniseTheirDeviceAtEveryLength) {
-    const struct {
-        const char* label;
-        std::wstring name;
-        std::string field;  // the 32 stored bytes, without the padding blanks
-    } cases[] = {
-        {"31 bytes", std::wstring(15, L'鍵') + L"1", ToCp932(std::wstring(15, L'鍵')) + "1"},
-        {"32 bytes", std::wstring(16, L'鍵'), ToCp932(std::wstring(16, L'鍵'))},
-        {"33 bytes, a character across the end", L"1" + std::wstring(16, L'鍵'),
-         "1" + ToCp932(std::wstring(15, L'鍵'))},
-        {"31 characters", std::wstring(31, L'盤'), ToCp932(std::wstring(16, L'盤'))},
-        {"half-width kana", std::wstring(31, L'ｱ'), std::string(31, '\xB1')},
-        {"ending in a blank", L"鍵盤 ", ToCp932(L"鍵盤")},
-        {"32 bytes ending in a blank", std::wstring(15, L'鍵') + L"x ", ToCp932(std::wstring(15, L'鍵')) + "x"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        FaultHost first;
-        first.inputs = {c.name};
-        first.answers = {kIdYes};
-        App a(first);
-        Main(a);
-        ASSERT_TRUE(a.Running());
-        const NameField stored = ReadSettings(first, kConfig).decoded.header.MidiInName;
-        EXPECT_EQ(std::string(stored.begin(), stored.end()), c.field + std::string(32 - c.field.size(), ' '));
-
-        FaultHost next;
-        next.inputs = {c.name};
-        next.files = first.files;
-        App b(next);
-        Main(b);
-        EXPECT_TRUE(next.boxes.empty()) << sim::Utf8(next.boxes.empty() ? L"" : next.boxes[0].text);
-        EXPECT_EQ(next.modalShown, 0);
-        EXPECT_EQ(next.openInputs.size(), 1u);
-    }
-}
-
 // --- Launching ---
 
 using FaultsLaunch = FaultTest;
