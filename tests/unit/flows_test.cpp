@@ -461,16 +461,11 @@ TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
     EXPECT_EQ(Count("midiInOpen"), 1u);
 }
 
-TEST_F(FlowWindowProc, MenuOpensDialogManualAndExit) {
+TEST_F(FlowWindowProc, MenuOpensTheDialogAndExitClosesInOrder) {
     StartWith(Stored());
-    host.menuChoices = {MenuChoice::mnuRCConfig, MenuChoice::mnuRCHelp, MenuChoice::None};
-    for (int i = 0; i < 3; ++i) WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
+    host.menuChoices = {MenuChoice::mnuRCConfig, MenuChoice::None};
+    for (int i = 0; i < 2; ++i) WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
     EXPECT_EQ(host.modelessShown, 1);
-    ASSERT_EQ(host.launches.size(), 1u);
-    const sim::ShellCall& l = host.launches[0];
-    EXPECT_EQ(l.file, kManual);
-    EXPECT_FALSE(l.parameters.has_value()) << "a null pointer, not an empty string";
-    EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() && l.show == 5);
 
     host.log.clear();
     host.menuChoices = {MenuChoice::mnuRCEnd};
@@ -576,28 +571,62 @@ TEST_F(FlowShutdown, ExitAndLogOffTogetherShutDownOnce) {
     EXPECT_EQ(host.Calls({"Shell_NotifyIcon"}).size(), 2u) << "one Add, one Delete";
 }
 
-using FlowEndToEnd = FlowTest;
+using FlowLaunch = FlowTest;
 
-TEST_F(FlowEndToEnd, FirstStartChordOpensTheManualThenNewSettingsRunTheirTarget) {
-    host.answers = {kIdYes};
-    Main(app);
-    ASSERT_TRUE(app.Running());
-    for (LParam m : {On(48, 2), On(76, 0), On(91, 15)}) WindowProc(app, kMain, kMmMimData, 0, m);
-    ASSERT_EQ(host.launches.size(), 1u);
-    const sim::ShellCall l = host.launches[0];
-    EXPECT_EQ(l.file, kManual);
-    EXPECT_EQ(l.parameters, std::optional<std::wstring>(L"")) << "empty, not null";
-    EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() && l.show == 5);
-
-    PutConfig(host, Stored(),
-              {{0x84, L"C:\\other.exe", L""},
-               {0x244, L"C:\\Tools\\player.exe", L"/play \"曲.mid\""}});
-    ApplyLikeOk(app);
-    for (LParam m : {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)})
-        WindowProc(app, kMain, kMmMimData, 0, m);
-    ASSERT_EQ(host.launches.size(), 2u) << "D F# A, and nothing on the way there";
-    EXPECT_EQ(host.launches[1].file, L"C:\\Tools\\player.exe");
-    EXPECT_EQ(host.launches[1].parameters, std::optional<std::wstring>(L"/play \"曲.mid\""));
+// Everything the program opens, after a first start: the manual from the tray menu and from the
+// dialog, and the chords. The shell gets the main window as owner, "open", no folder and the normal
+// show state; the parameters are a null pointer for the manual and the stored text, even an empty
+// one, for a chord.
+TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
+    const auto play = [](App& a, std::initializer_list<LParam> messages) {
+        for (LParam m : messages) WindowProc(a, kMain, kMmMimData, 0, m);
+    };
+    const std::wstring player = L"C:\\Tools\\player.exe", parameters = L"/play \"曲.mid\"";
+    const struct {
+        const char* label;
+        std::function<void(sim::SimHost&, App&)> act;
+        std::vector<std::pair<std::wstring, std::optional<std::wstring>>> opened;
+    } cases[] = {
+        {"the manual from the tray menu",
+         [](sim::SimHost& h, App& a) {
+             h.menuChoices = {MenuChoice::mnuRCHelp};
+             WindowProc(a, kMain, kTrayCallback, 0, kWmRButtonDown);
+         },
+         {{kManual, std::nullopt}}},
+        {"the manual from the dialog",
+         [](sim::SimHost&, App& a) {
+             ASSERT_TRUE(LoadConfigDialog(a));
+             a.Config->cmdHelp.UserClick();
+         },
+         {{kManual, std::nullopt}}},
+        // The default chord on any octaves and channels, then D F# A of settings OK applied,
+        // and nothing on the way there.
+        {"chords before and after new settings",
+         [&](sim::SimHost& h, App& a) {
+             play(a, {On(48, 2), On(76, 0), On(91, 15)});
+             PutConfig(h, Stored(), {{0x84, L"C:\\other.exe", L""}, {0x244, player, parameters}});
+             ApplyLikeOk(a);
+             play(a, {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)});
+         },
+         {{kManual, L""}, {player, parameters}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        sim::SimHost h;
+        App a(h);
+        h.answers = {kIdYes};
+        Main(a);
+        ASSERT_TRUE(a.Running());
+        c.act(h, a);
+        ASSERT_EQ(h.launches.size(), c.opened.size());
+        for (std::size_t i = 0; i < c.opened.size(); ++i) {
+            const sim::ShellCall& l = h.launches[i];
+            EXPECT_EQ(l.file, c.opened[i].first);
+            EXPECT_EQ(l.parameters, c.opened[i].second) << "null and empty differ";
+            EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() &&
+                        l.show == 5);
+        }
+    }
 }
 
 using FlowClosing = FlowTest;
