@@ -398,59 +398,6 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrKeepsTheOldFileAndEveryEdit) {
 
 using FaultsSideFiles = FaultTest;
 
-// Rows: side files missing, shorter than their counts, bytes that are not code page 932. Opened
-// from the tray menu: a file that is missing or short keeps the dialog closed with a message
-// naming it, and the program runs on; bytes that are not text show as '?'.
-TEST_F(FaultsSideFiles, DamagedSideFilesFromTheTrayMenu) {
-    const struct {
-        const wchar_t* file;
-        std::optional<std::string> bytes;  // nullopt: missing
-        std::wstring problem;              // empty: the dialog opens
-    } cases[] = {
-        {L"gminst.bin", std::nullopt, L"「gminst.bin」が見つかりません。"},
-        {L"vkname.bin", std::nullopt, L"「vkname.bin」が見つかりません。"},
-        {L"vkvalue.bin", std::nullopt, L"「vkvalue.bin」が見つかりません。"},
-        {L"gminst.bin", std::string(127, '\n'),
-         L"「gminst.bin」の行数が足りません（128行必要ですが、127行しかありません）。"},
-        {L"vkname.bin", "F1\r\nF2\r\n",
-         L"「vkname.bin」の行数が足りません（77行必要ですが、2行しかありません）。"},
-        {L"vkvalue.bin", std::string(76, '\x7B'),
-         L"「vkvalue.bin」が短すぎます（77バイト必要ですが、76バイトしかありません）。"},
-        {L"gminst.bin", "\x81\x20pf\r\n\x85\x40\r\n\x82" + std::string(126, '\n'), L""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(sim::Utf8(c.file));
-        FaultHost h;
-        h.PutFile(kConfigFileName, EncodeSettings(Matching(), {{0x91, L"x", L""}}).bytes);
-        App a(h);
-        Main(a);
-        ASSERT_TRUE(a.Running());
-        if (c.bytes) {
-            h.PutFile(c.file, std::vector<std::uint8_t>(c.bytes->begin(), c.bytes->end()));
-        } else {
-            h.files.erase(h.InFolder(c.file));
-        }
-        h.menuChoices = {MenuChoice::mnuRCConfig};
-        ShowTrayMenu(a);
-        if (c.problem.empty()) {
-            EXPECT_TRUE(h.boxes.empty());
-            ASSERT_TRUE(a.Config);
-            const std::vector<std::wstring>& names = a.Config->cmbPC.Items();
-            EXPECT_EQ(std::vector<std::wstring>(names.begin(), names.begin() + 3),
-                      (std::vector<std::wstring>{L"? pf", L"?@", L"?"}));
-            continue;
-        }
-        ASSERT_EQ(h.boxes.size(), 1u);
-        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
-        EXPECT_EQ(h.boxes[0].text, c.problem + kNoDialog);
-        EXPECT_EQ(h.boxes[0].style, kMbIconError);
-        EXPECT_FALSE(a.Config);
-        EXPECT_EQ(h.modelessShown, 0);
-        EXPECT_TRUE(a.Running() && a.Enabled);
-        EXPECT_EQ(h.openInputs.size(), 1u);
-    }
-}
-
 // Row: side files missing at the first start. The defaults are written and kept, the program
 // ends after saying why the dialog cannot open, and the next start needs no dialog.
 TEST_F(FaultsSideFiles, FirstStartWithoutThemKeepsTheDefaultsAndEnds) {
