@@ -102,26 +102,45 @@ protected:
 
 using FlowStart = FlowTest;
 
-TEST_F(FlowStart, RefusedStartsEndBeforeAnythingIsLoaded) {
+// Another instance, no input device, and anything but Yes to the terms at the first start: one
+// box, and the program ends at once with nothing written, opened or shown. The first two end
+// before the main window is loaded.
+TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
+    const std::wstring other = L"Vosselmarはすでに起動されています。\r複数起動はできません。";
+    const std::wstring noInput = L"MIDI入力デバイスが見つかりませんでした。\r終了します。";
+    const std::wstring terms =
+        L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
+        L"使用規約に同意してVosselmarを使用しますか？";
+    const std::vector<std::wstring> in{L"Sim MIDI In"};
     const struct {
-        bool otherInstance;
+        const char* label;
+        bool otherInstance, windowLoaded;
         std::vector<std::wstring> inputs;
+        std::deque<int> answers;
         std::wstring text;
         unsigned style;
     } cases[] = {
-        {true, {L"Sim MIDI In"}, L"Vosselmarはすでに起動されています。\r複数起動はできません。", 48},
-        {false, {}, L"MIDI入力デバイスが見つかりませんでした。\r終了します。", 16},
+        {"another instance", true, false, in, {}, other, 48},
+        {"no input device", false, false, {}, {}, noInput, 16},
+        {"No to the terms", false, true, in, {kIdNo}, terms, 308},
+        {"the terms closed", false, true, in, {2}, terms, 308},
+        {"the terms with Enter", false, true, in, {}, terms, 308},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
         sim::SimHost h;
         h.otherInstance = c.otherInstance;
         h.inputs = c.inputs;
+        h.answers = c.answers;
         App a(h);
         Main(a);
         EXPECT_TRUE(OnlyBox(h, c.text, c.style));
+        EXPECT_TRUE(h.ended);
         EXPECT_EQ(h.log.back().name, "EndAtOnce");
-        EXPECT_TRUE(h.Calls({"LoadMainWindow", "ReplaceFile", "midiInOpen", "RegisterHotKey",
-                             "Shell_NotifyIcon", "SetWindowLongPtr"}).empty());
+        EXPECT_EQ(h.Named({"LoadMainWindow"}).size(), c.windowLoaded ? 1u : 0u);
+        EXPECT_TRUE(h.Named({"ReplaceFile", "midiInOpen", "RegisterHotKey", "Shell_NotifyIcon",
+                             "SetWindowLongPtr", "ShowConfigModal"})
+                        .empty());
         EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)) || a.Running());
     }
 }
@@ -194,20 +213,6 @@ TEST_F(FlowStart, RefusedShortcutOpensNoDeviceAndShortcutOffRegistersNothing) {
 }
 
 using FlowFirstStart = FlowTest;
-
-TEST_F(FlowFirstStart, AnythingButYesEndsWithoutWriting) {
-    for (const std::deque<int>& answers : {std::deque<int>{kIdNo}, {2}, {}}) {
-        sim::SimHost h;
-        h.answers = answers;
-        App a(h);
-        Main(a);
-        EXPECT_TRUE(OnlyBox(h, L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
-                               L"使用規約に同意してVosselmarを使用しますか？", 308));
-        EXPECT_TRUE(h.ended);
-        EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)));
-        EXPECT_TRUE(h.Calls({"ReplaceFile", "ShowConfigModal", "Shell_NotifyIcon"}).empty());
-    }
-}
 
 TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     host.inputs = {L"鍵盤 USB", L"Other"};
