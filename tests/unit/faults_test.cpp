@@ -73,12 +73,11 @@ std::vector<std::uint8_t> TwoEntryFile() {
 
 class FaultTest : public ::testing::Test {
 protected:
-    void Store(const std::vector<std::uint8_t>& bytes) { host.PutFile(kConfigFileName, bytes); }
-    std::vector<std::uint8_t>& Stored() { return host.files[kConfig].bytes; }
-    void Start() {
-        Main(app);
-        ASSERT_TRUE(app.Running());
-        host.boxes.clear();
+  void Store(const std::vector<std::uint8_t>& bytes) { host.PutFile(kConfigFileName, bytes); }
+  void Start() {
+      Main(app);
+      ASSERT_TRUE(app.Running());
+      host.boxes.clear();
     }
     // Every box so far is titled Vosselmar; the last one's text and style.
     void ExpectLastBox(const std::wstring& text, unsigned style) const {
@@ -147,6 +146,7 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
                      L" 1番目の起動コードが途中で切れています。"});
     pastEnd = valid;
     pastEnd.resize(valid.size() + 16, 0);  // room for the count check, not for the long path
+    // The second entry follows the first's code, path and "/play", each path with its length.
     const std::size_t second = kHeaderSize + 4 + 2 + ToCp932(L"C:\\音楽\\曲.mid").size() + 2 + 5;
     pastEnd[second + 4] = pastEnd[second + 5] = 0xFF;
     cases.push_back({"second path past the end", pastEnd, DecodeStatus::ShortEntry,
@@ -170,7 +170,6 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
                 EXPECT_EQ(read.decoded.status, *c.decoded);
             }
             EXPECT_TRUE(read.decoded.codes.empty()) << "a partial list must not pass as valid";
-            h.log.clear();
             const std::size_t files = h.files.size();
             h.answers = {yes ? kIdYes : kIdNo};
             App a(h);
