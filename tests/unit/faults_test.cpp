@@ -444,7 +444,7 @@ TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
     EXPECT_EQ(host.modalShown, 1);
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.ThruEnabled);
-    EXPECT_TRUE(host.Calls({"midiOutOpen"}).empty());
+    EXPECT_TRUE(host.Named({"midiOutOpen"}).empty());
     EXPECT_EQ(host.openInputs.size(), 1u);
     EXPECT_EQ(ReadSettings(host, kConfig).decoded.header.UseMidiOut, kFalse16);
 }

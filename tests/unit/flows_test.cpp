@@ -303,7 +303,7 @@ TEST_F(FlowDeviceCheck, ChangedDeviceAsksUntilTheStoredNameMatches) {
                                                   L"もう一度使用するデバイスを選択してください。");
             EXPECT_EQ(b.style, 64u);
         }
-        EXPECT_EQ(h.Calls({"midiInOpen"}).size(), 1u);
+        EXPECT_EQ(h.Named({"midiInOpen"}).size(), 1u);
         EXPECT_TRUE(a.Running());
     }
 }
@@ -407,7 +407,7 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
             {opened.front()},
             {c.outputGoes ? CallIs{"midiOutOpen", {{"dev", 0}}}
                           : CallIs{"midiInOpen", {{"dev", c.backAt}, {"cb", Num(kMain)}}}}));
-        EXPECT_EQ(h.Calls({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
+        EXPECT_EQ(h.Named({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
         EXPECT_EQ(a.ThruEnabled, c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
         EXPECT_EQ(a.Enabled, !c.off);
@@ -573,7 +573,7 @@ TEST_F(FlowShutdown, ExitAndLogOffTogetherShutDownOnce) {
     UnloadMain(app);
     EXPECT_EQ(Count("midiInStop"), 1u);
     EXPECT_EQ(Count("UnloadConfig"), 1u);
-    EXPECT_EQ(host.Calls({"Shell_NotifyIcon"}).size(), 2u) << "one Add, one Delete";
+    EXPECT_EQ(host.Named({"Shell_NotifyIcon"}).size(), 2u) << "one Add, one Delete";
 }
 
 using FlowLaunch = FlowTest;
