@@ -7,6 +7,25 @@
 # manual, LICENSE and README.txt; <version> is project(... VERSION ...) of the top CMakeLists.txt.
 # Sourced, this file only defines its functions: tests/e2e/scenarios/30_package.sh packs an
 # existing build with `vos_package_zip BUILD_DIR OUT_DIR` and checks the result under Wine.
+#
+# Why a script rather than install() rules and CPack's ZIP generator: with CMake 3.25 (Debian 12)
+# CPack cannot make the same zip from the same sources. Measured on this project with install()
+# rules, CPACK_GENERATOR ZIP, CPACK_STRIP_FILES (it does run x86_64-w64-mingw32-strip) and
+# SOURCE_DATE_EPOCH set (it does put that time on every entry):
+#  - The entries come in the order readdir returns them from CPack's staging folder, and no
+#    CPACK_ variable sorts them. On ext4 (hashed directories) the zip began vkvalue.bin,
+#    Vosselmar.exe, LICENSE, vkname.bin, README.txt, gminst.bin; on tmpfs README.txt,
+#    説明書_images/, its pictures, LICENSE, 説明書.htm. Another machine or file system, another
+#    zip, and neither is the sorted order the scenario checks.
+#  - Every entry carries an extra field with the uid and gid of whoever packs (0 as root, 65534 as
+#    nobody: 96 bytes differ between the two zips), and no CPACK_ variable drops it; zip -X does.
+#  - The DOS time of each entry is SOURCE_DATE_EPOCH in the local time zone (TZ=Asia/Tokyo moved
+#    it by nine hours). Names are flagged as UTF-8 only under a UTF-8 locale; in the C locale cpack
+#    stops at 説明書_images ("Can't lstat"). A package preset's environment could fix these two.
+#  - The top folder gets an entry of its own only with CPACK_INCLUDE_TOPLEVEL_DIRECTORY off and
+#    CPACK_PACKAGING_INSTALL_PREFIX naming the folder. CPACK_THREADS only speeds up xz.
+# One user packing one build twice on one file system did get the same bytes from CPack. This
+# script gives the same bytes on ext4 and tmpfs, as root and as nobody, in any time zone.
 
 VOS_PACKAGE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +87,19 @@ struct App {
     // its own handlers, and OK may even see a second dialog come and go before it returns.
     std::unique_ptr<frmConfig> Config;
     std::vector<std::unique_ptr<frmConfig>> ConfigUnloaded;
+
+    // Learning a chord from the keyboard (the dialog's toggle): notes launch nothing meanwhile.
+    struct Learning {
+        bool on = false;
+        // The input was opened for learning alone (no input was open) and closes with it.
+        bool ownsInput = false;
+        MidiHandle input = 0;
+        std::bitset<128> keys;      // note numbers down now, whatever the channel
+        std::int32_t largest = 0;   // the largest set of pitch classes down at one time
+    } Learn;
+    // Told after every key while learning: the pitch classes down now and, once every key is up
+    // again, the chord that was learnt (0 until then).
+    std::function<void(std::int32_t held, std::int32_t chord)> Learned;
 };
 
 }  // namespace vos

@@ -2,6 +2,7 @@
 
 #include "app/modMain.h"
 #include "config_dialog/frmConfig.h"
+#include "midi/chord.h"
 
 namespace vos {
 
@@ -52,6 +53,10 @@ void Form_QueryUnload(App& app) {
 void UnloadMain(App& app) {
     Form_QueryUnload(app);
     app.host.DestroyMainWindow();
+}
+
+void Form_MidiData(App& app, std::uint32_t message) {
+    if (app.life == Life::Starting) HandleMidiData(app, message);
 }
 
 void OnTaskbarCreated(App& app) {

@@ -22,8 +22,11 @@ LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam 
             Toggle(app);
             break;
         case kMmMimData:
-            // What a device that has just gone still had on its way is not the keys held now.
-            if (app.MidiInPort == Port::Open) HandleMidiData(app, static_cast<std::uint32_t>(lParam));
+            // What a device that has just gone still had on its way is not the keys held now. An
+            // input the dialog opened to learn a chord is heard while the settings' one is gone.
+            if (app.MidiInPort == Port::Open || app.Learn.ownsInput) {
+                HandleMidiData(app, static_cast<std::uint32_t>(lParam));
+            }
             break;
         case kMmMimClose:  // the driver closed the input: its device has gone
             CheckDevices(app);

@@ -4,7 +4,8 @@
 //  - a text box raises Change when its text becomes different, never when it gets the same text;
 //  - selecting a list line raises Click, also from code; emptying the list raises nothing;
 //  - a check box raises Click when its value becomes different, also from code;
-//  - selecting in a drop-down list raises nothing.
+//  - choosing another line of a drop-down list raises its Click, also from code; only the input
+//    device list has a handler.
 // A view (the Windows binding) mirrors every change made here through `Updated`, and reports what
 // the user does through the User* calls.
 #pragma once
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vos {
@@ -93,7 +95,7 @@ class ListBox : public Control {
     int index_ = -1;
 };
 
-// A drop-down list the user can only choose from; choosing raises nothing.
+// A drop-down list the user can only choose from.
 class ComboBox : public Control {
   public:
     const std::vector<std::wstring>& Items() const { return items_; }
@@ -105,15 +107,21 @@ class ComboBox : public Control {
     }
     void SetListIndex(int index) {
         // An index that names no item leaves nothing selected rather than failing.
-        index_ = (index >= 0 && index < ListCount()) ? index : -1;
+        const int before = std::exchange(index_, (index >= 0 && index < ListCount()) ? index : -1);
         Notify();
+        if (index_ != before && Click) Click();
     }
-    void UserSelect(int index) { index_ = (index >= 0 && index < ListCount()) ? index : -1; }
+    void UserSelect(int index) {
+        const int before = std::exchange(index_, (index >= 0 && index < ListCount()) ? index : -1);
+        if (index_ != before && Click) Click();
+    }
+    // A refill that keeps the chosen device, perhaps at another place: the choice is the same.
     void SetItems(std::vector<std::wstring> items, int index) {
         items_ = std::move(items);
         index_ = (index >= 0 && index < ListCount()) ? index : -1;
         Notify();
     }
+    std::function<void()> Click;
 
   private:
     std::vector<std::wstring> items_;

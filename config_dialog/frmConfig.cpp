@@ -5,6 +5,7 @@
 #include "app/modMain.h"
 #include "config_dialog/layout.h"
 #include "config_dialog/side_files.h"
+#include "midi/chord.h"
 #include "midi/modMidiIO.h"
 #include "platform/cp932.h"
 
@@ -88,6 +89,8 @@ frmConfig::frmConfig(App& app) : app_(app) {
     cmdSansyo.Click = [this] { cmdSansyo_Click(); };
     chkMidiOut.Click = [this] { chkMidiOut_Click(); };
     chkShortcut.Click = [this] { chkShortcut_Click(); };
+    chkLearn.Click = [this] { chkLearn_Click(); };
+    cmbMIDev.Click = [this] { cmbMIDev_Click(); };
     cmdOK.Click = [this] { cmdOK_Click(); };
     cmdCancel.Click = [this] { cmdCancel_Click(); };
     cmdHelp.Click = [this] { cmdHelp_Click(); };
@@ -231,7 +234,10 @@ void frmConfig::cmdSansyo_Click() {
 void frmConfig::DrawKeyboard() {
     int i = lstCP.ListIndex();
     if (i < 0) return;
-    std::int32_t code = WorkingCodes[static_cast<std::size_t>(i)].Code;
+    DrawKeys(WorkingCodes[static_cast<std::size_t>(i)].Code);
+}
+
+void frmConfig::DrawKeys(std::int32_t code) {
     for (int k = 0; k < 12; ++k) {
         std::uint32_t color = (code & (1 << k))       ? layout::kRed
                               : layout::IsBlackKey(k) ? layout::kBlack
@@ -245,6 +251,54 @@ void frmConfig::picKey_Click(int index) {
     if (i < 0 || index < 0 || index > 11) return;
     WorkingCodes[static_cast<std::size_t>(i)].Code ^= (1 << index);
     DrawKeyboard();
+}
+
+void frmConfig::chkLearn_Click() {
+    if (!chkLearn.Checked()) {
+        StopLearning(app_);
+        app_.Learned = nullptr;
+        DrawKeyboard();
+        return;
+    }
+    // The input in use is heard as it is; with none open, the one chosen here is opened. The list
+    // keeps showing a device that has gone, so the device is looked up by the name shown.
+    int device = -1;
+    if (int shown = cmbMIDev.ListIndex(); shown >= 0) {
+        const std::vector<std::wstring> names = DeviceNames(app_, true);
+        auto it = std::find(names.begin(), names.end(), cmbMIDev.Items()[static_cast<std::size_t>(shown)]);
+        if (it != names.end()) device = static_cast<int>(it - names.begin());
+    }
+    if (app_.MidiInHandle == 0 && device < 0) {
+        if (Say(L"MIDI入力デバイスを選択してください。", kMbIconExclamation)) chkLearn.SetValue(0);
+        return;
+    }
+    if (!StartLearning(app_, device)) {
+        // Told in a box already, in which the program may have begun closing.
+        if (!Gone()) chkLearn.SetValue(0);
+        return;
+    }
+    app_.Learned = [this](std::int32_t held, std::int32_t chord) { KeysHeard(held, chord); };
+}
+
+void frmConfig::KeysHeard(std::int32_t held, std::int32_t chord) {
+    if (Gone() || !chkLearn.Checked()) return;
+    int i = lstCP.ListIndex();
+    if (chord != 0 && i >= 0) {
+        // What clicking the keys one by one would leave: the twelve keys' bits are the chord,
+        // any bit above them stays as it was.
+        std::int32_t& code = WorkingCodes[static_cast<std::size_t>(i)].Code;
+        code = (code & ~std::int32_t{0xFFF}) | chord;
+        DrawKeyboard();
+    } else if (held != 0) {
+        DrawKeys(held);
+    } else {
+        DrawKeyboard();
+    }
+}
+
+void frmConfig::cmbMIDev_Click() {
+    // What is being heard would no longer be the device the list shows.
+    chkLearn.SetValue(0);
 }
 
 void frmConfig::chkMidiOut_Click() {
@@ -343,6 +397,9 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
 }
 
 void frmConfig::cmdOK_Click() {
+    // Before anything can be saved and applied: the input opened for learning must be closed by
+    // then, and nothing played while a question is up may change what is being saved.
+    chkLearn.SetValue(0);
     if (!CheckMissingCodes()) return;
     if (std::wstring problem = UnstorableText(WorkingCodes); !problem.empty()) {
         Say(problem, kMbIconError);
@@ -372,6 +429,8 @@ void frmConfig::cmdCancel_Click() { UnloadConfigDialog(app_); }
 void frmConfig::DevicesChanged() {
     FollowDevices(cmbMIDev, DeviceNames(app_, true));
     FollowDevices(cmbMODev, DeviceNames(app_, false));
+    // The input heard is gone, or gave way to the settings' own input coming back.
+    if (chkLearn.Checked() && (!app_.Learn.on || app_.MidiInHandle == 0)) chkLearn.SetValue(0);
 }
 
 void frmConfig::cmdHelp_Click() {
@@ -388,6 +447,7 @@ bool LoadConfigDialog(App& app) {
 
 void UnloadConfigDialog(App& app) {
     if (!app.Config) return;
+    app.Config->chkLearn.SetValue(0);
     app.host.UnloadConfig();
     app.ConfigUnloaded.push_back(std::move(app.Config));
 }

@@ -31,6 +31,7 @@ class frmConfig {
     std::array<KeyFace, 12> picKey;
     ComboBox cmbMIDev, cmbMODev, cmbPC, cmbSKey;
     CheckBox chkShortcut{1}, chkShift, chkCtrl, chkAlt, chkMidiOut{1};
+    CheckBox chkLearn;  // push-like: while it is down, playing sets the selected entry's chord
     Control Label1, Label2, Label3, Label4, Label5;
 
     std::vector<LaunchCode> WorkingCodes;
@@ -46,6 +47,8 @@ class frmConfig {
     void cmdDel_Click();
     void cmdSansyo_Click();
     void picKey_Click(int index);
+    void chkLearn_Click();
+    void cmbMIDev_Click();
     void chkMidiOut_Click();
     void chkShortcut_Click();
     void cmdOK_Click();
@@ -58,6 +61,10 @@ class frmConfig {
     void AppendCode(const LaunchCode& entry);
     void RemoveCode(int index);
     void DrawKeyboard();
+    // Lights the keys of a mask: the selected entry's chord, or while learning the keys held.
+    void DrawKeys(std::int32_t mask);
+    // From the core while learning: keys held now, and the chord once they are all up.
+    void KeysHeard(std::int32_t held, std::int32_t chord);
     bool CheckMissingCodes();
     bool CheckDuplicateCodes();
     std::int32_t GetKeyIndex(std::uint8_t code);

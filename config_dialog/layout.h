@@ -9,7 +9,7 @@
 
 namespace vos::layout {
 
-enum class Kind { Label, ListBox, Button, Edit, CheckBox, DropDown, Key };
+enum class Kind { Label, ListBox, Button, Edit, CheckBox, DropDown, Key, Toggle };
 
 // The enum and the table read best as the rows of the form they describe.
 // clang-format off
@@ -20,6 +20,7 @@ enum class Id {
     cmdOK, cmdCancel, cmdHelp,
     picKey0, picKey1, picKey2, picKey3, picKey4, picKey5,
     picKey6, picKey7, picKey8, picKey9, picKey10, picKey11,
+    chkLearn,
 };
 
 struct Item {
@@ -51,43 +52,47 @@ inline constexpr int kKeyTop = 2760;
 inline constexpr int kWhiteKeyWidth = 375, kWhiteKeyHeight = 1215;
 inline constexpr int kBlackKeyWidth = 255, kBlackKeyHeight = 735;
 
-// Ordered by tab index; the keys hold 9 to 20 between cmdSansyo and txtCommand.
-inline constexpr std::array<Item, 35> kItems = {{
-    {Id::Label1, Kind::Label, L"Label1", L"使用するMIDI入力デバイス", 120, 4440, 2175, 255, 0},
+// Ordered as the windows are made: by tab index for the controls that take the focus, and each
+// label right before the control it names, where a screen reader looks for the name. Labels keep
+// their tab indexes but never take the focus. The twelve keys (captions: their pitch names) hold
+// 9 to 20 and are one Tab stop; the arrow keys move between them.
+inline constexpr std::array<Item, 36> kItems = {{
     {Id::cmdOK, Kind::Button, L"cmdOK", L"&OK", 240, 6840, 1335, 375, 1},
     {Id::cmdCancel, Kind::Button, L"cmdCancel", L"キャンセル(&C)", 1680, 6840, 1335, 375, 2},
     {Id::cmdHelp, Kind::Button, L"cmdHelp", L"ヘルプ(&H)", 3120, 6840, 1335, 375, 3},
     {Id::lstCP, Kind::ListBox, L"lstCP", L"", 120, 120, 4455, 1500, 4},
     {Id::cmdAdd, Kind::Button, L"cmdAdd", L"追加(&A)", 240, 1680, 1335, 375, 5},
     {Id::cmdDel, Kind::Button, L"cmdDel", L"削除(&D)", 1680, 1680, 1335, 375, 6},
+    {Id::Label5, Kind::Label, L"Label5", L"実行するアプリケーション／ファイル", 120, 2160, 3015, 255, 35},
     {Id::txtPath, Kind::Edit, L"txtPath", L"", 120, 2400, 4455, 270, 7},
     {Id::cmdSansyo, Kind::Button, L"cmdSansyo", L"参照(&R)", 3720, 2760, 855, 375, 8},
-    {Id::picKey0, Kind::Key, L"picKey(0)", L"", 120, kKeyTop, 375, 1215, 9},
-    {Id::picKey1, Kind::Key, L"picKey(1)", L"", 360, kKeyTop, 255, 735, 10},
-    {Id::picKey2, Kind::Key, L"picKey(2)", L"", 480, kKeyTop, 375, 1215, 11},
-    {Id::picKey3, Kind::Key, L"picKey(3)", L"", 720, kKeyTop, 255, 735, 12},
-    {Id::picKey4, Kind::Key, L"picKey(4)", L"", 840, kKeyTop, 375, 1215, 13},
-    {Id::picKey5, Kind::Key, L"picKey(5)", L"", 1200, kKeyTop, 375, 1215, 14},
-    {Id::picKey6, Kind::Key, L"picKey(6)", L"", 1440, kKeyTop, 255, 735, 15},
-    {Id::picKey7, Kind::Key, L"picKey(7)", L"", 1560, kKeyTop, 375, 1215, 16},
-    {Id::picKey8, Kind::Key, L"picKey(8)", L"", 1800, kKeyTop, 255, 735, 17},
-    {Id::picKey9, Kind::Key, L"picKey(9)", L"", 1920, kKeyTop, 375, 1215, 18},
-    {Id::picKey10, Kind::Key, L"picKey(10)", L"", 2160, kKeyTop, 255, 735, 19},
-    {Id::picKey11, Kind::Key, L"picKey(11)", L"", 2280, kKeyTop, 375, 1215, 20},
-    {Id::txtCommand, Kind::Edit, L"txtCommand", L"", 3000, 3600, 1575, 270, 21},
-    {Id::cmbMIDev, Kind::DropDown, L"cmbMIDev", L"", 2400, 4440, 2175, 300, 22},
-    {Id::chkShortcut, Kind::CheckBox, L"chkShortcut", L"ショートカットキーで有効/無効を切り替える", 120, 4920, 3615, 255, 23},
-    {Id::chkShift, Kind::CheckBox, L"chkShift", L"Shift", 360, 5280, 735, 255, 24},
-    {Id::chkCtrl, Kind::CheckBox, L"chkCtrl", L"Ctrl", 1200, 5280, 735, 255, 25},
-    {Id::chkAlt, Kind::CheckBox, L"chkAlt", L"Alt", 2040, 5280, 735, 255, 26},
-    {Id::cmbSKey, Kind::DropDown, L"cmbSKey", L"", 3000, 5280, 1575, 300, 27},
-    {Id::chkMidiOut, Kind::CheckBox, L"chkMidiOut", L"MIDI入力した際にI音を鳴らす", 120, 5640, 3615, 255, 28},
-    {Id::cmbMODev, Kind::DropDown, L"cmbMODev", L"", 2400, 6000, 2175, 300, 29},
-    {Id::cmbPC, Kind::DropDown, L"cmbPC", L"", 2400, 6360, 2175, 300, 30},
-    {Id::Label2, Kind::Label, L"Label2", L"使用するMIDI出力デバイス", 240, 6000, 2175, 255, 31},
-    {Id::Label3, Kind::Label, L"Label3", L"使用する音色", 240, 6360, 1215, 255, 32},
-    {Id::Label4, Kind::Label, L"Label4", L"コマンドライン引数", 2880, 3360, 1455, 255, 33},
-    {Id::Label5, Kind::Label, L"Label5", L"実行するアプリケーション／ファイル", 120, 2160, 3015, 255, 34},
+    {Id::picKey0, Kind::Key, L"picKey(0)", L"C", 120, kKeyTop, 375, 1215, 9},
+    {Id::picKey1, Kind::Key, L"picKey(1)", L"C#", 360, kKeyTop, 255, 735, 10},
+    {Id::picKey2, Kind::Key, L"picKey(2)", L"D", 480, kKeyTop, 375, 1215, 11},
+    {Id::picKey3, Kind::Key, L"picKey(3)", L"D#", 720, kKeyTop, 255, 735, 12},
+    {Id::picKey4, Kind::Key, L"picKey(4)", L"E", 840, kKeyTop, 375, 1215, 13},
+    {Id::picKey5, Kind::Key, L"picKey(5)", L"F", 1200, kKeyTop, 375, 1215, 14},
+    {Id::picKey6, Kind::Key, L"picKey(6)", L"F#", 1440, kKeyTop, 255, 735, 15},
+    {Id::picKey7, Kind::Key, L"picKey(7)", L"G", 1560, kKeyTop, 375, 1215, 16},
+    {Id::picKey8, Kind::Key, L"picKey(8)", L"G#", 1800, kKeyTop, 255, 735, 17},
+    {Id::picKey9, Kind::Key, L"picKey(9)", L"A", 1920, kKeyTop, 375, 1215, 18},
+    {Id::picKey10, Kind::Key, L"picKey(10)", L"A#", 2160, kKeyTop, 255, 735, 19},
+    {Id::picKey11, Kind::Key, L"picKey(11)", L"B", 2280, kKeyTop, 375, 1215, 20},
+    {Id::chkLearn, Kind::Toggle, L"chkLearn", L"演奏(&L)", 2760, 2760, 840, 375, 21},
+    {Id::Label4, Kind::Label, L"Label4", L"コマンドライン引数", 2880, 3360, 1455, 255, 34},
+    {Id::txtCommand, Kind::Edit, L"txtCommand", L"", 3000, 3600, 1575, 270, 22},
+    {Id::Label1, Kind::Label, L"Label1", L"使用するMIDI入力デバイス", 120, 4440, 2175, 255, 0},
+    {Id::cmbMIDev, Kind::DropDown, L"cmbMIDev", L"", 2400, 4440, 2175, 300, 23},
+    {Id::chkShortcut, Kind::CheckBox, L"chkShortcut", L"ショートカットキーで有効/無効を切り替える", 120, 4920, 3615, 255, 24},
+    {Id::chkShift, Kind::CheckBox, L"chkShift", L"Shift", 360, 5280, 735, 255, 25},
+    {Id::chkCtrl, Kind::CheckBox, L"chkCtrl", L"Ctrl", 1200, 5280, 735, 255, 26},
+    {Id::chkAlt, Kind::CheckBox, L"chkAlt", L"Alt", 2040, 5280, 735, 255, 27},
+    {Id::cmbSKey, Kind::DropDown, L"cmbSKey", L"", 3000, 5280, 1575, 300, 28},
+    {Id::chkMidiOut, Kind::CheckBox, L"chkMidiOut", L"MIDI入力した際にI音を鳴らす", 120, 5640, 3615, 255, 29},
+    {Id::Label2, Kind::Label, L"Label2", L"使用するMIDI出力デバイス", 240, 6000, 2175, 255, 32},
+    {Id::cmbMODev, Kind::DropDown, L"cmbMODev", L"", 2400, 6000, 2175, 300, 30},
+    {Id::Label3, Kind::Label, L"Label3", L"使用する音色", 240, 6360, 1215, 255, 33},
+    {Id::cmbPC, Kind::DropDown, L"cmbPC", L"", 2400, 6360, 2175, 300, 31},
 }};
 // clang-format on
 
@@ -100,6 +105,20 @@ struct LineItem {
 inline constexpr std::array<LineItem, 2> kLines = {{
     {L"Line1", 16, 120, 4200, 4560, 4200},  // COLOR_BTNSHADOW
     {L"Line2", 20, 120, 4215, 4560, 4215},  // COLOR_BTNHIGHLIGHT
+}};
+
+// What names an edit box or a drop-down list for a screen reader: the label in front of it, or
+// for the shortcut key the check box that governs it, having no label of its own.
+struct NamedBy {
+    Id control, name;
+};
+inline constexpr std::array<NamedBy, 6> kNames = {{
+    {Id::txtPath, Id::Label5},
+    {Id::txtCommand, Id::Label4},
+    {Id::cmbMIDev, Id::Label1},
+    {Id::cmbSKey, Id::chkShortcut},
+    {Id::cmbMODev, Id::Label2},
+    {Id::cmbPC, Id::Label3},
 }};
 
 inline constexpr int KeyIndex(Id id) {

@@ -2,7 +2,46 @@
 
 #include "midi/modMidiIO.h"
 
+#include <bit>
+#include <utility>
+
 namespace vos {
+namespace {
+
+std::int32_t PitchClassesOf(const std::bitset<128>& keys) {
+    std::int32_t mask = 0;
+    for (int note = 0; note < 128; ++note) {
+        if (keys.test(static_cast<std::size_t>(note))) mask |= std::int32_t{1} << note % 12;
+    }
+    return mask;
+}
+
+// Keys, not pitch classes, tell when the hands are off the keyboard: letting go of one C while
+// another is still down does not end the chord.
+void Learn(App& app, NoteEvent event, std::uint32_t m) {
+    App::Learning& learn = app.Learn;
+    const std::size_t note = (m >> 8) & 0x7Fu;
+    learn.keys.set(note, event == NoteEvent::Press);
+    const std::int32_t held = PitchClassesOf(learn.keys);
+    // A chord is what sounded together: of an arpeggio only its fullest moment counts.
+    if (std::popcount(static_cast<std::uint32_t>(held)) >
+        std::popcount(static_cast<std::uint32_t>(learn.largest))) {
+        learn.largest = held;
+    }
+    std::int32_t chord = 0;
+    if (learn.keys.none()) chord = std::exchange(learn.largest, 0);
+    if (app.Learned) app.Learned(held, chord);
+}
+
+// Opening and closing leave recognition as it was: the toggle and the tray icon say what it is.
+bool OpenInputKeepingState(App& app, int device) {
+    const bool enabled = app.Enabled;
+    const bool opened = OpenMidiIn(app, device);
+    app.Enabled = enabled;
+    return opened;
+}
+
+}  // namespace
 
 NoteEvent ClassifyMessage(std::uint32_t m) {
     if ((m & 0xFF00F0u) == 0x90u || (m & 0xF0u) == 0x80u) return NoteEvent::Release;
@@ -25,6 +64,10 @@ void HandleMidiData(App& app, std::uint32_t m) {
     } else {
         app.HeldNotes &= ~bit;
     }
+    if (app.Learn.on) {
+        Learn(app, event, m);
+        return;
+    }
     if (app.Enabled) LaunchMatchingCodes(app);
 }
 
@@ -38,6 +81,33 @@ void LaunchMatchingCodes(App& app) {
         const LaunchCode code = app.LaunchCodes[i];
         app.host.ShellExec(app.MainWindow, L"open", code.Path, code.Command, L"", kSwShow);
     }
+}
+
+bool StartLearning(App& app, int device) {
+    App::Learning& learn = app.Learn;
+    if (learn.on) return true;
+    learn = App::Learning{};
+    if (app.MidiInHandle == 0) {
+        // A failure has been told in a box, during which the program may have begun closing.
+        if (!OpenInputKeepingState(app, device)) return false;
+        learn.ownsInput = true;
+        learn.input = app.MidiInHandle;
+    }
+    learn.on = true;
+    return true;
+}
+
+void StopLearning(App& app) {
+    App::Learning& learn = app.Learn;
+    if (!learn.on) return;
+    // Only the input opened here, and only while it is still the one open: settings applied
+    // meanwhile have closed it and opened their own.
+    if (learn.ownsInput && app.MidiInHandle == learn.input && app.MidiInHandle != 0) {
+        const bool enabled = app.Enabled;
+        CloseMidiIn(app);
+        app.Enabled = enabled;
+    }
+    learn = App::Learning{};
 }
 
 }  // namespace vos

@@ -18,4 +18,9 @@ int PitchClassOf(std::uint32_t message);
 void HandleMidiData(App& app, std::uint32_t message);
 void LaunchMatchingCodes(App& app);
 
+// Learning a chord by playing it. The input in use is listened to; with none open, `device` is
+// opened for as long as learning lasts. False when it cannot be opened: the user has been told.
+bool StartLearning(App& app, int device);
+void StopLearning(App& app);
+
 }  // namespace vos

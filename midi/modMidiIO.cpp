@@ -2,6 +2,7 @@
 
 #include "app/modMain.h"
 #include "config_dialog/frmConfig.h"
+#include "midi/chord.h"
 
 #include <iterator>
 
@@ -194,6 +195,8 @@ bool ReopenInput(App& app) {
         app.MidiInPort = Port::Gone;
         return true;
     }
+    // An input the dialog opened to learn a chord gives way to the one of the settings.
+    if (app.Learn.ownsInput) StopLearning(app);
     if (StartMidiIn(app, device)) {
         app.MidiInPort = Port::Open;
         app.InForce.MidiInDevice = device;

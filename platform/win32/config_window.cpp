@@ -1,12 +1,14 @@
 #include "config_window.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <initializer_list>
 #include <utility>
 
 #include "config_dialog/controls.h"
+#include "accessible.h"
 #include "config_dialog/frmConfig.h"
 #include "resource.h"
 
@@ -24,6 +26,8 @@ constexpr DWORD kDialogStyle = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kDialogExStyle = WS_EX_APPWINDOW;
 // White keys overlap by this much as drawn at 96 DPI: one pixel.
 constexpr int kKeyOverlapTwips = 15;
+// Where a key keeps whether it is lit, for a screen reader that asks.
+constexpr int kKeyLitSlot = 0;
 // An opened drop-down list shows about this many lines before it scrolls.
 constexpr int kDroppedItems = 10;
 
@@ -130,6 +134,8 @@ ControlClass ClassOf(Kind kind) {
         // Not an automatic check box: the model owns the value and the view only mirrors it.
         case Kind::CheckBox:
             return {L"BUTTON", BS_CHECKBOX | WS_TABSTOP, 0};
+        case Kind::Toggle:
+            return {L"BUTTON", BS_CHECKBOX | BS_PUSHLIKE | WS_TABSTOP, 0};
         case Kind::DropDown:
             return {L"COMBOBOX", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0};
         case Kind::Key:
@@ -146,6 +152,42 @@ LRESULT CALLBACK PlainButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         wParam = (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) | BS_PUSHBUTTON;
     } else if (message == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, &PlainButtonProc, id);
+    }
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// Edit boxes, drop-down lists and the toggle answer a screen reader's question themselves: the
+// name of the label in front of them, the role and state of the toggle.
+AccessibleInfo DescribeControl(HWND hwnd) {
+    const Id which = static_cast<Id>(GetDlgCtrlID(hwnd) - kFirstControlId);
+    AccessibleInfo info;
+    if (which == Id::chkLearn) {
+        info.role = ROLE_SYSTEM_PUSHBUTTON;
+        info.checkable = true;
+        info.checked = SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    for (const layout::NamedBy& named : layout::kNames) {
+        if (named.control == which) info.nameFrom = GetDlgItem(GetParent(hwnd), ControlId(named.name));
+    }
+    if (ItemOf(which).kind == Kind::DropDown) info.role = ROLE_SYSTEM_COMBOBOX;
+    return info;
+}
+
+// A key's name is its window text, the pitch name; whether it is lit lives in its extra bytes.
+AccessibleInfo DescribeKey(HWND key) {
+    AccessibleInfo info;
+    info.role = ROLE_SYSTEM_CHECKBUTTON;
+    info.checkable = true;
+    info.checked = GetWindowLongPtrW(key, kKeyLitSlot) != 0;
+    return info;
+}
+
+LRESULT CALLBACK DescribedControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                      UINT_PTR id, DWORD_PTR) {
+    if (message == WM_GETOBJECT) {
+        if (LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, &DescribeControl)) return answer;
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(hwnd, &DescribedControlProc, id);
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
@@ -190,6 +232,8 @@ CheckBox* CheckOf(frmConfig& f, Id id) {
             return &f.chkAlt;
         case Id::chkMidiOut:
             return &f.chkMidiOut;
+        case Id::chkLearn:
+            return &f.chkLearn;
         default:
             return nullptr;
     }
@@ -245,6 +289,7 @@ void RegisterClasses(HINSTANCE instance, WNDPROC dialogProc, WNDPROC keyProc) {
     wc.lpfnWndProc = keyProc;
     wc.hbrBackground = nullptr;  // a key paints all of its face
     wc.lpszClassName = kKeyClass;
+    wc.cbWndExtra = sizeof(LONG_PTR);  // kKeyLitSlot
     RegisterClassExW(&wc);
 }
 
@@ -346,14 +391,29 @@ bool ConfigWindow::Create() {
         }
     }
 
-    // Creation order is the Tab order, so the controls are made in the table's tab-index order.
+    // Creation order is the window order, which is the Tab order: the table's order. The black
+    // keys are made before the white ones, so that they lie on top, are seen and take the click
+    // where they overlap; the keys are one Tab stop, so their order among themselves is free.
+    std::vector<const Item*> order;
     for (const Item& item : layout::kItems) {
+        if (item.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(item.id))) continue;
+        order.push_back(&item);
+        if (item.id != Id::picKey10) continue;
+        for (const Item& white : layout::kItems) {
+            if (white.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(white.id)))
+                order.push_back(&white);
+        }
+    }
+    for (const Item* entry : order) {
+        const Item& item = *entry;
         const ControlClass cls = ClassOf(item.kind);
         const std::wstring text(item.caption);
+        DWORD style = cls.style;
+        if (item.kind == Kind::Key && layout::KeyIndex(item.id) == keyStop_) style |= WS_TABSTOP;
         HWND control = CreateWindowExW(
-            cls.exStyle, cls.name, text.c_str(),
-            WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | cls.style, 0, 0, 0, 0, hwnd_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(item.id))), instance_, nullptr);
+            cls.exStyle, cls.name, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0,
+            0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(item.id))),
+            instance_, nullptr);
         if (!control) return false;
         controls_[Index(item.id)] = control;
         switch (item.kind) {
@@ -362,9 +422,14 @@ bool ConfigWindow::Create() {
                 break;
             case Kind::Edit:
                 SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+                SetWindowSubclass(control, &DescribedControlProc, 0, 0);
                 break;
             case Kind::Button:
                 SetWindowSubclass(control, &PlainButtonProc, 0, 0);
+                break;
+            case Kind::DropDown:
+            case Kind::Toggle:
+                SetWindowSubclass(control, &DescribedControlProc, 0, 0);
                 break;
             default:
                 break;
@@ -375,13 +440,6 @@ bool ConfigWindow::Create() {
         Model(id).Updated = [self, id] {
             if (std::shared_ptr<ConfigWindow> window = self.lock()) window->ModelUpdated(id);
         };
-    }
-    // The black keys lie on the white ones: they must be seen and take the click where they
-    // overlap. Keys take no focus, so moving them in the z-order leaves the Tab order alone.
-    for (int k = 0; k < 12; ++k) {
-        if (!layout::IsBlackKey(k)) continue;
-        SetWindowPos(Control(static_cast<Id>(static_cast<int>(Id::picKey0) + k)), HWND_TOP, 0, 0, 0,
-                     0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
     ApplyLayout(WindowDpi(hwnd_), nullptr);
     focus_ = Control(Id::cmdOK);
@@ -532,17 +590,25 @@ void ConfigWindow::Push(Id id) {
         case Kind::DropDown:
             PushDropDown(id);
             break;
-        case Kind::CheckBox: {
+        case Kind::CheckBox:
+        case Kind::Toggle: {
             int value = CheckOf(*form_, id)->Value();
             WPARAM state = value == 1   ? BST_CHECKED
                            : value == 2 ? BST_INDETERMINATE
                                         : BST_UNCHECKED;
+            const LRESULT before = SendMessageW(control, BM_GETCHECK, 0, 0);
             SendMessageW(control, BM_SETCHECK, state, 0);
+            if (ItemOf(id).kind == Kind::Toggle && before != static_cast<LRESULT>(state))
+                NotifyStateChange(control);
             break;
         }
-        case Kind::Key:
+        case Kind::Key: {
+            const std::size_t key = static_cast<std::size_t>(layout::KeyIndex(id));
+            const LONG_PTR lit = form_->picKey[key].BackColor() == layout::kRed;
+            if (SetWindowLongPtrW(control, kKeyLitSlot, lit) != lit) NotifyStateChange(control);
             InvalidateRect(control, nullptr, FALSE);
             break;
+        }
         case Kind::Label:
         case Kind::Button:
             break;
@@ -680,6 +746,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
             }
             break;
         case Kind::CheckBox:
+        case Kind::Toggle:
             if (code == BN_CLICKED) {
                 CheckBox& check = *CheckOf(f, which);
                 UserAction([&] {
@@ -800,15 +867,64 @@ LRESULT ConfigWindow::HandleKeyMessage(HWND hwnd, int index, UINT message, WPARA
             POINT pt{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
             RECT client{};
             GetClientRect(hwnd, &client);
-            if (PtInRect(&client, pt) && form_) {
-                frmConfig& f = *form_;
-                UserAction([&] { f.picKey_Click(index); });
-            }
+            if (PtInRect(&client, pt)) ClickKey(index);
             return 0;
         }
+        // The arrows are the keys' own: the dialog manager would move to another control.
+        case WM_GETDLGCODE:
+            return DLGC_WANTARROWS;
+        case WM_KEYDOWN:
+            switch (wParam) {
+                case VK_LEFT:
+                case VK_UP:
+                    MoveKeyFocus(index - 1);
+                    return 0;
+                case VK_RIGHT:
+                case VK_DOWN:
+                    MoveKeyFocus(index + 1);
+                    return 0;
+                case VK_HOME:
+                    MoveKeyFocus(0);
+                    return 0;
+                case VK_END:
+                    MoveKeyFocus(11);
+                    return 0;
+                case VK_SPACE:
+                    // Repeats of a held Space would toggle the key back and forth.
+                    if ((lParam & (1 << 30)) == 0) ClickKey(index);
+                    return 0;
+                default:
+                    return DefWindowProcW(hwnd, message, wParam, lParam);
+            }
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            InvalidateRect(hwnd, nullptr, FALSE);
+            return 0;
+        case WM_GETOBJECT:
+            if (LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, &DescribeKey)) return answer;
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
     }
+}
+
+void ConfigWindow::ClickKey(int index) {
+    if (!form_) return;
+    frmConfig& f = *form_;
+    UserAction([&] { f.picKey_Click(index); });
+}
+
+void ConfigWindow::MoveKeyFocus(int index) {
+    if (index < 0 || index > 11) return;
+    HWND next = Control(static_cast<Id>(static_cast<int>(Id::picKey0) + index));
+    HWND previous = Control(static_cast<Id>(static_cast<int>(Id::picKey0) + keyStop_));
+    // Tab comes back to the key left last, as to the selected button of a group.
+    if (previous && previous != next) {
+        SetWindowLongPtrW(previous, GWL_STYLE, GetWindowLongPtrW(previous, GWL_STYLE) & ~WS_TABSTOP);
+        SetWindowLongPtrW(next, GWL_STYLE, GetWindowLongPtrW(next, GWL_STYLE) | WS_TABSTOP);
+    }
+    keyStop_ = index;
+    SetFocus(next);
 }
 
 void ConfigWindow::PaintKey(HWND key, int index) {
@@ -821,6 +937,17 @@ void ConfigWindow::PaintKey(HWND key, int index) {
     ScopedBrush brush(CreateSolidBrush(ToColorRef(color)));
     FillRect(paint.Dc(), &face, brush.Get());
     FrameRect(paint.Dc(), &face, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    if (GetFocus() == key) {
+        // Inside the outline, in a colour that shows on white, black and red alike.
+        const int inset = std::max(2, MulDiv(3, dpi_, USER_DEFAULT_SCREEN_DPI));
+        RECT mark = face;
+        InflateRect(&mark, -inset, -inset);
+        const COLORREF ink = color == layout::kBlack ? RGB(255, 255, 255) : RGB(0, 0, 0);
+        ScopedBrush pen(CreateSolidBrush(ink));
+        FrameRect(paint.Dc(), &mark, pen.Get());
+        InflateRect(&mark, -1, -1);
+        FrameRect(paint.Dc(), &mark, pen.Get());
+    }
 }
 
 }  // namespace vos::win32

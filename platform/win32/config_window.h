@@ -79,6 +79,9 @@ class ConfigWindow : public std::enable_shared_from_this<ConfigWindow> {
     void OnActivate(bool active);
     void Paint();
     void PaintKey(HWND key, int index);
+    void ClickKey(int index);
+    // Moves the focus to a key (0 to 11), which becomes the keyboard's Tab stop.
+    void MoveKeyFocus(int index);
 
     void ApplyLayout(int dpi, const RECT* suggested);
     void MakeFonts(int dpi);
@@ -105,6 +108,7 @@ class ConfigWindow : public std::enable_shared_from_this<ConfigWindow> {
     int batch_ = 0;     // user actions running
     int updating_ = 0;  // pushes running: native notifications they cause are not the user's
     HWND focus_ = nullptr;
+    int keyStop_ = 0;  // the key that Tab reaches
     std::array<bool, kCount> dirty_{};
     std::array<std::vector<std::wstring>, kCount> shownItems_;
     // The destructor destroys the window before these go, so no control outlives its font.

@@ -235,6 +235,9 @@ LRESULT Win32Host::HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             return 0;
         case WM_QUERYENDSESSION:
             return TRUE;
+        case MM_MIM_DATA:
+            Form_MidiData(*app_, static_cast<std::uint32_t>(lParam));
+            return 0;
         case WM_DEVICECHANGE:
             // Once the program runs, WindowProc has seen it before it was passed on to here.
             if (!app_->Running() && wParam == DBT_DEVNODES_CHANGED) CheckDevices(*app_);

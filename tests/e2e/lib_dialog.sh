@@ -160,7 +160,9 @@ dlg_snapshot() {
             if (cls == "listbox") return "ListBox"
             if (cls == "edit") return "Edit"
             if (cls == "combobox") return "DropDown"
-            if (cls == "button") { t = hex(style) % 16; return (t == 2 || t == 3) ? "CheckBox" : (t <= 1 ? "Button" : "Button?") }
+            if (cls == "button") { t = hex(style) % 16
+                if ((t == 2 || t == 3) && int(hex(style) / 4096) % 2) return "Toggle"  # BS_PUSHLIKE
+                return (t == 2 || t == 3) ? "CheckBox" : (t <= 1 ? "Button" : "Button?") }
             return "Key"
         }
         NR == FNR { n++; name[n] = $1; kind[n] = $2; cap[n] = $3; want[n] = $4; next }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Copies the screenshots the dialog scenarios take in every run into docs/,
-# where README.md shows them.
+# where README.md shows them, and the first-start dialog into the manual's
+# pictures.
 #
 #   tests/e2e/update-screenshots.sh [--run] [BUILD_DIR]
 #
@@ -12,6 +13,9 @@
 #   docs/dialog-defaults.png   the dialog at the first start   (20_dialog_layout)
 #   docs/tray-menu.png         the tray icon's menu           (20_dialog_layout)
 #   docs/dialog-edited.png     two entries, thru on           (22_dialog_edit_save)
+#   docs/dialog-learning.png   a chord held while learning    (25_dialog_learn_chord)
+#   docs/dialog-keyboard.png   the focus on a key, after Space (25_dialog_learn_chord)
+#   resources/説明書_images/dialog.png   as docs/dialog-defaults.png
 set -eu
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 REPO=$(cd "$E2E_DIR/../.." && pwd)
@@ -29,9 +33,12 @@ if ((run)); then
 fi
 
 pictures=(
-    "20_dialog_layout/dialog-defaults.png dialog-defaults.png"
-    "20_dialog_layout/tray-menu.png tray-menu.png"
-    "22_dialog_edit_save/dialog-edited.png dialog-edited.png"
+    "20_dialog_layout/dialog-defaults.png docs/dialog-defaults.png"
+    "20_dialog_layout/tray-menu.png docs/tray-menu.png"
+    "22_dialog_edit_save/dialog-edited.png docs/dialog-edited.png"
+    "25_dialog_learn_chord/dialog-learning.png docs/dialog-learning.png"
+    "25_dialog_learn_chord/dialog-keyboard.png docs/dialog-keyboard.png"
+    "20_dialog_layout/dialog-defaults.png resources/説明書_images/dialog.png"
 )
 for p in "${pictures[@]}"; do
     read -r from to <<<"$p"
@@ -43,8 +50,8 @@ done
 mkdir -p "$REPO/docs"
 for p in "${pictures[@]}"; do
     read -r from to <<<"$p"
-    cp "$art/$from" "$REPO/docs/$to"
-    echo "docs/$to  <-  $art/$from"
+    cp "$art/$from" "$REPO/$to"
+    echo "$to  <-  $art/$from"
 done
 ((run)) && rm -rf "$art"
 exit 0

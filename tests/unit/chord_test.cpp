@@ -180,5 +180,54 @@ TEST_F(ChordTest, ThruForwardsEveryMessageFirstButTracksOnlyNotes) {
     EXPECT_EQ(calls.back().rfind("ShellExecute", 0), 0u);
 }
 
+// Learning: what is reported after each key, with a launch code for every chord played so a
+// launch would show, and thru on so the player hears every note.
+TEST_F(ChordTest, LearningTakesTheFullestMomentLaunchesNothingAndStillForwards) {
+    const struct {
+        const char* name;
+        std::vector<std::uint32_t> played;
+        std::vector<std::int32_t> chords;  // what each key reported as learnt (0: not yet)
+        std::vector<std::int32_t> held;
+    } cases[] = {
+        {"triad", {On(60), On(64), On(67), Off(64), Off(60), On(67, 0)},
+         {0, 0, 0, 0, 0, 0x91}, {0x1, 0x11, 0x91, 0x81, 0x80, 0}},
+        {"arpeggio, each key let go before the next",
+         {On(60), Off(60), On(64), Off(64)}, {0, 0x1, 0, 0x10}, {0x1, 0, 0x10, 0}},
+        {"legato: the fullest moment, the first of equals",
+         {On(60), On(64), Off(60), On(67), On(71), Off(64), Off(67), Off(71)},
+         {0, 0, 0, 0, 0, 0, 0, 0x890}, {0x1, 0x11, 0x10, 0x90, 0x890, 0x880, 0x800, 0}},
+        {"one of two Cs let go ends nothing",
+         {On(48), On(60), On(64), Off(48), Off(60, 3), Off(64)},
+         {0, 0, 0, 0, 0, 0x11}, {0x1, 0x1, 0x11, 0x11, 0x10, 0}},
+        {"controllers and a release of a key held before", {0x0040B0, Off(62)}, {0}, {0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost h;
+        App a(h);
+        a.Enabled = a.ThruEnabled = true;
+        h.midiOutOpen(a.MidiOutHandle, 0, 0, 0, 0);
+        a.MidiInHandle = 0x1234;  // the input in use: learning opens nothing of its own
+        a.LaunchCodes = {{0x91, L"triad", L""}, {0x1, L"C", L""}, {0x890, L"E-G-B", L""},
+                         {0x11, L"C-E", L""}, {0x10, L"E", L""}};
+        std::vector<std::int32_t> chords, held;
+        a.Learned = [&](std::int32_t now, std::int32_t chord) {
+            held.push_back(now);
+            chords.push_back(chord);
+        };
+        ASSERT_TRUE(StartLearning(a, 5));
+        for (std::uint32_t m : c.played) HandleMidiData(a, m);
+        EXPECT_EQ(chords, c.chords);
+        EXPECT_EQ(held, c.held);
+        EXPECT_TRUE(h.launches.empty());
+        EXPECT_EQ(h.sent, c.played) << "thru goes on while learning";
+        EXPECT_TRUE(h.Calls({"midiInOpen", "midiInClose"}).empty());
+        EXPECT_EQ(a.MidiInHandle, 0x1234u);
+        StopLearning(a);
+        HandleMidiData(a, On(60));
+        EXPECT_EQ(h.launches.size(), a.HeldNotes == 0x1 ? 1u : 0u) << "recognition is back";
+    }
+}
+
 }  // namespace
 }  // namespace vos

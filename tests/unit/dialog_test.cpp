@@ -7,6 +7,7 @@
 #include "app/modMain.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
+#include "midi/chord.h"
 #include "midi/modMidiIO.h"
 #include "sim/sim_host.h"
 
@@ -421,15 +422,44 @@ TEST_F(DialogTest, CancelSavesNothing) {
     EXPECT_TRUE(host.Calls({"midiInOpen", "midiInClose"}).empty());
 }
 
+// A learnt chord is stored as clicks on its keys would store it: a bit above the keyboard stays.
+TEST_F(DialogTest, LearntChordKeepsWhatTheKeysCannotShow) {
+    Store(Header(), {{0x1091, L"C:\\x.exe", L""}});
+    frmConfig& d = Open();
+    d.chkLearn.UserClick();
+    for (std::uint32_t m : {0x403C90u, 0x404190u, 0x3C80u, 0x4180u}) HandleMidiData(app, m);
+    EXPECT_EQ(d.WorkingCodes[0].Code, 0x1021);
+    for (int k = 0; k < 12; ++k) EXPECT_EQ(d.picKey[k].BackColor() == layout::kRed, k == 0 || k == 5);
+}
+
 TEST(DialogLayout, GeometryAndKeyOverlap) {
     EXPECT_EQ(layout::ToPixels(layout::kClientWidth, 96), 314);
     EXPECT_EQ(layout::ToPixels(layout::kClientHeight, 96), 489);
     int lowest = 0;
     for (const auto& item : layout::kItems) lowest = std::max(lowest, item.top + item.height);
     EXPECT_EQ(lowest, 7215);
-    for (std::size_t i = 1; i < layout::kItems.size(); ++i) {
-        EXPECT_LT(layout::kItems[i - 1].tabIndex, layout::kItems[i].tabIndex);
+    // The Tab order is the window order of the controls that take the focus; each label lies
+    // right before the control it names.
+    int previous = 0;  // Label1's
+    for (const auto& item : layout::kItems) {
+        if (item.kind == layout::Kind::Label) continue;
+        EXPECT_EQ(item.tabIndex, previous + 1) << sim::Utf8(std::wstring(item.name));
+        previous = item.tabIndex;
     }
+    auto position = [](layout::Id id) {
+        for (std::size_t i = 0; i < layout::kItems.size(); ++i)
+            if (layout::kItems[i].id == id) return i;
+        return layout::kItems.size();
+    };
+    for (const auto& named : layout::kNames) {
+        if (named.name == layout::Id::chkShortcut) continue;
+        EXPECT_EQ(position(named.name) + 1, position(named.control));
+    }
+    // The learning toggle lies in the free room between the keyboard and cmdSansyo.
+    const auto& learn = layout::kItems[position(layout::Id::chkLearn)];
+    EXPECT_GE(learn.left, 2655 + 15);
+    EXPECT_LE(learn.left + learn.width, 3720 - 15);
+    EXPECT_EQ(learn.tabIndex, 21);
     const struct {
         int x, y, key;
     } points[] = {

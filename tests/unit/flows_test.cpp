@@ -13,6 +13,7 @@
 #include "app/modMain.h"
 #include "app/settings.h"
 #include "config_dialog/frmConfig.h"
+#include "config_dialog/layout.h"
 #include "midi/modMidiIO.h"
 #include "platform/cp932.h"
 #include "sim/sim_host.h"
@@ -266,6 +267,92 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
         for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
         EXPECT_TRUE(a.Running() && a.Enabled && a.ThruEnabled && h.trayIconPresent);
     }
+}
+
+// Learning in the dialog of the first start: nothing is open yet, so the input chosen in the
+// dialog is opened for as long as learning lasts, and reaches the core through frmMain's own
+// window procedure. It is closed before OK opens the settings' input: never two at once.
+TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
+    host.inputs = {L"A", L"B", L"C"};
+    host.failingInputs = {2};
+    host.answers = {kIdYes};
+    std::vector<std::string> opened;  // the inputs open after each step
+    auto step = [&](const std::string& what) {
+        opened.push_back(what + ":" + std::to_string(host.openInputs.size()));
+    };
+    host.modalUser = [&] {
+        frmConfig& d = *app.Config;
+        d.cmbMIDev.UserSelect(1);
+        d.chkLearn.UserClick();
+        step("on");
+        for (LParam m : {On(65), On(69), On(60)}) Form_MidiData(app, static_cast<std::uint32_t>(m));
+        EXPECT_EQ(d.picKey[5].BackColor(), layout::kRed) << "held keys light";
+        EXPECT_EQ(d.picKey[4].BackColor(), layout::kWhite);
+        for (LParam m : {Release(60), Release(65), Release(69)}) Form_MidiData(app, static_cast<std::uint32_t>(m));
+        EXPECT_EQ(d.WorkingCodes[0].Code, 0x221);
+        d.cmbMIDev.UserSelect(0);  // another device: learning stops
+        step("changed");
+        EXPECT_EQ(d.chkLearn.Value(), 0);
+        d.cmbMIDev.UserSelect(2);
+        d.chkLearn.UserClick();  // cannot be opened: told, and off again
+        step("failed");
+        EXPECT_EQ(d.chkLearn.Value(), 0);
+        d.cmbMIDev.UserSelect(1);
+        d.chkLearn.UserClick();
+        step("again");
+        host.answers = {kIdNo};  // no duplicate check
+        d.cmdOK.UserClick();
+        step("ok");
+    };
+    Main(app);
+    EXPECT_EQ(opened, (std::vector<std::string>{"on:1", "changed:0", "failed:0", "again:1", "ok:1"}));
+    EXPECT_EQ(host.Calls({"midiInOpen"}),
+              (std::vector<std::string>{"midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0",
+                                        "midiInOpen(dev=2, cb=0x100, inst=0, flags=0x10000) -> 4",
+                                        "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0",
+                                        "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0"}));
+    EXPECT_EQ(host.boxes.at(2).text,
+              L"MIDI入力デバイス「C」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。");
+    EXPECT_TRUE(app.Running() && app.Enabled);
+    ASSERT_EQ(app.LaunchCodes.size(), 1u);
+    EXPECT_EQ(app.LaunchCodes[0].Code, 0x221);
+    EXPECT_TRUE(host.launches.empty());
+    // From now on WindowProc handles the input and passes it on to frmMain's own procedure.
+    Form_MidiData(app, static_cast<std::uint32_t>(On(60)));
+    EXPECT_EQ(app.HeldNotes, 0);
+}
+
+// The input in use has gone: learning opens the device the list shows, found by its name, and
+// gives way when the settings' input comes back; a device the list shows that has gone too is
+// not opened in its place.
+TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
+    host.inputs = {L"Sim MIDI In", L"Other"};
+    StartWith(Stored());
+    mnuRCConfig_Click(app);
+    frmConfig& d = *app.Config;
+    host.inputs = {L"Other"};
+    host.DevicesChanged();
+    WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+    ASSERT_TRUE(host.openInputs.empty());
+    d.chkLearn.UserClick();  // "Sim MIDI In" is shown but gone
+    EXPECT_EQ(d.chkLearn.Value(), 0);
+    EXPECT_EQ(host.boxes.back().text, L"MIDI入力デバイスを選択してください。");
+    d.cmbMIDev.UserSelect(1);
+    d.chkLearn.UserClick();
+    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_EQ(host.openInputs.size(), 1u);
+    for (LParam m : {On(62), On(65), On(69), Release(62), Release(65), Release(69)}) {
+        WindowProc(app, kMain, kMmMimData, 0, m);
+    }
+    EXPECT_EQ(d.WorkingCodes[0].Code, 0x224) << "heard while the settings' input is gone";
+    host.inputs = {L"Other", L"Sim MIDI In"};
+    host.DevicesChanged();
+    WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+    EXPECT_EQ(d.chkLearn.Value(), 0);
+    EXPECT_FALSE(app.Learn.on);
+    EXPECT_EQ(host.openInputs.size(), 1u);
+    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_EQ(app.MidiInPort, Port::Open);
 }
 
 using FlowDeviceCheck = FlowTest;

@@ -219,6 +219,8 @@ void TestWindowAndControls(Fixture& fx) {
                 return {L"ComboBox", 0, CBS_DROPDOWNLIST, CBS_DROPDOWNLIST, true};
             case Kind::Key:
                 return {L"VosselmarKey", WS_CLIPSIBLINGS, 0, 0, false};
+            case Kind::Toggle:
+                return {L"Button", BS_PUSHLIKE, BS_TYPEMASK, BS_CHECKBOX, true};
         }
         return {};
     };
@@ -233,11 +235,12 @@ void TestWindowAndControls(Fixture& fx) {
         EXPECT_TRUE(name + " class", _wcsicmp(cls, e.cls) == 0);
         EXPECT_EQ(name + " style", s & e.mustHave, e.mustHave);
         EXPECT_EQ(name + " type", s & e.typeMask, e.type);
-        EXPECT_EQ(name + " tab stop", (s & WS_TABSTOP) != 0, e.tabStop);
+        // The keyboard is one stop, on C until the arrows move it.
+        EXPECT_EQ(name + " tab stop", (s & WS_TABSTOP) != 0, e.tabStop || item.id == Id::picKey0);
         RECT want = ItemRect(item, dpi);
         if (item.kind == Kind::DropDown) want.bottom = want.top + layout::ToPixels(300, dpi);
         EXPECT_EQ(name + " place", fx.ClientRectOf(item.id), want);
-        if (item.kind == Kind::Label || item.kind == Kind::Button || item.kind == Kind::CheckBox) {
+        if (item.kind != Kind::ListBox && item.kind != Kind::Edit && item.kind != Kind::DropDown) {
             EXPECT_EQ(name + " caption", Text(h), std::wstring(item.caption));
         }
         if (item.kind != Kind::ListBox && item.kind != Kind::Key) {
@@ -390,11 +393,14 @@ void TestUserEdits(Fixture& fx) {
 
 void TestKeyboard(Fixture& fx) {
     ButtonCounters counters(*fx.form);
-    // Tab walks the tab indexes; the keys and labels take no focus.
+    int learnClicks = 0;
+    fx.form->chkLearn.Click = [&] { ++learnClicks; };
+    // Tab walks the tab indexes; the labels take no focus, the keys are one stop.
     SetFocus(fx.Ctl(Id::cmdOK));
     std::vector<int> want;
     for (const layout::Item& item : layout::kItems) {
-        if (item.kind != Kind::Label && item.kind != Kind::Key) want.push_back(ControlId(item.id));
+        if (item.kind == Kind::Label || (item.kind == Kind::Key && item.id != Id::picKey0)) continue;
+        want.push_back(ControlId(item.id));
     }
     want.push_back(ControlId(Id::cmdOK));
     for (std::size_t i = 1; i < want.size(); ++i) {
@@ -424,6 +430,39 @@ void TestKeyboard(Fixture& fx) {
                   counters.Of(id), before + 1);
     }
     EXPECT_EQ("access keys press nothing else", counters.Total(), 6);
+    fx.Key(WM_SYSCHAR, L'l');
+    EXPECT_EQ("Alt+L clicks the learning toggle", learnClicks, 1);
+
+    // On the keys: the arrows move, Space toggles the key with the focus, Tab leaves and comes
+    // back to the same key.
+    const auto selected = static_cast<std::size_t>(fx.form->lstCP.ListIndex());
+    const std::int32_t code = fx.form->WorkingCodes[selected].Code;
+    SetFocus(fx.Ctl(Id::picKey0));
+    const struct {
+        UINT message;
+        WPARAM key;
+        Id focus;
+        std::int32_t code;
+    } steps[] = {
+        {WM_KEYDOWN, VK_LEFT, Id::picKey0, code},        {WM_KEYDOWN, VK_RIGHT, Id::picKey1, code},
+        {WM_KEYDOWN, VK_SPACE, Id::picKey1, code ^ 2},   {WM_KEYDOWN, VK_END, Id::picKey11, code ^ 2},
+        {WM_KEYDOWN, VK_RIGHT, Id::picKey11, code ^ 2},  {WM_KEYDOWN, VK_UP, Id::picKey10, code ^ 2},
+        {WM_KEYDOWN, VK_SPACE, Id::picKey10, code ^ 0x402}, {WM_KEYDOWN, VK_TAB, Id::chkLearn, code ^ 0x402},
+        {WM_KEYDOWN, VK_HOME, Id::chkLearn, code ^ 0x402},
+    };
+    for (const auto& step : steps) {
+        fx.Key(step.message, step.key);
+        EXPECT_EQ("key " + Show(static_cast<long long>(step.key)) + " focus", fx.Focused(),
+                  ControlId(step.focus));
+        EXPECT_EQ("key " + Show(static_cast<long long>(step.key)) + " code",
+                  fx.form->WorkingCodes[selected].Code, step.code);
+    }
+    EXPECT_EQ("A# shows its new state", fx.form->picKey[10].BackColor(),
+              (code & 0x400) ? layout::kBlack : layout::kRed);
+    SetFocus(fx.Ctl(Id::txtPath));
+    fx.Key(WM_KEYDOWN, VK_TAB);
+    fx.Key(WM_KEYDOWN, VK_TAB);
+    EXPECT_EQ("Tab comes back to the key left last", fx.Focused(), ControlId(Id::picKey10));
 }
 
 void TestDpiChange(Fixture& fx) {
@@ -449,6 +488,25 @@ void TestDpiChange(Fixture& fx) {
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(fx.Ctl(Id::lstCP), WM_GETFONT, 0, 0)),
                sizeof lf, &lf);
     EXPECT_EQ("list font at 144", lf.lfHeight, -18);
+
+    // The toggle's caption fits inside its button's frame at every usual scaling.
+    for (int dpi : {96, 120, 144, 192}) {
+        SendMessageW(fx.Dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        HWND toggle = fx.Ctl(Id::chkLearn);
+        HDC dc = GetDC(toggle);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(toggle, WM_GETFONT, 0, 0)));
+        RECT text{};
+        const std::wstring caption(ItemOf(Id::chkLearn).caption);
+        DrawTextW(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE);
+        SelectObject(dc, old);
+        ReleaseDC(toggle, dc);
+        RECT face{};
+        GetClientRect(toggle, &face);
+        const int frame = MulDiv(3, dpi, 96);  // edges and the focus rectangle
+        EXPECT_TRUE("toggle caption fits at " + Show(dpi) + " DPI",
+                    text.right + 2 * frame <= face.right && text.bottom + 2 * frame <= face.bottom);
+    }
 }
 
 void TestUnloading() {

@@ -10,6 +10,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // (the headers below need windows.h first)
+#include <oleacc.h>
 #include <psapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>

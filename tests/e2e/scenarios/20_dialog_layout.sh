@@ -22,9 +22,10 @@ config=$E2E_PROG_DIR/config.bin
 manual="$(dlg_winpath "$E2E_PROG_DIR")\\説明書.htm"
 DLG_DPI=96
 
-# The focus after each Tab from OK, all options on; the disabled ones drop out.
-all_stops=(cmdOK cmdCancel cmdHelp lstCP cmdAdd cmdDel txtPath cmdSansyo txtCommand cmbMIDev
-    chkShortcut chkShift chkCtrl chkAlt cmbSKey chkMidiOut cmbMODev cmbPC)
+# The focus after each Tab from OK, all options on; the disabled ones drop out. The keys are
+# one stop, on C until the arrows move it.
+all_stops=(cmdOK cmdCancel cmdHelp lstCP cmdAdd cmdDel txtPath cmdSansyo picKey0 chkLearn
+    txtCommand cmbMIDev chkShortcut chkShift chkCtrl chkAlt cmbSKey chkMidiOut cmbMODev cmbPC)
 expect_tab_walk() { # TAG FROM SKIP...: the walk from FROM round to FROM again
     local tag=$1 from=$2 want=() name skip got
     shift 2

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The distributable as a user gets it: package.sh packs the build under test, the zip is unpacked
-# into an empty folder and the program is started from there. The first start must find its side
-# files and manual in the unpacked folder, Help and the default chord C-E-G must both open the
-# manual in that folder (so the Japanese file name survived the zip), the file's version
-# information must carry the project version, its one manifest must be the program's, and the
-# program must end cleanly.
+# The distributable as a user gets it: package.sh packs the build under test (twice: the two zips
+# must be the same byte for byte), the zip is unpacked into an empty folder and the program is
+# started from there. The first start must find its side files and manual in the unpacked folder,
+# Help and the default chord C-E-G must both open the manual in that folder (so the Japanese file
+# name survived the zip), the file's version information must carry the project version, its one
+# manifest must be the program's, and the program must end cleanly.
 # e2e-timeout: 90
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
 e2e_scenario_begin
@@ -17,6 +17,11 @@ version=$(vos_package_version "$build") || e2e_fail "no project version in the b
 zip=$(vos_package_zip "$build" "$E2E_WORK/package") || e2e_fail "packing failed"
 [[ $(basename "$zip") == "Vosselmar-$version-win64.zip" ]] || e2e_fail "zip named $(basename "$zip")"
 cp "$zip" "$E2E_ART/"
+# Same build, same bytes: packed again into another folder, in another time zone and under a
+# umask that leaves others nothing, not a byte may differ (times, order, permissions).
+again=$( (umask 077 && TZ=JST-9 vos_package_zip "$build" "$E2E_WORK/package-again") ) ||
+    e2e_fail "packing a second time failed"
+cmp -s "$zip" "$again" || e2e_fail "the same build packed twice gave different zips: $(cmp "$zip" "$again" 2>&1)"
 unzip -l "$zip" >"$E2E_ART/zip-listing.txt"
 top=Vosselmar-$version
 
