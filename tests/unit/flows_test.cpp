@@ -29,6 +29,12 @@ using test::Num;
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
 constexpr int kIn = 0x1000, kOut = 0x2000;  // the handles the simulated host gives out first
 const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
+// midiInOpen of a device with the main window as callback, and what it returned.
+CallIs InputOpened(int device, int result = 0) {
+    return {
+        "midiInOpen",
+        {{"dev", device}, {"cb", Num(kMain)}, {"inst", 0}, {"flags", 0x10000}, {"result", result}}};
+}
 // The tray icon going at the end: the full set of flags, the enabled picture and no tip.
 const CallIs kTrayDelete{"Shell_NotifyIcon",
                          {{"op", Num(TrayOp::Delete)},
@@ -159,8 +165,7 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
          {"LoadMainWindow"},
          {"RegisterHotKey",
           {{"wnd", Num(kMain)}, {"id", 0}, {"mods", 3}, {"key", 112}, {"result", 1}}},
-         {"midiInOpen",
-          {{"dev", 0}, {"cb", Num(kMain)}, {"inst", 0}, {"flags", 0x10000}, {"result", 0}}},
+         InputOpened(0),
          {"midiInPrepareHeader",
           {{"h", kIn}, {"buflen", 1024}, {"data", 1}, {"size", kMidiHeaderSize}}},
          {"midiInAddBuffer", {{"h", kIn}, {"buflen", 1024}, {"size", kMidiHeaderSize}}},
@@ -228,12 +233,7 @@ TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     EXPECT_EQ(host.boxes[1].style, 64u);
     EXPECT_TRUE(CallsAre(
         host.Named({"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
-        {{"MessageBox"},
-         {"ReplaceFile"},
-         {"MessageBox"},
-         {"ShowConfigModal"},
-         {"midiInOpen",
-          {{"dev", 0}, {"cb", Num(kMain)}, {"inst", 0}, {"flags", 0x10000}, {"result", 0}}}}));
+        {{"MessageBox"}, {"ReplaceFile"}, {"MessageBox"}, {"ShowConfigModal"}, InputOpened(0)}));
     EXPECT_TRUE(app.Running() && app.LaunchCodes == DefaultCodes(host.folder));
 }
 
@@ -306,11 +306,8 @@ TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
     };
     Main(app);
     EXPECT_EQ(opened, (std::vector<std::string>{"on:1", "changed:0", "failed:0", "again:1", "ok:1"}));
-    EXPECT_EQ(host.Calls({"midiInOpen"}),
-              (std::vector<std::string>{"midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0",
-                                        "midiInOpen(dev=2, cb=0x100, inst=0, flags=0x10000) -> 4",
-                                        "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0",
-                                        "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0"}));
+    EXPECT_TRUE(CallsAre(host.Named({"midiInOpen"}),
+                         {InputOpened(1), InputOpened(2, 4), InputOpened(1), InputOpened(1)}));
     EXPECT_EQ(host.boxes.at(2).text,
               L"MIDI入力デバイス「C」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。");
     EXPECT_TRUE(app.Running() && app.Enabled);
@@ -339,7 +336,7 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     EXPECT_EQ(host.boxes.back().text, L"MIDI入力デバイスを選択してください。");
     d.cmbMIDev.UserSelect(1);
     d.chkLearn.UserClick();
-    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(CallsAre({host.Named({"midiInOpen"}).back()}, {InputOpened(0)}));
     EXPECT_EQ(host.openInputs.size(), 1u);
     for (LParam m : {On(62), On(65), On(69), Release(62), Release(65), Release(69)}) {
         WindowProc(app, kMain, kMmMimData, 0, m);
@@ -351,7 +348,7 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     EXPECT_EQ(d.chkLearn.Value(), 0);
     EXPECT_FALSE(app.Learn.on);
     EXPECT_EQ(host.openInputs.size(), 1u);
-    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(CallsAre({host.Named({"midiInOpen"}).back()}, {InputOpened(1)}));
     EXPECT_EQ(app.MidiInPort, Port::Open);
 }
 
