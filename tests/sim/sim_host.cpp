@@ -5,15 +5,6 @@
 #include <cstdlib>
 
 namespace vos::sim {
-namespace {
-
-// Any integer or enum as a logged value.
-template <typename T>
-Value N(T v) {
-    return static_cast<std::int64_t>(v);
-}
-
-}  // namespace
 
 std::string Utf8(const std::wstring& text) {
     std::string out;
@@ -132,53 +123,49 @@ MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callba
         openInputs.insert(handle);
         deviceOf_[handle] = inputs[static_cast<std::size_t>(device)];
     }
-    Log("midiInOpen", {{"dev", N(device)},
-                       {"cb", N(callback)},
-                       {"inst", N(instance)},
-                       {"flags", N(flags)},
-                       {"result", N(r)}});
+    Log("midiInOpen",
+        {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
     return r;
 }
 
 MmResult SimHost::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    Log("midiInPrepareHeader", {{"h", N(handle)},
-                                {"buflen", N(header->BufferLength)},
+    Log("midiInPrepareHeader", {{"h", handle},
+                                {"buflen", header->BufferLength},
                                 {"data", header->Data ? 1 : 0},
-                                {"size", N(size)}});
+                                {"size", size}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    Log("midiInAddBuffer",
-        {{"h", N(handle)}, {"buflen", N(header->BufferLength)}, {"size", N(size)}});
+    Log("midiInAddBuffer", {{"h", handle}, {"buflen", header->BufferLength}, {"size", size}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInStart(MidiHandle handle) {
-    Log("midiInStart", {{"h", N(handle)}});
+    Log("midiInStart", {{"h", handle}});
     if (MmResult r = Alive(openInputs, handle)) return r;
     started_[handle] = 1;
     return kMmSysErrNoError;
 }
 
 MmResult SimHost::midiInStop(MidiHandle handle) {
-    Log("midiInStop", {{"h", N(handle)}});
+    Log("midiInStop", {{"h", handle}});
     started_.erase(handle);
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInReset(MidiHandle handle) {
-    Log("midiInReset", {{"h", N(handle)}});
+    Log("midiInReset", {{"h", handle}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInUnprepareHeader(MidiHandle handle, MidiHeader*, std::uint32_t size) {
-    Log("midiInUnprepareHeader", {{"h", N(handle)}, {"size", N(size)}});
+    Log("midiInUnprepareHeader", {{"h", handle}, {"size", size}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInClose(MidiHandle handle) {
-    Log("midiInClose", {{"h", N(handle)}});
+    Log("midiInClose", {{"h", handle}});
     deadHandles.erase(handle);
     return openInputs.erase(handle) ? kMmSysErrNoError : 5;
 }
@@ -195,23 +182,20 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
         openOutputs.insert(handle);
         deviceOf_[handle] = outputs[static_cast<std::size_t>(device)];
     }
-    Log("midiOutOpen", {{"dev", N(device)},
-                        {"cb", N(callback)},
-                        {"inst", N(instance)},
-                        {"flags", N(flags)},
-                        {"result", N(r)}});
+    Log("midiOutOpen",
+        {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
     return r;
 }
 
 MmResult SimHost::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
-    Log("midiOutShortMsg", {{"h", N(handle)}, {"msg", message}});
+    Log("midiOutShortMsg", {{"h", handle}, {"msg", message}});
     if (MmResult r = Alive(openOutputs, handle)) return r;
     sent.push_back(message);
     return kMmSysErrNoError;
 }
 
 MmResult SimHost::midiOutClose(MidiHandle handle) {
-    Log("midiOutClose", {{"h", N(handle)}});
+    Log("midiOutClose", {{"h", handle}});
     deadHandles.erase(handle);
     return openOutputs.erase(handle) ? kMmSysErrNoError : 5;
 }
@@ -228,8 +212,7 @@ MmResult SimHost::GetID(const std::set<MidiHandle>& open, const std::vector<std:
         auto it = std::find(devices.begin(), devices.end(), deviceOf_[handle]);
         device = static_cast<unsigned>(it - devices.begin());
     }
-    Log(&open == &openInputs ? "midiInGetID" : "midiOutGetID",
-        {{"h", N(handle)}, {"result", N(r)}});
+    Log(&open == &openInputs ? "midiInGetID" : "midiOutGetID", {{"h", handle}, {"result", r}});
     return r;
 }
 
@@ -258,22 +241,22 @@ std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operati
                                  const std::optional<std::wstring>& parameters,
                                  const std::wstring& directory, int showCommand) {
     launches.push_back({owner, operation, file, parameters, directory, showCommand});
-    Log("ShellExecute", {{"owner", N(owner)},
+    Log("ShellExecute", {{"owner", owner},
                          {"op", operation},
                          {"file", file},
                          {"params", parameters ? Value(*parameters) : Value(kNull)},
                          {"dir", directory},
-                         {"show", N(showCommand)}});
+                         {"show", showCommand}});
     return 33;
 }
 
 bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
     trayCalls.push_back({operation, data});
-    Log("Shell_NotifyIcon", {{"op", N(operation)},
-                             {"wnd", N(data.Window)},
-                             {"id", N(data.Id)},
-                             {"flags", N(data.Flags)},
-                             {"cb", N(data.CallbackMessage)},
+    Log("Shell_NotifyIcon", {{"op", operation},
+                             {"wnd", data.Window},
+                             {"id", data.Id},
+                             {"flags", data.Flags},
+                             {"cb", data.CallbackMessage},
                              {"icon", static_cast<int>(data.Icon)},
                              {"tip", data.Tip}});
     switch (operation) {
@@ -296,22 +279,19 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
 
 bool SimHost::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
     bool ok = !takenHotkeys.count({modifiers, key}) && !hotkeys.count({window, id});
-    Log("RegisterHotKey", {{"wnd", N(window)},
-                           {"id", N(id)},
-                           {"mods", N(modifiers)},
-                           {"key", N(key)},
-                           {"result", N(ok)}});
+    Log("RegisterHotKey",
+        {{"wnd", window}, {"id", id}, {"mods", modifiers}, {"key", key}, {"result", ok}});
     if (ok) hotkeys.insert({window, id});
     return ok;
 }
 
 bool SimHost::UnregisterHotKey(WindowHandle window, int id) {
-    Log("UnregisterHotKey", {{"wnd", N(window)}, {"id", N(id)}});
+    Log("UnregisterHotKey", {{"wnd", window}, {"id", id}});
     return hotkeys.erase({window, id}) > 0;
 }
 
 WndProcValue SimHost::SetWndProc(WindowHandle window, int index, WndProcValue value) {
-    Log("SetWindowLongPtr", {{"wnd", N(window)}, {"index", N(index)}, {"value", value}});
+    Log("SetWindowLongPtr", {{"wnd", window}, {"index", index}, {"value", value}});
     WndProcValue previous = wndProcs.count(window) ? wndProcs[window] : 0;
     wndProcs[window] = value;
     return previous;
@@ -340,7 +320,7 @@ void SimHost::DestroyMainWindow() {
 }
 
 MenuChoice SimHost::PopupMenu(WindowHandle owner) {
-    Log("TrackPopupMenu", {{"owner", N(owner)}});
+    Log("TrackPopupMenu", {{"owner", owner}});
     if (insideModalLoop) insideModalLoop(L"TrackPopupMenu");
     if (menuChoices.empty()) return MenuChoice::None;
     MenuChoice c = menuChoices.front();
@@ -367,7 +347,7 @@ int SimHost::MsgBox(const std::wstring& text, const std::wstring& title, unsigne
     } else {
         answer = kIdOk;
     }
-    Log("MessageBox", {{"style", N(style)}, {"text", text}, {"result", N(answer)}});
+    Log("MessageBox", {{"style", style}, {"text", text}, {"result", answer}});
     if (insideModalLoop) insideModalLoop(text);
     return answer;
 }
@@ -400,7 +380,7 @@ void SimHost::UnloadConfig() {
 
 std::optional<std::wstring> SimHost::OpenFileDialog(unsigned flags, const std::wstring& filter,
                                                     const std::wstring& initialFile) {
-    Log("GetOpenFileName", {{"flags", N(flags)}, {"filter", filter}, {"file", initialFile}});
+    Log("GetOpenFileName", {{"flags", flags}, {"filter", filter}, {"file", initialFile}});
     if (insideModalLoop) insideModalLoop(L"GetOpenFileName");
     if (fileChoices.empty()) return std::nullopt;
     std::optional<std::wstring> choice = fileChoices.front();
@@ -433,7 +413,7 @@ FileStatus SimHost::ReadWholeFile(const std::wstring& path, std::vector<std::uin
 
 FileStatus SimHost::ReplaceFileContents(const std::wstring& path,
                                        const std::vector<std::uint8_t>& bytes) {
-    Log("ReplaceFile", {{"path", path}, {"size", N(bytes.size())}});
+    Log("ReplaceFile", {{"path", path}, {"size", bytes.size()}});
     // The new bytes go to a file of their own first; what the target holds changes only with the
     // swap, all at once.
     const std::wstring temporary = path + L".tmp";

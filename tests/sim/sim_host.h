@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -27,6 +28,11 @@ inline constexpr std::monostate kNull{};
 // One argument of a logged call. Tests compare names and values, never the text Call::Text()
 // prints for people.
 struct Arg {
+    Arg(std::string argName, Value argValue)
+        : name(std::move(argName)), value(std::move(argValue)) {}
+    template <typename T>  // any integer or enum, as the number it holds
+    requires std::is_integral_v<T> || std::is_enum_v<T> Arg(std::string argName, T number)
+        : name(std::move(argName)), value(static_cast<std::int64_t>(number)) {}
     std::string name;
     Value value;
 };

@@ -24,25 +24,23 @@ namespace {
 
 using test::CallIs;
 using test::CallsAre;
-using test::Num;
 
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
 constexpr int kIn = 0x1000, kOut = 0x2000;  // the handles the simulated host gives out first
 const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
 // midiInOpen of a device with the main window as callback, and what it returned.
 CallIs InputOpened(int device, int result = 0) {
-    return {
-        "midiInOpen",
-        {{"dev", device}, {"cb", Num(kMain)}, {"inst", 0}, {"flags", 0x10000}, {"result", result}}};
+    return {"midiInOpen",
+            {{"dev", device}, {"cb", kMain}, {"inst", 0}, {"flags", 0x10000}, {"result", result}}};
 }
 // The tray icon going at the end: the full set of flags, the enabled picture and no tip.
 const CallIs kTrayDelete{"Shell_NotifyIcon",
-                         {{"op", Num(TrayOp::Delete)},
-                          {"wnd", Num(kMain)},
+                         {{"op", TrayOp::Delete},
+                          {"wnd", kMain},
                           {"id", 0},
                           {"flags", 7},
                           {"cb", 0x401},
-                          {"icon", Num(TrayPicture::picIcon1)},
+                          {"icon", TrayPicture::picIcon1},
                           {"tip", L""}}};
 
 constexpr LParam On(int note, int channel = 0) { return 0x90 | channel | note << 8 | 100 << 16; }
@@ -163,8 +161,7 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
         host.log,
         {{"AnotherInstanceRunning"},
          {"LoadMainWindow"},
-         {"RegisterHotKey",
-          {{"wnd", Num(kMain)}, {"id", 0}, {"mods", 3}, {"key", 112}, {"result", 1}}},
+         {"RegisterHotKey", {{"wnd", kMain}, {"id", 0}, {"mods", 3}, {"key", 112}, {"result", 1}}},
          InputOpened(0),
          {"midiInPrepareHeader",
           {{"h", kIn}, {"buflen", 1024}, {"data", 1}, {"size", kMidiHeaderSize}}},
@@ -173,14 +170,14 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
          {"midiOutOpen", {{"dev", 0}, {"cb", 0}, {"inst", 0}, {"flags", 0}, {"result", 0}}},
          {"midiOutShortMsg", {{"h", kOut}, {"msg", 0x05c0}}},
          {"Shell_NotifyIcon",
-          {{"op", Num(TrayOp::Add)},
-           {"wnd", Num(kMain)},
+          {{"op", TrayOp::Add},
+           {"wnd", kMain},
            {"id", 0},
            {"flags", 7},
            {"cb", 0x401},
-           {"icon", Num(TrayPicture::picIcon1)},
+           {"icon", TrayPicture::picIcon1},
            {"tip", L"Vosselmar [有効]"}}},
-         {"SetWindowLongPtr", {{"wnd", Num(kMain)}, {"index", -4}, {"value", 0x5000}}}}));
+         {"SetWindowLongPtr", {{"wnd", kMain}, {"index", -4}, {"value", 0x5000}}}}));
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_TRUE(app.Enabled && app.ThruEnabled);
     EXPECT_EQ(app.HeldNotes, 0);
@@ -487,10 +484,10 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         EXPECT_EQ(h.openInputs.size(), 1u);
         const std::vector<sim::Call> opened = h.Named({"midiInOpen", "midiOutOpen"});
         ASSERT_FALSE(opened.empty());
-        EXPECT_TRUE(CallsAre(
-            {opened.front()},
-            {c.outputGoes ? CallIs{"midiOutOpen", {{"dev", 0}}}
-                          : CallIs{"midiInOpen", {{"dev", c.backAt}, {"cb", Num(kMain)}}}}));
+        EXPECT_TRUE(
+            CallsAre({opened.front()},
+                     {c.outputGoes ? CallIs{"midiOutOpen", {{"dev", 0}}}
+                                   : CallIs{"midiInOpen", {{"dev", c.backAt}, {"cb", kMain}}}}));
         EXPECT_EQ(h.Named({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
         EXPECT_EQ(a.ThruEnabled, c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
@@ -639,8 +636,8 @@ TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
             {"midiInClose", {{"h", c.input}}}};
         want.insert(want.end(), c.output.begin(), c.output.end());
         want.insert(want.end(),
-                    {{"UnregisterHotKey", {{"wnd", Num(kMain)}, {"id", 0}}},
-                     {"SetWindowLongPtr", {{"wnd", Num(kMain)}, {"index", -4}, {"value", 0x7000}}},
+                    {{"UnregisterHotKey", {{"wnd", kMain}, {"id", 0}}},
+                     {"SetWindowLongPtr", {{"wnd", kMain}, {"index", -4}, {"value", 0x7000}}},
                      kTrayDelete});
         EXPECT_TRUE(CallsAre(h.log, want));
         EXPECT_FALSE(a.ThruEnabled || a.Enabled);

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "sim/sim_host.h"
@@ -30,14 +29,8 @@ inline void AppendLe(std::vector<std::uint8_t>& out, std::uint64_t v, int width)
 // out may hold anything.
 struct CallIs {
     std::string name;
-    std::vector<std::pair<std::string, sim::Value>> args = {};
+    std::vector<sim::Arg> args = {};
 };
-
-// A number of any integer or enum type as an argument's value.
-template <typename T>
-sim::Value Num(T v) {
-    return static_cast<std::int64_t>(v);
-}
 
 // The calls are exactly these, in this order, each with the arguments given.
 inline ::testing::AssertionResult CallsAre(const std::vector<sim::Call>& calls,
@@ -56,11 +49,11 @@ inline ::testing::AssertionResult CallsAre(const std::vector<sim::Call>& calls,
             return ::testing::AssertionFailure() << "call " << i << " is " << calls[i].name
                                                  << ", not " << want[i].name << listing();
         }
-        for (const auto& [name, value] : want[i].args) {
-            const sim::Arg* arg = calls[i].Find(name);
-            if (!arg || arg->value != value) {
+        for (const sim::Arg& expected : want[i].args) {
+            const sim::Arg* arg = calls[i].Find(expected.name);
+            if (!arg || arg->value != expected.value) {
                 return ::testing::AssertionFailure()
-                       << "call " << i << " has another " << name << listing();
+                       << "call " << i << " has another " << expected.name << listing();
             }
         }
     }
