@@ -14,6 +14,7 @@
 #include "app/frmMain.h"
 #include "app/modMain.h"
 #include "app/settings.h"
+#include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "sim/sim_host.h"
 
@@ -219,7 +220,15 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
     std::string keysAtTheLimit;
     for (int i = 0; i < 77; ++i) keysAtTheLimit += "k" + std::to_string(i) + "\r\n";
     keysAtTheLimit.resize(kSideFileMaxBytes, 'x');  // the rest is past the lines the dialog reads
-    const std::wstring missing = L"が見つかりません。";
+    const std::wstring gminst = Fill(text::kSideFile, {L"gminst.bin"}),
+                       vkname = Fill(text::kSideFile, {L"vkname.bin"}),
+                       vkvalue = Fill(text::kSideFile, {L"vkvalue.bin"});
+    const auto lines = [](const std::wstring& file, const wchar_t* needed, const wchar_t* held) {
+        return Fill(text::kSideFileLines, {file, needed, held});
+    };
+    const auto bytes = [&](const wchar_t* held) {
+        return Fill(text::kSideFileBytes, {vkvalue, L"77", held});
+    };
     const struct {
         const wchar_t* file;
         std::optional<std::string> bytes;  // nothing: missing
@@ -227,25 +236,19 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         std::uint32_t attributes = 0;
         std::vector<std::wstring> shown = {};  // the first instruments the dialog lists
     } cases[] = {
-        {L"gminst.bin", std::nullopt, L"「gminst.bin」" + missing},
-        {L"vkname.bin", std::nullopt, L"「vkname.bin」" + missing},
-        {L"vkvalue.bin", std::nullopt, L"「vkvalue.bin」" + missing},
-        {L"vkname.bin", "", L"「vkname.bin」がファイルではなくフォルダーになっています。", 16},
-        {L"gminst.bin", std::string(127, '\n'),
-         L"「gminst.bin」の行数が足りません（128行必要ですが、127行しかありません）。"},
-        {L"vkname.bin", "F1\r\nF2\r\n",
-         L"「vkname.bin」の行数が足りません（77行必要ですが、2行しかありません）。"},
-        {L"vkname.bin", "a\r\n",
-         L"「vkname.bin」の行数が足りません（77行必要ですが、1行しかありません）。"},
-        {L"vkname.bin", "",
-         L"「vkname.bin」の行数が足りません（77行必要ですが、0行しかありません）。"},
-        {L"vkvalue.bin", std::string(76, '\x7B'),
-         L"「vkvalue.bin」が短すぎます（77バイト必要ですが、76バイトしかありません）。"},
-        {L"vkvalue.bin", "\x7B",
-         L"「vkvalue.bin」が短すぎます（77バイト必要ですが、1バイトしかありません）。"},
-        {L"vkvalue.bin", "",
-         L"「vkvalue.bin」が短すぎます（77バイト必要ですが、0バイトしかありません）。"},
-        {L"vkname.bin", limit + "\r\n", L"「vkname.bin」が大きすぎます（1024KBを超えています）。"},
+        {L"gminst.bin", std::nullopt, Fill(text::kFileNotFound, {gminst})},
+        {L"vkname.bin", std::nullopt, Fill(text::kFileNotFound, {vkname})},
+        {L"vkvalue.bin", std::nullopt, Fill(text::kFileNotFound, {vkvalue})},
+        {L"vkname.bin", "", Fill(text::kFileUnreadable, {vkname}) + L"\r" + text::kReasonIsFolder,
+         16},
+        {L"gminst.bin", std::string(127, '\n'), lines(gminst, L"128", L"127")},
+        {L"vkname.bin", "F1\r\nF2\r\n", lines(vkname, L"77", L"2")},
+        {L"vkname.bin", "a\r\n", lines(vkname, L"77", L"1")},
+        {L"vkname.bin", "", lines(vkname, L"77", L"0")},
+        {L"vkvalue.bin", std::string(76, '\x7B'), bytes(L"76")},
+        {L"vkvalue.bin", "\x7B", bytes(L"1")},
+        {L"vkvalue.bin", "", bytes(L"0")},
+        {L"vkname.bin", limit + "\r\n", Fill(text::kFileTooLarge, {vkname})},
         {L"vkname.bin", keysAtTheLimit, L""},
         {L"vkvalue.bin", std::string(77, '\x41'), L""},
         {L"vkvalue.bin", std::string(200, '\x41'), L""},
@@ -295,7 +298,7 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         }
         ASSERT_EQ(h.boxes.size(), 1u);
         EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
-        EXPECT_EQ(h.boxes[0].text, c.problem + L"\r設定画面を開けません。");
+        EXPECT_EQ(h.boxes[0].text, Fill(text::kDialogCannotOpen, {c.problem}));
         EXPECT_EQ(h.boxes[0].style, kMbIconError);
         EXPECT_FALSE(a.Config);
         EXPECT_EQ(h.modelessShown, 0);
