@@ -25,13 +25,17 @@ std::string Utf8(const std::wstring& text);
 using Value = std::variant<std::monostate, std::int64_t, std::wstring>;
 inline constexpr std::monostate kNull{};
 
+// Any integer or enum: an argument logged as the number it holds.
+template <typename T>
+concept Number = std::is_integral_v<T> || std::is_enum_v<T>;
+
 // One argument of a logged call. Tests compare names and values, never the text Call::Text()
 // prints for people.
 struct Arg {
     Arg(std::string argName, Value argValue)
         : name(std::move(argName)), value(std::move(argValue)) {}
-    template <typename T>  // any integer or enum, as the number it holds
-    requires std::is_integral_v<T> || std::is_enum_v<T> Arg(std::string argName, T number)
+    template <Number T>
+    Arg(std::string argName, T number)
         : name(std::move(argName)), value(static_cast<std::int64_t>(number)) {}
     std::string name;
     Value value;
