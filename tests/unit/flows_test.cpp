@@ -12,6 +12,7 @@
 #include "app/modHook.h"
 #include "app/modMain.h"
 #include "app/settings.h"
+#include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
 #include "midi/modMidiIO.h"
@@ -111,11 +112,6 @@ using FlowStart = FlowTest;
 // box, and the program ends at once with nothing written, opened or shown. The first two end
 // before the main window is loaded.
 TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
-    const std::wstring other = L"Vosselmarはすでに起動されています。\r複数起動はできません。";
-    const std::wstring noInput = L"MIDI入力デバイスが見つかりませんでした。\r終了します。";
-    const std::wstring terms =
-        L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
-        L"使用規約に同意してVosselmarを使用しますか？";
     const std::vector<std::wstring> in{L"Sim MIDI In"};
     const struct {
         const char* label;
@@ -125,11 +121,11 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         std::wstring text;
         unsigned style;
     } cases[] = {
-        {"another instance", true, false, in, {}, other, 48},
-        {"no input device", false, false, {}, {}, noInput, 16},
-        {"No to the terms", false, true, in, {kIdNo}, terms, 308},
-        {"the terms closed", false, true, in, {2}, terms, 308},
-        {"the terms with Enter", false, true, in, {}, terms, 308},
+        {"another instance", true, false, in, {}, text::kAlreadyRunning, 48},
+        {"no input device", false, false, {}, {}, text::kNoMidiInput, 16},
+        {"No to the terms", false, true, in, {kIdNo}, text::kTerms, 308},
+        {"the terms closed", false, true, in, {2}, text::kTerms, 308},
+        {"the terms with Enter", false, true, in, {}, text::kTerms, 308},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
