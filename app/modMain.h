@@ -9,6 +9,7 @@
 
 namespace vos {
 
+
 // True when a file or folder of that name exists, whatever its hidden, system and read-only
 // attributes.
 bool FileExists(App& app, const std::wstring& path);

@@ -1,8 +1,8 @@
 #include "app/settings.h"
+#include "app/texts.h"
 
 #include <algorithm>
 
-#include "app/texts.h"
 #include "platform/cp932.h"
 
 namespace vos {

@@ -29,8 +29,7 @@ inline constexpr wchar_t kMenuHelp[] = L"ヘルプ(&H)";
 inline constexpr wchar_t kMenuEnd[] = L"終了(&X)";
 
 // Before anything else: the system's winmm, loaded from the system folder alone.
-inline constexpr wchar_t kNoWinmm[] =
-    L"システムのwinmm.dllを読み込めませんでした。\rVosselmarを終了します。";
+inline constexpr wchar_t kNoWinmm[] = L"システムのwinmm.dllを読み込めませんでした。\rVosselmarを終了します。";
 inline constexpr wchar_t kWinmmLacks[] =
     L"システムのwinmm.dllに関数「{1}」がありません。\rVosselmarを終了します。";
 
@@ -59,8 +58,7 @@ inline constexpr wchar_t kCannotOpenOutput[] =
 inline constexpr wchar_t kFolderNotCp932[] =
     L"Vosselmarのフォルダ「{1}」の名前にシフトJISにない文字があるため、説明書を開く起動コードを"
     L"設定できませんでした。\r"
-    L"設定画面で起動するファイルを選ぶか、シフトJISにある文字だけの名前のフォルダに移してください"
-    L"。";
+    L"設定画面で起動するファイルを選ぶか、シフトJISにある文字だけの名前のフォルダに移してください。";
 inline constexpr wchar_t kEnding[] = L"{1}\rVosselmarを終了します。";
 inline constexpr wchar_t kAskRebuild[] = L"{1}\r元のファイルを残して、初期設定で作り直しますか？";
 inline constexpr wchar_t kNoBackup[] =

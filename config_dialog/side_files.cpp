@@ -84,8 +84,8 @@ std::wstring CheckKeyValues(Host& host, const std::wstring& path) {
     const FileStatus status = host.ReadWholeFile(path, bytes, kSideFileMaxBytes);
     if (status != FileStatus::Ok) return ReadProblem(status, path);
     if (bytes.size() < kKeyValueCount)
-        return Fill(text::kSideFileBytes,
-                    {Quoted(path), std::to_wstring(kKeyValueCount), std::to_wstring(bytes.size())});
+        return Fill(text::kSideFileBytes, {Quoted(path), std::to_wstring(kKeyValueCount),
+                                           std::to_wstring(bytes.size())});
     return {};
 }
 

@@ -178,8 +178,9 @@ TEST(Manual, LinksLeadSomewhere) {
 TEST(Manual, QuotesTheProgramsTextsExactly) {
     const std::string html = ReadManual();
     std::vector<std::string> texts = {
-        Utf8(kTipEnabled),    Utf8(kTipDisabled),     Utf8(kTipInputGone),   Utf8(kTipInputRefused),
-        Utf8(kUndefinedPath), Utf8(layout::kCaption), Utf8(kConfigFileName), Utf8(kManualFileName),
+        Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kTipInputGone), Utf8(kTipInputRefused),
+        Utf8(kUndefinedPath), Utf8(layout::kCaption),
+        Utf8(kConfigFileName), Utf8(kManualFileName),
     };
     for (std::wstring menu : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
         std::erase(menu, L'&');
@@ -188,9 +189,9 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
     // The messages the manual explains, one line at a time, without the values filled in.
     for (const wchar_t* message :
          {text::kTerms, text::kChooseInput, text::kNoMidiInput, text::kAlreadyRunning,
-          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused, text::kCannotOpenInput,
-          text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates, text::kContained,
-          text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
+          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused,
+          text::kCannotOpenInput, text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates,
+          text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
           text::kDialogCannotOpen}) {
         std::wstring piece;
         for (const wchar_t* c = message;; ++c) {
@@ -230,9 +231,9 @@ std::string ReadSource(const fs::path& relative) {
 // A line of a text of app/texts.h, as the tests may quote it: whole but for its values, or a
 // piece of it, or with its values filled in.
 struct TableLine {
-    std::string bare;   // the values' places, names in 「」 and numbers taken out
-    std::regex filled;  // its fixed parts in order, anything between them
-    bool fixedEnough;   // a line that is little more than its values cannot tell anything
+    std::string bare;    // the values' places, names in 「」 and numbers taken out
+    std::regex filled;   // its fixed parts in order, anything between them
+    bool fixedEnough;    // a line that is little more than its values cannot tell anything
 };
 
 // What stays of a text once the values a message is given are taken out: the places {n}, a
@@ -266,8 +267,7 @@ std::vector<TableLine> ReadTextTable() {
             std::string pattern, fixed;
             std::stringstream parts(std::regex_replace(line, std::regex("\\{[0-9]\\}"), "\n"));
             for (std::string part; std::getline(parts, part);) {
-                pattern +=
-                    (pattern.empty() ? "" : ".*") + std::regex_replace(part, special, "\\$&");
+                pattern += (pattern.empty() ? "" : ".*") + std::regex_replace(part, special, "\\$&");
                 fixed += part;
             }
             table.push_back({WithoutValues(line), std::regex(pattern), fixed.size() >= 9});
@@ -296,17 +296,14 @@ TEST(Texts, TestsQuoteTheProgramsTexts) {
         for (std::string line; std::getline(lines, line);) {
             if (WithoutValues(line).size() < 6) continue;
             ++checked;
-            EXPECT_TRUE(InTable(table, line))
-                << where << ": \"" << line << "\" is no text of app/texts.h";
+            EXPECT_TRUE(InTable(table, line)) << where << ": \"" << line << "\" is no text of app/texts.h";
         }
     };
     // In a scenario, a quoted string ending a Japanese sentence; \r as the driver reads it (written
     // \\r inside double quotes); shell variables in it are values.
     const std::regex quoted(
-        "'([^'\\n]*(?:。|？)[^'\\n]*)'|\"((?:[^\"'\\\\\\n]|\\\\.)*(?:。|？)(?:[^\"'\\\\\\n]|\\\\.)*"
-        ")\"");
-    for (const auto& entry :
-         fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/e2e/scenarios")) {
+        "'([^'\\n]*(?:。|？)[^'\\n]*)'|\"((?:[^\"'\\\\\\n]|\\\\.)*(?:。|？)(?:[^\"'\\\\\\n]|\\\\.)*)\"");
+    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/e2e/scenarios")) {
         const std::string name = entry.path().filename().string();
         if (name.rfind("00_", 0) == 0) continue;  // the harness's own stand-in and its texts
         const std::string script = ReadSource(fs::path("tests/e2e/scenarios") / name);
