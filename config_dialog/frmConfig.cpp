@@ -215,7 +215,7 @@ void frmConfig::RefreshCodeList() {
 }
 
 void frmConfig::AppendCode(const LaunchCode& entry) {
-    WorkingCodes.push_back(LaunchCode{entry.Code, entry.Path, L""});
+    WorkingCodes.push_back(entry);
 }
 
 void frmConfig::RemoveCode(int index) {
