@@ -21,7 +21,7 @@ class Win32Host final : public Host {
     ~Win32Host() override;
     // The core state the window procedures report to; set once, before Main.
     void Attach(App* app) { app_ = app; }
-    HWND MainWindow() const { return mainWindow_; }
+    HWND MainWindow() const { return mainWindow_.Get(); }
     // For every message loop of the program: lets the open configuration dialog handle Tab,
     // access keys, Enter and Esc. True when the message has been handled.
     bool RouteDialogMessage(MSG& msg);
@@ -91,12 +91,14 @@ class Win32Host final : public Host {
     HINSTANCE instance_;
     const Winmm& winmm_;
     App* app_ = nullptr;
-    HWND mainWindow_ = nullptr;
     UINT taskbarCreated_ = 0;
     ScopedHandle instanceMutex_;
     ScopedMenu menu_;
     ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
     int trayIconSize_ = 0;
+    // Destroyed before the icons and the menu it uses; WM_DESTROY lets go of it when the window
+    // goes by any other way.
+    ScopedWindow mainWindow_;
     // The open configuration dialog. Shared, because a window procedure that is running keeps
     // its own reference while the dialog is being unloaded from inside it.
     std::shared_ptr<ConfigWindow> dialog_;
