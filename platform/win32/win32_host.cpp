@@ -328,6 +328,25 @@ bool Win32Host::RouteDialogMessage(MSG& msg) {
     return dialog && dialog->PreTranslate(msg);
 }
 
+bool Win32Host::PumpMessage(Loop loop, Wait wait) {
+    MSG msg;
+    if (wait == Wait::Yes) {
+        // 0 is WM_QUIT, seen below.
+        if (GetMessageW(&msg, nullptr, 0, 0) == -1) return false;
+    } else if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        return false;
+    }
+    if (msg.message == WM_QUIT) {
+        if (loop == Loop::Nested) PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+    }
+    // Tab and the access keys of the modeless configuration dialog need the dialog manager.
+    if (RouteDialogMessage(msg)) return true;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    return true;
+}
+
 void Win32Host::ShowConfigModeless() {
     if (!app_ || !app_->Config) return;
     if (dialog_ && !dialog_->IsOpen()) dialog_.reset();
@@ -344,18 +363,7 @@ void Win32Host::ShowConfigModal() {
     std::shared_ptr<ConfigWindow> dialog = dialog_;
     if (!dialog) return;
     dialog->Flush();
-    MSG msg;
-    while (dialog->IsOpen()) {
-        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == -1) return;
-        if (got == 0) {
-            // The program is ending: the outer loop must see the quit message too.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (RouteDialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    while (dialog->IsOpen() && PumpMessage(Loop::Nested, Wait::Yes)) {
     }
 }
 
@@ -399,15 +407,7 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
 
 void Win32Host::DoEvents() {
     if (dialog_) dialog_->Flush();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (RouteDialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    while (PumpMessage(Loop::Nested, Wait::No)) {
     }
 }
 
