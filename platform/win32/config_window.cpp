@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <initializer_list>
 #include <utility>
+#include <variant>
 
-#include "config_dialog/controls.h"
 #include "accessible.h"
+#include "config_dialog/controls.h"
 #include "config_dialog/frmConfig.h"
 #include "resource.h"
 
@@ -90,12 +91,6 @@ std::wstring WindowText(HWND hwnd) {
     int got = GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(std::max(got, 0)));
     return text;
-}
-
-COLORREF ToColorRef(std::uint32_t color) {
-    // A value with the top bit set names a system colour, as the form designer stores them.
-    if (color & 0x80000000u) return GetSysColor(static_cast<int>(color & 0xFFu));
-    return static_cast<COLORREF>(color & 0x00FFFFFFu);
 }
 
 class PaintScope {
@@ -190,89 +185,6 @@ LRESULT CALLBACK DescribedControlProc(HWND hwnd, UINT message, WPARAM wParam, LP
         RemoveWindowSubclass(hwnd, &DescribedControlProc, id);
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
-}
-
-// --- Models by control ---
-
-TextBox* TextOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::txtPath:
-            return &f.txtPath;
-        case Id::txtCommand:
-            return &f.txtCommand;
-        default:
-            return nullptr;
-    }
-}
-
-ComboBox* ComboOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::cmbMIDev:
-            return &f.cmbMIDev;
-        case Id::cmbMODev:
-            return &f.cmbMODev;
-        case Id::cmbPC:
-            return &f.cmbPC;
-        case Id::cmbSKey:
-            return &f.cmbSKey;
-        default:
-            return nullptr;
-    }
-}
-
-CheckBox* CheckOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::chkShortcut:
-            return &f.chkShortcut;
-        case Id::chkShift:
-            return &f.chkShift;
-        case Id::chkCtrl:
-            return &f.chkCtrl;
-        case Id::chkAlt:
-            return &f.chkAlt;
-        case Id::chkMidiOut:
-            return &f.chkMidiOut;
-        case Id::chkLearn:
-            return &f.chkLearn;
-        default:
-            return nullptr;
-    }
-}
-
-Button* ButtonOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::cmdAdd:
-            return &f.cmdAdd;
-        case Id::cmdDel:
-            return &f.cmdDel;
-        case Id::cmdSansyo:
-            return &f.cmdSansyo;
-        case Id::cmdOK:
-            return &f.cmdOK;
-        case Id::cmdCancel:
-            return &f.cmdCancel;
-        case Id::cmdHelp:
-            return &f.cmdHelp;
-        default:
-            return nullptr;
-    }
-}
-
-vos::Control* LabelOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::Label1:
-            return &f.Label1;
-        case Id::Label2:
-            return &f.Label2;
-        case Id::Label3:
-            return &f.Label3;
-        case Id::Label4:
-            return &f.Label4;
-        case Id::Label5:
-            return &f.Label5;
-        default:
-            return nullptr;
-    }
 }
 
 void RegisterClasses(HINSTANCE instance, WNDPROC dialogProc, WNDPROC keyProc) {
@@ -437,7 +349,7 @@ bool ConfigWindow::Create() {
         Push(item.id);
         std::weak_ptr<ConfigWindow> self = weak_from_this();
         Id id = item.id;
-        Model(id).Updated = [self, id] {
+        form_->ControlOf(id).Updated = [self, id] {
             if (std::shared_ptr<ConfigWindow> window = self.lock()) window->ModelUpdated(id);
         };
     }
@@ -543,20 +455,14 @@ void ConfigWindow::Close() {
 
 // --- Models to controls ---
 
-vos::Control& ConfigWindow::Model(Id id) const {
-    frmConfig& f = *form_;
-    if (layout::IsKey(id)) return f.picKey[static_cast<std::size_t>(layout::KeyIndex(id))];
-    if (id == Id::lstCP) return f.lstCP;
-    if (TextBox* box = TextOf(f, id)) return *box;
-    if (ComboBox* combo = ComboOf(f, id)) return *combo;
-    if (CheckBox* check = CheckOf(f, id)) return *check;
-    if (Button* button = ButtonOf(f, id)) return *button;
-    return *LabelOf(f, id);
+template <typename M>
+M& ConfigWindow::ModelAs(Id id) const {
+    return *std::get<M*>(form_->ModelOf(id));
 }
 
 void ConfigWindow::Detach() {
     if (!form_) return;
-    for (const Item& item : layout::kItems) Model(item.id).Updated = nullptr;
+    for (const Item& item : layout::kItems) form_->ControlOf(item.id).Updated = nullptr;
     form_ = nullptr;
 }
 
@@ -592,10 +498,7 @@ void ConfigWindow::Push(Id id) {
             break;
         case Kind::CheckBox:
         case Kind::Toggle: {
-            int value = CheckOf(*form_, id)->Value();
-            WPARAM state = value == 1   ? BST_CHECKED
-                           : value == 2 ? BST_INDETERMINATE
-                                        : BST_UNCHECKED;
+            const WPARAM state = ModelAs<CheckBox>(id).Checked() ? BST_CHECKED : BST_UNCHECKED;
             const LRESULT before = SendMessageW(control, BM_GETCHECK, 0, 0);
             SendMessageW(control, BM_SETCHECK, state, 0);
             if (ItemOf(id).kind == Kind::Toggle && before != static_cast<LRESULT>(state))
@@ -603,8 +506,7 @@ void ConfigWindow::Push(Id id) {
             break;
         }
         case Kind::Key: {
-            const std::size_t key = static_cast<std::size_t>(layout::KeyIndex(id));
-            const LONG_PTR lit = form_->picKey[key].BackColor() == layout::kRed;
+            const LONG_PTR lit = ModelAs<KeyFace>(id).BackColor() == layout::kRed;
             if (SetWindowLongPtrW(control, kKeyLitSlot, lit) != lit) NotifyStateChange(control);
             InvalidateRect(control, nullptr, FALSE);
             break;
@@ -613,20 +515,20 @@ void ConfigWindow::Push(Id id) {
         case Kind::Button:
             break;
     }
-    PushEnabled(control, Model(id).Enabled());
+    PushEnabled(control, form_->ControlOf(id).Enabled());
     --updating_;
 }
 
 void ConfigWindow::PushText(Id id) {
     HWND control = Control(id);
-    const std::wstring& text = TextOf(*form_, id)->Text();
+    const std::wstring& text = ModelAs<TextBox>(id).Text();
     // Setting the same text again would put the caret back to the start while the user types.
     if (WindowText(control) != text) SetWindowTextW(control, text.c_str());
 }
 
 void ConfigWindow::PushList() {
     HWND list = Control(Id::lstCP);
-    const ListBox& model = form_->lstCP;
+    const ListBox& model = ModelAs<ListBox>(Id::lstCP);
     const std::vector<std::wstring>& items = model.Items();
     std::vector<std::wstring>& shown = shownItems_[Index(Id::lstCP)];
     if (items != shown) {
@@ -666,7 +568,7 @@ void ConfigWindow::PushList() {
 
 void ConfigWindow::PushDropDown(Id id) {
     HWND combo = Control(id);
-    const ComboBox& model = *ComboOf(*form_, id);
+    const ComboBox& model = ModelAs<ComboBox>(id);
     std::vector<std::wstring>& shown = shownItems_[Index(id)];
     if (model.Items() != shown) {
         SendMessageW(combo, CB_RESETCONTENT, 0, 0);
@@ -716,21 +618,21 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
     if (id < kFirstControlId || id >= kFirstControlId + static_cast<int>(kCount)) return;
     const Id which = static_cast<Id>(id - kFirstControlId);
     if (!form_ || control == nullptr || control != Control(which) || updating_ > 0) return;
-    frmConfig& f = *form_;
     const std::size_t slot = Index(which);
     switch (ItemOf(which).kind) {
         case Kind::Edit:
             if (code == EN_CHANGE) {
                 const std::wstring text = WindowText(control);
-                TextBox& box = *TextOf(f, which);
+                TextBox& box = ModelAs<TextBox>(which);
                 UserAction([&] { box.UserSetText(text); });
             }
             break;
         case Kind::ListBox:
             if (code == LBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(control, LB_GETCURSEL, 0, 0));
+                ListBox& list = ModelAs<ListBox>(which);
                 UserAction([&] {
-                    f.lstCP.UserSelect(index);
+                    list.UserSelect(index);
                     dirty_[slot] = true;  // a refused selection is put back
                 });
             }
@@ -738,7 +640,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
         case Kind::DropDown:
             if (code == CBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
-                ComboBox& combo = *ComboOf(f, which);
+                ComboBox& combo = ModelAs<ComboBox>(which);
                 UserAction([&] {
                     combo.UserSelect(index);
                     dirty_[slot] = true;
@@ -748,7 +650,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
         case Kind::CheckBox:
         case Kind::Toggle:
             if (code == BN_CLICKED) {
-                CheckBox& check = *CheckOf(f, which);
+                CheckBox& check = ModelAs<CheckBox>(which);
                 UserAction([&] {
                     check.UserClick();
                     dirty_[slot] = true;  // the control shows the value the model took
@@ -757,7 +659,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
             break;
         case Kind::Button:
             if (code == BN_CLICKED) {
-                Button& button = *ButtonOf(f, which);
+                Button& button = ModelAs<Button>(which);
                 UserAction([&] { button.UserClick(); });
             }
             break;
@@ -934,7 +836,8 @@ void ConfigWindow::PaintKey(HWND key, int index) {
     std::uint32_t color = form_ ? form_->picKey[static_cast<std::size_t>(index)].BackColor()
                           : layout::IsBlackKey(index) ? layout::kBlack
                                                       : layout::kWhite;
-    ScopedBrush brush(CreateSolidBrush(ToColorRef(color)));
+    // The models' colours are 0x00BBGGRR already, as a COLORREF is.
+    ScopedBrush brush(CreateSolidBrush(static_cast<COLORREF>(color)));
     FillRect(paint.Dc(), &face, brush.Get());
     FrameRect(paint.Dc(), &face, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     if (GetFocus() == key) {

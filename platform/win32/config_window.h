@@ -87,8 +87,9 @@ class ConfigWindow : public std::enable_shared_from_this<ConfigWindow> {
     void MakeFonts(int dpi);
     void FitDropDown(HWND combo, const RECT& rect);
 
-    // The model a control shows.
-    vos::Control& Model(layout::Id id) const;
+    // The model a control shows, as the kind of model the control's kind has.
+    template <typename M>
+    M& ModelAs(layout::Id id) const;
     void Detach();
     void ModelUpdated(layout::Id id);
     void Push(layout::Id id);
