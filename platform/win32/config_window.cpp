@@ -11,6 +11,7 @@
 #include "accessible.h"
 #include "config_dialog/controls.h"
 #include "config_dialog/frmConfig.h"
+#include "desktop.h"
 #include "resource.h"
 
 namespace vos::win32 {
@@ -35,13 +36,6 @@ constexpr int kDroppedItems = 10;
 int Px(int twips, int dpi) { return layout::ToPixels(twips, dpi); }
 
 // --- DPI ---
-
-int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
-}
 
 // Functions of newer Windows versions, looked up so that the program still starts on older ones.
 template <typename Fn>
@@ -92,20 +86,6 @@ std::wstring WindowText(HWND hwnd) {
     text.resize(static_cast<std::size_t>(std::max(got, 0)));
     return text;
 }
-
-class PaintScope {
-  public:
-    explicit PaintScope(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &ps_)) {}
-    ~PaintScope() { EndPaint(hwnd_, &ps_); }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    HDC Dc() const { return dc_; }
-
-  private:
-    HWND hwnd_;
-    PAINTSTRUCT ps_{};
-    HDC dc_;
-};
 
 struct ControlClass {
     const wchar_t* name;
@@ -278,12 +258,8 @@ ConfigWindow::~ConfigWindow() {
 
 bool ConfigWindow::Create() {
     RegisterClasses(instance_, &WindowProc, &KeyProc);
-    bigIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), 0)));
+    bigIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Big);
+    smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
 
     const int dpi = SystemDpi();
     const RECT frame = FrameFor(ClientSize(dpi), dpi);
@@ -736,7 +712,7 @@ void ConfigWindow::OnActivate(bool active) {
 }
 
 void ConfigWindow::Paint() {
-    PaintScope paint(hwnd_);
+    ScopedPaint paint(hwnd_);
     for (std::size_t i = 0; i < layout::kLines.size(); ++i) {
         const RECT r = LineRect(i, dpi_);
         FillRect(paint.Dc(), &r, GetSysColorBrush(layout::kLines[i].systemColor));
@@ -830,7 +806,7 @@ void ConfigWindow::MoveKeyFocus(int index) {
 }
 
 void ConfigWindow::PaintKey(HWND key, int index) {
-    PaintScope paint(key);
+    ScopedPaint paint(key);
     RECT face{};
     GetClientRect(key, &face);
     std::uint32_t color = form_ ? form_->picKey[static_cast<std::size_t>(index)].BackColor()
