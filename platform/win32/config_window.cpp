@@ -256,11 +256,45 @@ ConfigWindow::~ConfigWindow() {
     DestroyWindow(hwnd_);
 }
 
+namespace {
+
+// Creation order is the window order, which is the Tab order: the table's order. The black keys
+// are made before the white ones, so that they lie on top, are seen and take the click where they
+// overlap; the keys are one Tab stop, so their order among themselves is free.
+std::vector<const Item*> CreationOrder() {
+    auto isWhiteKey = [](const Item& item) {
+        return item.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(item.id));
+    };
+    std::vector<const Item*> order;
+    for (const Item& item : layout::kItems) {
+        if (isWhiteKey(item)) continue;
+        order.push_back(&item);
+        if (item.id != Id::picKey10) continue;
+        for (const Item& white : layout::kItems) {
+            if (isWhiteKey(white)) order.push_back(&white);
+        }
+    }
+    return order;
+}
+
+}  // namespace
+
 bool ConfigWindow::Create() {
     RegisterClasses(instance_, &WindowProc, &KeyProc);
+    if (!CreateFrame()) return false;
+    for (const Item* item : CreationOrder()) {
+        if (!CreateControl(*item)) return false;
+    }
+    ApplyLayout(WindowDpi(hwnd_), nullptr);
+    focus_ = Control(Id::cmdOK);
+    return true;
+}
+
+// The dialog's own window, still empty and hidden, sized for the system DPI until the layout is
+// applied for the DPI it really has.
+bool ConfigWindow::CreateFrame() {
     bigIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Big);
     smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
-
     const int dpi = SystemDpi();
     const RECT frame = FrameFor(ClientSize(dpi), dpi);
     const std::wstring caption(layout::kCaption);
@@ -278,60 +312,52 @@ bool ConfigWindow::Create() {
             DeleteMenu(menu, command, MF_BYCOMMAND);
         }
     }
-
-    // Creation order is the window order, which is the Tab order: the table's order. The black
-    // keys are made before the white ones, so that they lie on top, are seen and take the click
-    // where they overlap; the keys are one Tab stop, so their order among themselves is free.
-    std::vector<const Item*> order;
-    for (const Item& item : layout::kItems) {
-        if (item.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(item.id))) continue;
-        order.push_back(&item);
-        if (item.id != Id::picKey10) continue;
-        for (const Item& white : layout::kItems) {
-            if (white.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(white.id)))
-                order.push_back(&white);
-        }
-    }
-    for (const Item* entry : order) {
-        const Item& item = *entry;
-        const ControlClass cls = ClassOf(item.kind);
-        const std::wstring text(item.caption);
-        DWORD style = cls.style;
-        if (item.kind == Kind::Key && layout::KeyIndex(item.id) == keyStop_) style |= WS_TABSTOP;
-        HWND control = CreateWindowExW(
-            cls.exStyle, cls.name, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0,
-            0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(item.id))),
-            instance_, nullptr);
-        if (!control) return false;
-        controls_[Index(item.id)] = control;
-        switch (item.kind) {
-            case Kind::Key:
-                SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-                break;
-            case Kind::Edit:
-                SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
-                SetWindowSubclass(control, &DescribedControlProc, 0, 0);
-                break;
-            case Kind::Button:
-                SetWindowSubclass(control, &PlainButtonProc, 0, 0);
-                break;
-            case Kind::DropDown:
-            case Kind::Toggle:
-                SetWindowSubclass(control, &DescribedControlProc, 0, 0);
-                break;
-            default:
-                break;
-        }
-        Push(item.id);
-        std::weak_ptr<ConfigWindow> self = weak_from_this();
-        Id id = item.id;
-        form_->ControlOf(id).Updated = [self, id] {
-            if (std::shared_ptr<ConfigWindow> window = self.lock()) window->ModelUpdated(id);
-        };
-    }
-    ApplyLayout(WindowDpi(hwnd_), nullptr);
-    focus_ = Control(Id::cmdOK);
     return true;
+}
+
+// One control of the layout, showing its model's state from the start and following it from then
+// on; placed and sized later, by ApplyLayout.
+bool ConfigWindow::CreateControl(const Item& item) {
+    const ControlClass cls = ClassOf(item.kind);
+    const std::wstring text(item.caption);
+    DWORD style = cls.style;
+    if (item.kind == Kind::Key && layout::KeyIndex(item.id) == keyStop_) style |= WS_TABSTOP;
+    HWND control = CreateWindowExW(
+        cls.exStyle, cls.name, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0,
+        0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(item.id))), instance_,
+        nullptr);
+    if (!control) return false;
+    controls_[Index(item.id)] = control;
+    Equip(control, item.kind);
+    Push(item.id);
+    std::weak_ptr<ConfigWindow> self = weak_from_this();
+    const Id id = item.id;
+    form_->ControlOf(id).Updated = [self, id] {
+        if (std::shared_ptr<ConfigWindow> window = self.lock()) window->ModelUpdated(id);
+    };
+    return true;
+}
+
+// What a control needs beyond its class and style.
+void ConfigWindow::Equip(HWND control, Kind kind) {
+    switch (kind) {
+        case Kind::Key:
+            SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            break;
+        case Kind::Edit:
+            SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+            SetWindowSubclass(control, &DescribedControlProc, 0, 0);
+            break;
+        case Kind::Button:
+            SetWindowSubclass(control, &PlainButtonProc, 0, 0);
+            break;
+        case Kind::DropDown:
+        case Kind::Toggle:
+            SetWindowSubclass(control, &DescribedControlProc, 0, 0);
+            break;
+        default:
+            break;
+    }
 }
 
 void ConfigWindow::MakeFonts(int dpi) {
@@ -752,28 +778,8 @@ LRESULT ConfigWindow::HandleKeyMessage(HWND hwnd, int index, UINT message, WPARA
         case WM_GETDLGCODE:
             return DLGC_WANTARROWS;
         case WM_KEYDOWN:
-            switch (wParam) {
-                case VK_LEFT:
-                case VK_UP:
-                    MoveKeyFocus(index - 1);
-                    return 0;
-                case VK_RIGHT:
-                case VK_DOWN:
-                    MoveKeyFocus(index + 1);
-                    return 0;
-                case VK_HOME:
-                    MoveKeyFocus(0);
-                    return 0;
-                case VK_END:
-                    MoveKeyFocus(11);
-                    return 0;
-                case VK_SPACE:
-                    // Repeats of a held Space would toggle the key back and forth.
-                    if ((lParam & (1 << 30)) == 0) ClickKey(index);
-                    return 0;
-                default:
-                    return DefWindowProcW(hwnd, message, wParam, lParam);
-            }
+            if (OnKeyboard(index, wParam, lParam)) return 0;
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_SETFOCUS:
         case WM_KILLFOCUS:
             InvalidateRect(hwnd, nullptr, FALSE);
@@ -783,6 +789,31 @@ LRESULT ConfigWindow::HandleKeyMessage(HWND hwnd, int index, UINT message, WPARA
             return DefWindowProcW(hwnd, message, wParam, lParam);
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+bool ConfigWindow::OnKeyboard(int index, WPARAM key, LPARAM lParam) {
+    switch (key) {
+        case VK_LEFT:
+        case VK_UP:
+            MoveKeyFocus(index - 1);
+            return true;
+        case VK_RIGHT:
+        case VK_DOWN:
+            MoveKeyFocus(index + 1);
+            return true;
+        case VK_HOME:
+            MoveKeyFocus(0);
+            return true;
+        case VK_END:
+            MoveKeyFocus(11);
+            return true;
+        case VK_SPACE:
+            // Repeats of a held Space would toggle the key back and forth.
+            if ((lParam & (1 << 30)) == 0) ClickKey(index);
+            return true;
+        default:
+            return false;
     }
 }
 
