@@ -21,7 +21,6 @@ class Win32Host final : public Host {
     ~Win32Host() override;
     // The core state the window procedures report to; set once, before Main.
     void Attach(App* app) { app_ = app; }
-    HWND MainWindow() const { return mainWindow_.Get(); }
     // The one message pump of the program, for the main loop and the loops nested in it (a modal
     // dialog, DoEvents): takes the next message, waiting for one or not, and hands it on. False
     // when the loop has nothing more to do: no message is waiting, or the program is ending. A
