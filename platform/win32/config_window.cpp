@@ -338,7 +338,9 @@ bool ConfigWindow::CreateControl(const Item& item) {
     return true;
 }
 
-// What a control needs beyond its class and style.
+// What a control needs beyond its class and style: a key finds this window through its user data,
+// edit boxes, drop-down lists and the toggle describe themselves to a screen reader, and a push
+// button never becomes the default button.
 void ConfigWindow::Equip(HWND control, Kind kind) {
     switch (kind) {
         case Kind::Key:
