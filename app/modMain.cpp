@@ -77,12 +77,7 @@ Outcome WriteDefaults(App& app, const std::wstring& path) {
     // config.bin holds code page 932. A folder name it cannot hold would be stored with '?' in
     // place of those characters, and the chord would open nothing, silently.
     if (!Cp932Holds(codes[0].Path)) {
-        if (Outcome o = Tell(app,
-                             L"Vosselmarのフォルダ「" + app.host.ProgramFolder() +
-                                 L"」の名前にシフトJISにない文字があるため、説明書を開く起動コー"
-                                 L"ドを設定できませんでした。\r"
-                                 L"設定画面で起動するファイルを選ぶか、シフトJISにある文字だけの"
-                                 L"名前のフォルダに移してください。",
+        if (Outcome o = Tell(app, Fill(text::kFolderNotCp932, {app.host.ProgramFolder()}),
                              kMbIconExclamation)) {
             return o;
         }
@@ -91,8 +86,7 @@ Outcome WriteDefaults(App& app, const std::wstring& path) {
     WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)), codes,
                                   Tail::Drop);
     if (w.status == WriteStatus::Ok) return std::nullopt;
-    if (Outcome o = Tell(app, DescribeWriteProblem(w, path) + L"\rVosselmarを終了します。",
-                         kMbIconError)) {
+    if (Outcome o = Tell(app, Fill(text::kEnding, {DescribeWriteProblem(w, path)}), kMbIconError)) {
         return o;
     }
     return Activation::Stopped;
@@ -100,15 +94,11 @@ Outcome WriteDefaults(App& app, const std::wstring& path) {
 
 Outcome CreateOnFirstStart(App& app, const std::wstring& path) {
     if (FileExists(app, path)) return std::nullopt;
-    std::optional<int> answer =
-        Ask(app,
-            L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください"
-            L"。\r使用規約に同意してVosselmarを使用しますか？",
-            kStyleTerms);
+    std::optional<int> answer = Ask(app, text::kTerms, kStyleTerms);
     if (!answer) return Activation::Closing;
     if (*answer != kIdYes) return Activation::Stopped;
     if (Outcome o = WriteDefaults(app, path)) return o;
-    if (Outcome o = Tell(app, L"MIDI入力デバイスを選択してください。", kMbIconInformation)) return o;
+    if (Outcome o = Tell(app, text::kChooseInput, kMbIconInformation)) return o;
     return SendToDialog(app);
 }
 
@@ -121,25 +111,19 @@ Outcome ReplaceUnreadable(App& app, const std::wstring& path, const ReadResult& 
         if (Outcome o = Tell(app, problem, kMbIconError)) return o;
         return Activation::Stopped;
     }
-    std::optional<int> answer =
-        Ask(app, problem + L"\r元のファイルを残して、初期設定で作り直しますか？", kStyleResetDamaged);
+    std::optional<int> answer = Ask(app, Fill(text::kAskRebuild, {problem}), kStyleResetDamaged);
     if (!answer) return Activation::Closing;
     if (*answer != kIdYes) return Activation::Stopped;
     std::wstring backup = BackupPath(app, path);
     FileStatus copied = backup.empty() ? FileStatus::OtherError : app.host.CopyFileTo(path, backup);
     if (copied != FileStatus::Ok) {
-        if (Outcome o = Tell(app,
-                             L"設定ファイルの控えを作れませんでした。\r設定ファイルは変更していません。",
-                             kMbIconError)) {
+        if (Outcome o = Tell(app, text::kNoBackup, kMbIconError)) {
             return o;
         }
         return Activation::Stopped;
     }
     if (Outcome o = WriteDefaults(app, path)) return o;
-    return Tell(app,
-                L"元の設定ファイルを「" + backup + L"」として残しました。\r" +
-                    L"MIDI入力デバイスを選択してください。",
-                kMbIconInformation);
+    return Tell(app, Fill(text::kBackupKept, {backup}), kMbIconInformation);
 }
 
 // Reads config.bin until the devices it names are the ones present, sending the user to the
@@ -158,18 +142,16 @@ Outcome ReadUntilDevicesMatch(App& app, const std::wstring& path, SettingsRecord
 
         const wchar_t* changed = nullptr;
         if (!NameMatches(s.MidiInName, GetMidiInName(app, s.MidiInDevice))) {
-            changed = L"MIDI入力デバイスが追加・変更されています。\r";
+            changed = text::kInputChanged;
         } else if (IsOn(s.UseMidiOut) &&
                    !NameMatches(s.MidiOutName, GetMidiOutName(app, s.MidiOutDevice))) {
-            changed = L"MIDI出力デバイスが追加・変更されています。\r";
+            changed = text::kOutputChanged;
         }
         if (changed == nullptr) {
             settings = s;
             return std::nullopt;
         }
-        if (Outcome o = Tell(app,
-                             std::wstring(changed) + L"もう一度使用するデバイスを選択してください。",
-                             kMbIconInformation)) {
+        if (Outcome o = Tell(app, changed, kMbIconInformation)) {
             return o;
         }
         if (Outcome o = SendToDialog(app)) return o;
@@ -182,10 +164,7 @@ Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
     if (app.host.RegisterHotKey(app.MainWindow, app.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
         return std::nullopt;
     }
-    if (Outcome o = Tell(app,
-                         L"ショートカットキーを設定できませんでした。\r"
-                         L"もう一度使用するショートカットキーを選択してください。",
-                         kMbIconInformation)) {
+    if (Outcome o = Tell(app, text::kShortcutRefused, kMbIconInformation)) {
         return o;
     }
     return Activation::ShortcutRefused;
@@ -273,11 +252,11 @@ Activation LoadSettings(App& app) {
 void Main(App& app) {
     Host& h = app.host;
     if (h.AnotherInstanceRunning()) {
-        Ask(app, L"Vosselmarはすでに起動されています。\r複数起動はできません。", kMbIconExclamation);
+        Ask(app, text::kAlreadyRunning, kMbIconExclamation);
         return EndAtOnce(app);
     }
     if (h.midiInGetNumDevs() == 0) {
-        Ask(app, L"MIDI入力デバイスが見つかりませんでした。\r終了します。", kMbIconError);
+        Ask(app, text::kNoMidiInput, kMbIconError);
         return EndAtOnce(app);
     }
     app.MainWindow = h.LoadMainWindow();

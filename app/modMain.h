@@ -5,14 +5,10 @@
 #include <string>
 
 #include "app/app.h"
+#include "app/texts.h"
 
 namespace vos {
 
-inline constexpr wchar_t kTitle[] = L"Vosselmar";
-inline constexpr wchar_t kTipEnabled[] = L"Vosselmar [有効]";
-inline constexpr wchar_t kTipDisabled[] = L"Vosselmar [無効]";
-inline constexpr wchar_t kTipInputGone[] = L"Vosselmar [MIDI入力デバイスが見つかりません]";
-inline constexpr wchar_t kTipInputRefused[] = L"Vosselmar [MIDI入力デバイスを開けません]";
 
 // True when a file or folder of that name exists, whatever its hidden, system and read-only
 // attributes.

@@ -1,4 +1,5 @@
 #include "app/settings.h"
+#include "app/texts.h"
 
 #include <algorithm>
 
@@ -84,27 +85,6 @@ class Reader {
 std::string_view TrimBlanks(const char* data, std::size_t n) {
     while (n > 0 && data[n - 1] == ' ') --n;
     return {data, n};
-}
-
-std::wstring Number(std::size_t n) { return L" " + std::to_wstring(n); }
-
-std::wstring FileReason(FileStatus status) {
-    switch (status) {
-        case FileStatus::NotFound:
-            return L"ファイルが見つかりません。";
-        case FileStatus::AccessDenied:
-            return L"アクセスが拒否されました（読み取り専用か、他のプログラムが使用中です）。";
-        case FileStatus::IsFolder:
-            return L"同じ名前のフォルダがあります。";
-        case FileStatus::DiskFull:
-            return L"ディスクの空き容量が足りません。";
-        case FileStatus::TooLarge:
-            return L"ファイルが大きすぎます。";
-        case FileStatus::Ok:
-        case FileStatus::OtherError:
-            break;
-    }
-    return L"ファイルを読み書きできませんでした。";
 }
 
 }  // namespace
@@ -266,33 +246,35 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
 }
 
 std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view path) {
-    std::wstring text = L"設定ファイル「" + std::wstring(path) + L"」";
+    const std::wstring file = Fill(text::kSettingsFile, {path});
     switch (result.status) {
         case ReadStatus::Ok:
             return {};
         case ReadStatus::Missing:
-            return text + L"が見つかりません。";
+            return FileReadProblem(FileStatus::NotFound, file);
         case ReadStatus::TooLarge:
-            return text + L"が大きすぎます。";
+            return FileReadProblem(FileStatus::TooLarge, file);
         case ReadStatus::CannotOpen:
-            return text + L"を読み込めませんでした。\r" + FileReason(result.file);
+            return FileReadProblem(result.file, file);
         case ReadStatus::Damaged:
             break;
     }
-    text += L"が壊れています。\r";
     const DecodeResult& d = result.decoded;
+    std::wstring why;
     switch (d.status) {
         case DecodeStatus::ShortHeader:
-            return text + L"ファイルが短すぎます。";
+            why = text::kDamagedShort;
+            break;
         case DecodeStatus::BadCodeCount:
-            return text + L"起動コードの数（" + std::to_wstring(d.header.CodeCount) +
-                   L"）が正しくありません。";
+            why = Fill(text::kDamagedCount, {std::to_wstring(d.header.CodeCount)});
+            break;
         case DecodeStatus::ShortEntry:
-            return text + Number(d.badEntry + 1) + L"番目の起動コードが途中で切れています。";
+            why = Fill(text::kDamagedEntry, {EntryNumber(d.badEntry)});
+            break;
         case DecodeStatus::Ok:
             break;
     }
-    return text;
+    return Fill(text::kDamaged, {file, why});
 }
 
 std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view path) {
@@ -300,18 +282,15 @@ std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view p
         case WriteStatus::Ok:
             return {};
         case WriteStatus::TextTooLong:
-            return Number(result.badEntry + 1) + L"番目の起動コードの" +
-                   (result.badIsPath ? L"パス" : L"パラメータ") + L"が長すぎます。\r" +
-                   L"65535バイト以内にしてください。";
+            return Fill(text::kTextTooLong, {EntryNumber(result.badEntry),
+                                             result.badIsPath ? text::kPath : text::kParameters});
         case WriteStatus::TooLarge:
-            return L"設定が大きすぎて保存できません（" +
-                   std::to_wstring(kMaxSettingsFileBytes / (1024 * 1024)) + L"MBまで）。\r" +
-                   L"起動コードを減らすか、パスやパラメータを短くしてください。";
+            return Fill(text::kSettingsTooLarge,
+                        {std::to_wstring(kMaxSettingsFileBytes / (1024 * 1024))});
         case WriteStatus::CannotWrite:
             break;
     }
-    return L"設定ファイル「" + std::wstring(path) + L"」に書き込めませんでした。\r" +
-           FileReason(result.file);
+    return FileWriteProblem(result.file, Fill(text::kSettingsFile, {path}));
 }
 
 }  // namespace vos

@@ -12,14 +12,12 @@
 namespace vos {
 namespace {
 
-constexpr unsigned kStyleAskDuplicates = kMbYesNo | kMbIconInformation | kMbDefButton2;  // 324
-constexpr unsigned kStyleDuplicate = kMbYesNo | kMbIconExclamation;                      // 52
+constexpr unsigned kStyleAskDuplicates = kMbYesNo | kMbIconInformation | kMbDefButton2;
+constexpr unsigned kStyleDuplicate = kMbYesNo | kMbIconExclamation;
 constexpr unsigned kOfnHideReadOnly = 4;
 
-std::wstring Number(std::size_t n) { return L" " + std::to_wstring(n); }
-
 std::wstring LineOf(std::size_t index, const LaunchCode& code) {
-    return Number(index + 1) + L"  " + code.Path;
+    return EntryNumber(index) + L"  " + code.Path;
 }
 
 // config.bin holds code page 932. A character it lacks would be saved as '?' (or as a look-alike),
@@ -28,11 +26,8 @@ std::wstring LineOf(std::size_t index, const LaunchCode& code) {
 std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (const bool isPath : {true, false}) {
-            const std::wstring& text = isPath ? codes[i].Path : codes[i].Command;
-            if (Cp932Holds(text)) continue;
-            return Number(i + 1) + L"番目の起動コードの" + (isPath ? L"パス" : L"パラメータ") +
-                   L"に、保存できない文字が含まれています。\r" +
-                   L"シフトJISにある文字だけにしてください。";
+            if (Cp932Holds(isPath ? codes[i].Path : codes[i].Command)) continue;
+            return Fill(text::kUnstorable, {EntryNumber(i), isPath ? text::kPath : text::kParameters});
         }
     }
     return {};
@@ -167,7 +162,7 @@ bool frmConfig::Form_Load() {
                                   : !keyNames.ok  ? keyNames.problem
                                                   : keyValues;
     if (!problem.empty()) {
-        Say(problem + L"\r設定画面を開けません。", kMbIconError);
+        Say(Fill(text::kDialogCannotOpen, {problem}), kMbIconError);
         return false;
     }
 
@@ -257,7 +252,7 @@ void frmConfig::cmdDel_Click() {
     int i = lstCP.ListIndex();
     int c = lstCP.ListCount();
     if (c == 1) {
-        Say(L"少なくとも１つの項目は必要です。", kMbIconExclamation);
+        Say(text::kOneEntryNeeded, kMbIconExclamation);
         return;
     }
     if (i < 0) return;
@@ -268,7 +263,7 @@ void frmConfig::cmdDel_Click() {
 
 void frmConfig::cmdSansyo_Click() {
     std::optional<std::wstring> chosen =
-        app_.host.OpenFileDialog(kOfnHideReadOnly, L"すべてのファイル(*.*)|*.*", txtPath.Text());
+        app_.host.OpenFileDialog(kOfnHideReadOnly, text::kAllFilesFilter, txtPath.Text());
     // The file dialog runs its own message loop, in which the program may have begun closing.
     if (chosen && !Gone()) txtPath.SetText(*chosen);
 }
@@ -311,7 +306,7 @@ void frmConfig::chkLearn_Click() {
         if (it != names.end()) device = static_cast<int>(it - names.begin());
     }
     if (app_.MidiInHandle == 0 && device < 0) {
-        if (Say(L"MIDI入力デバイスを選択してください。", kMbIconExclamation)) chkLearn.SetValue(0);
+        if (Say(text::kChooseInput, kMbIconExclamation)) chkLearn.SetValue(0);
         return;
     }
     if (!StartLearning(app_, device)) {
@@ -362,7 +357,7 @@ void frmConfig::chkShortcut_Click() {
 bool frmConfig::CheckMissingCodes() {
     for (std::size_t i = 0; i < WorkingCodes.size(); ++i) {
         if (WorkingCodes[i].Code == 0) {
-            Say(Number(i + 1) + L"番目の起動コードが設定されていません。", kMbIconExclamation);
+            Say(Fill(text::kNoChord, {EntryNumber(i)}), kMbIconExclamation);
             return false;
         }
     }
@@ -375,10 +370,8 @@ bool frmConfig::CheckDuplicateCodes() {
             if (i == j) continue;
             std::int32_t a = WorkingCodes[i].Code, b = WorkingCodes[j].Code;
             if ((a & b) != a) continue;
-            std::wstring text = Number(i + 1) + L"番目と" + Number(j + 1) +
-                                L"番目のコードが一部、あるいは完全に重複しています。\r" +
-                                L"設定に戻りますか？";
-            std::optional<int> answer = Say(text, kStyleDuplicate);
+            std::optional<int> answer =
+                Say(Fill(text::kContained, {EntryNumber(i), EntryNumber(j)}), kStyleDuplicate);
             if (!answer || *answer == kIdYes) return false;
         }
     }
@@ -398,11 +391,11 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     // -1 with an empty name: it matches itself at every start, so no start would ask again, and
     // every one would fail to open it.
     if (cmbMIDev.ListIndex() < 0) {
-        Say(L"MIDI入力デバイスを選択してください。", kMbIconExclamation);
+        Say(text::kChooseInput, kMbIconExclamation);
         return std::nullopt;
     }
     if (chkMidiOut.Checked() && cmbMODev.ListIndex() < 0) {
-        Say(L"MIDI出力デバイスを選択してください。", kMbIconExclamation);
+        Say(text::kChooseOutput, kMbIconExclamation);
         return std::nullopt;
     }
     SettingsRecord s = loaded_;
@@ -421,14 +414,14 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     if (cmbPC.ListIndex() >= 0) {
         s.Program = static_cast<std::uint8_t>(cmbPC.ListIndex());
     } else if (chkMidiOut.Checked() && loaded_.Program > 127) {
-        Say(L"使用する音色を選択してください。", kMbIconExclamation);
+        Say(text::kChooseProgram, kMbIconExclamation);
         return std::nullopt;
     }
     s.UseShortcut = chkShortcut.Checked() ? kTrue16 : kFalse16;
     if (std::optional<std::uint8_t> key = GetKeyCode(cmbSKey.ListIndex())) {
         s.ShortcutKey = *key;
     } else if (chkShortcut.Checked()) {
-        Say(L"ショートカットキーを選択してください。", kMbIconExclamation);
+        Say(text::kChooseShortcut, kMbIconExclamation);
         return std::nullopt;
     }
     s.ShortcutModifiers = static_cast<std::uint8_t>((chkShift.Checked() ? kModShift : 0) |
@@ -447,7 +440,7 @@ void frmConfig::cmdOK_Click() {
         Say(problem, kMbIconError);
         return;
     }
-    std::optional<int> check = Say(L"起動コードの重複をチェックしますか？", kStyleAskDuplicates);
+    std::optional<int> check = Say(text::kAskDuplicates, kStyleAskDuplicates);
     if (!check || (*check == kIdYes && !CheckDuplicateCodes())) return;
     std::optional<SettingsRecord> header = BuildHeader();
     if (!header) return;

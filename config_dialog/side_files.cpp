@@ -1,5 +1,6 @@
 #include "config_dialog/side_files.h"
 
+#include "app/texts.h"
 #include "platform/cp932.h"
 
 namespace vos {
@@ -14,28 +15,10 @@ std::wstring FileName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-std::wstring Quoted(const std::wstring& path) { return L"「" + FileName(path) + L"」"; }
+std::wstring Quoted(const std::wstring& path) { return Fill(text::kSideFile, {FileName(path)}); }
 
-// Why a file could not be read, as the dialog tells the user.
 std::wstring ReadProblem(FileStatus status, const std::wstring& path) {
-    const std::wstring name = Quoted(path);
-    switch (status) {
-        case FileStatus::Ok:
-            return {};
-        case FileStatus::NotFound:
-            return name + L"が見つかりません。";
-        case FileStatus::AccessDenied:
-            return name + L"を読み込む権限がありません。";
-        case FileStatus::IsFolder:
-            return name + L"がファイルではなくフォルダーになっています。";
-        case FileStatus::TooLarge:
-            return name + L"が大きすぎます（" + std::to_wstring(kSideFileMaxBytes / 1024) +
-                   L"KBを超えています）。";
-        case FileStatus::DiskFull:
-        case FileStatus::OtherError:
-            break;
-    }
-    return name + L"を読み込めませんでした。";
+    return FileReadProblem(status, Quoted(path));
 }
 
 }  // namespace
@@ -67,9 +50,8 @@ SideLines ReadSideFileLines(Host& host, const std::wstring& path, std::size_t co
         start = at;
     }
     if (result.lines.size() < count) {
-        result.problem = Quoted(path) + L"の行数が足りません（" + std::to_wstring(count) +
-                         L"行必要ですが、" + std::to_wstring(result.lines.size()) +
-                         L"行しかありません）。";
+        result.problem = Fill(text::kSideFileLines, {Quoted(path), std::to_wstring(count),
+                                                     std::to_wstring(result.lines.size())});
         result.lines.clear();
         return result;
     }
@@ -102,8 +84,8 @@ std::wstring CheckKeyValues(Host& host, const std::wstring& path) {
     const FileStatus status = host.ReadWholeFile(path, bytes, kSideFileMaxBytes);
     if (status != FileStatus::Ok) return ReadProblem(status, path);
     if (bytes.size() < kKeyValueCount)
-        return Quoted(path) + L"が短すぎます（" + std::to_wstring(kKeyValueCount) +
-               L"バイト必要ですが、" + std::to_wstring(bytes.size()) + L"バイトしかありません）。";
+        return Fill(text::kSideFileBytes, {Quoted(path), std::to_wstring(kKeyValueCount),
+                                           std::to_wstring(bytes.size())});
     return {};
 }
 

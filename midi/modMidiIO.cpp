@@ -9,10 +9,8 @@
 namespace vos {
 namespace {
 
-void ReportOpenFailure(App& app, const wchar_t* kind, const std::wstring& name) {
-    Ask(app,
-        std::wstring(L"MIDI") + kind + L"デバイス「" + name + L"」を開けませんでした。\r" +
-            L"他のプログラムが使用していないか、接続を確認してください。",
+void ReportOpenFailure(App& app, bool input, const std::wstring& name) {
+    Ask(app, Fill(input ? text::kCannotOpenInput : text::kCannotOpenOutput, {name}),
         kMbIconExclamation);
 }
 
@@ -44,7 +42,7 @@ bool StartMidiOut(App& app, int device) {
 bool OpenMidiIn(App& app, int device) {
     const bool opened = StartMidiIn(app, device);
     if (!opened) {
-        ReportOpenFailure(app, L"入力", GetMidiInName(app, device));
+        ReportOpenFailure(app, true, GetMidiInName(app, device));
         // Closed meanwhile: recognition must stay off.
         if (app.Closing()) return false;
     }
@@ -64,7 +62,7 @@ void CloseMidiIn(App& app) {
 
 bool OpenMidiOut(App& app, int device) {
     if (StartMidiOut(app, device)) return true;
-    ReportOpenFailure(app, L"出力", GetMidiOutName(app, device));
+    ReportOpenFailure(app, false, GetMidiOutName(app, device));
     return false;
 }
 
@@ -205,7 +203,7 @@ bool ReopenInput(App& app) {
     if (app.MidiInPort == Port::Refused) return true;  // told once already
     app.MidiInPort = Port::Refused;
     ShowRecognitionState(app);
-    ReportOpenFailure(app, L"入力", GetMidiInName(app, device));
+    ReportOpenFailure(app, true, GetMidiInName(app, device));
     return false;
 }
 
@@ -222,7 +220,7 @@ bool ReopenOutput(App& app) {
     }
     if (app.MidiOutPort == Port::Refused) return true;
     app.MidiOutPort = Port::Refused;
-    ReportOpenFailure(app, L"出力", GetMidiOutName(app, device));
+    ReportOpenFailure(app, false, GetMidiOutName(app, device));
     return false;
 }
 

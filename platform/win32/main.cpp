@@ -3,6 +3,7 @@
 
 #include "app/app.h"
 #include "app/modMain.h"
+#include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "win32_host.h"
 #include "winmm_api.h"
@@ -29,7 +30,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Without MIDI there is nothing to do: say so before any window, device or file is touched.
     vos::win32::Winmm winmm;
     if (!winmm.Loaded()) {
-        MessageBoxW(nullptr, winmm.Problem().c_str(), L"Vosselmar", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, winmm.Problem().c_str(), vos::kTitle, MB_OK | MB_ICONERROR);
         return 1;
     }
     // Before the first shell call, and released after the last window has gone.

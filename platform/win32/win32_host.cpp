@@ -13,6 +13,7 @@
 
 #include "app/frmMain.h"
 #include "app/modHook.h"
+#include "app/texts.h"
 #include "config_dialog/layout.h"
 #include "config_window.h"
 #include "desktop.h"
@@ -282,10 +283,10 @@ WindowHandle Win32Host::LoadMainWindow() {
                                       nullptr, instance_, this));
 
     menu_.Reset(CreatePopupMenu());
-    AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, L"設定(&C)");
-    AppendMenuW(menu_.Get(), MF_STRING, kCmdHelp, L"ヘルプ(&H)");
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, text::kMenuConfig);
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdHelp, text::kMenuHelp);
     AppendMenuW(menu_.Get(), MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu_.Get(), MF_STRING, kCmdEnd, L"終了(&X)");
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdEnd, text::kMenuEnd);
     return reinterpret_cast<WindowHandle>(mainWindow_.Get());
 }
 

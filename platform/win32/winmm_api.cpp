@@ -1,9 +1,9 @@
 #include "winmm_api.h"
 
+#include "app/texts.h"
+
 namespace vos::win32 {
 namespace {
-
-constexpr wchar_t kEnd[] = L"\rVosselmarを終了します。";
 
 HMODULE LoadFromSystemFolder() {
     HMODULE module = LoadLibraryExW(L"winmm.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -28,7 +28,7 @@ void Take(FARPROC proc, Fn& into) {
 
 Winmm::Winmm() : module_(LoadFromSystemFolder()) {
     if (!module_) {
-        problem_ = std::wstring(L"システムのwinmm.dllを読み込めませんでした。") + kEnd;
+        problem_ = text::kNoWinmm;
         return;
     }
     const char* missing = nullptr;
@@ -45,7 +45,7 @@ Winmm::Winmm() : module_(LoadFromSystemFolder()) {
     if (missing) {
         // The names are ASCII, so each byte is its character.
         std::wstring name(missing, missing + std::char_traits<char>::length(missing));
-        problem_ = L"システムのwinmm.dllに関数「" + name + L"」がありません。" + kEnd;
+        problem_ = Fill(text::kWinmmLacks, {name});
         functions_ = WinmmFunctions{};
     }
 }

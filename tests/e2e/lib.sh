@@ -481,45 +481,6 @@ e2e_copy_side_files() {
     done
 }
 
-# e2e_le BYTES VALUE: VALUE as BYTES little-endian bytes on stdout. Builtins
-# only, as in e2e_text_field: a config.bin of 1 000 entries calls these
-# thousands of times, and a fork for each took minutes on a loaded machine.
-e2e_le() {
-    local i b
-    for ((i = 0; i < $1; i++)); do
-        printf -v b '\\x%02x' $((($2 >> (8 * i)) & 255))
-        # shellcheck disable=SC2059 # the format is the escaped byte itself
-        printf "$b"
-    done
-}
-
-# e2e_cp932 TEXT: TEXT in code page 932 on stdout.
-e2e_cp932() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
-
-# e2e_name_field TEXT: a device name as config.bin stores it, 32 bytes of code
-# page 932 padded with blanks.
-e2e_name_field() {
-    local len
-    len=$(e2e_cp932 "$1" | wc -c)
-    ((len <= 32)) || e2e_fail "device name longer than 32 bytes: $1"
-    e2e_cp932 "$1"
-    printf '%*s' $((32 - len)) ''
-}
-
-# e2e_text_field TEXT: a length (16 bits) and the text in code page 932.
-# Printable ASCII is the same bytes in code page 932, so it is written as it
-# is; only other texts go through iconv.
-e2e_text_field() {
-    local LC_ALL=C # bytes, not characters, for the class and the length
-    if [[ $1 != *[![:print:]]* ]]; then
-        e2e_le 2 "${#1}"
-        printf '%s' "$1"
-        return
-    fi
-    e2e_le 2 "$(e2e_cp932 "$1" | wc -c)"
-    e2e_cp932 "$1"
-}
-
 # e2e_chord_code NOTE...: the stored code of a chord, one bit per pitch class
 # (C=1, C#=2, D=4 ... B=2048): e2e_chord_code C E G -> 145.
 e2e_chord_code() {
@@ -538,68 +499,31 @@ e2e_chord_code() {
 # e2e_write_config FILE [OPTIONS] [--entry CODE PATH PARAMETERS]...: writes a
 # config.bin. Options (defaults in brackets): --in-dev N [0], --in-name T
 # [first of $VOS_MIDI_IN], --thru (use the output), --out-dev N [0],
-# --out-name T [first of $VOS_MIDI_OUT], --program N [0], --shortcut (use
-# it), --key VK [123 = F12], --mods M [2 = Ctrl]. PATH and PARAMETERS are
-# Windows texts (UTF-8 here, code page 932 in the file).
+# --out-name T [first of $VOS_MIDI_OUT], --nul-out-name (the output's name a 0
+# byte, as a first start stores it), --program N [0], --shortcut (use it),
+# --key VK [123 = F12], --mods M [2 = Ctrl]. PATH and PARAMETERS are Windows
+# texts (UTF-8 here, code page 932 in the file).
 e2e_write_config() {
-    local file=$1 in_dev=0 in_name=${VOS_MIDI_IN%%|*} thru=0 out_dev=0 out_name=${VOS_MIDI_OUT%%|*}
-    local program=0 shortcut=0 key=123 mods=2 entries=()
+    local file=$1
     shift
-    while (($#)); do
-        case $1 in
-        --in-dev) in_dev=$2 && shift 2 ;;
-        --in-name) in_name=$2 && shift 2 ;;
-        --thru) thru=65535 && shift ;;
-        --out-dev) out_dev=$2 && shift 2 ;;
-        --out-name) out_name=$2 && shift 2 ;;
-        --program) program=$2 && shift 2 ;;
-        --shortcut) shortcut=65535 && shift ;;
-        --key) key=$2 && shift 2 ;;
-        --mods) mods=$2 && shift 2 ;;
-        --entry) entries+=("$2" "$3" "$4") && shift 4 ;;
-        *) e2e_fail "e2e_write_config: unknown option $1" ;;
-        esac
-    done
-    {
-        e2e_le 4 "$in_dev"
-        e2e_name_field "$in_name"
-        e2e_le 2 "$thru"
-        e2e_le 4 "$out_dev"
-        e2e_name_field "$out_name"
-        e2e_le 1 "$program"
-        e2e_le 2 "$shortcut"
-        e2e_le 1 "$key"
-        e2e_le 1 "$mods"
-        e2e_le 4 $((${#entries[@]} / 3))
-        local i
-        for ((i = 0; i < ${#entries[@]}; i += 3)); do
-            e2e_le 4 "${entries[i]}"
-            e2e_text_field "${entries[i + 1]}"
-            e2e_text_field "${entries[i + 2]}"
-        done
-    } >"$file" || e2e_fail "cannot write $file"
+    printf '%s\0' --in-name "${VOS_MIDI_IN%%|*}" --out-name "${VOS_MIDI_OUT%%|*}" "$@" |
+        e2e_cfgwrite >"$file" || e2e_fail "cannot write $file"
 }
+
+# e2e_cfgwrite: on stdout, the config.bin of e2e_write_config's options read
+# from stdin, each ended by a 0 byte (no names from the environment). The
+# program's own encoder lays the file out, in cfgwrite.exe; the options come
+# on stdin as no Windows command line holds 1 000 entries, and a file of tens
+# of megabytes is made faster so than through the shell's arguments.
+e2e_cfgwrite() { timeout 60 wine "$E2E_TOOLS/cfgwrite.exe"; }
 
 # e2e_default_config IN_NAME: on stdout, the config.bin a first start writes
 # in $E2E_PROG_DIR when input device 0 is called IN_NAME: input 0, no
 # output (its name a 0 byte and 31 blanks), program 0, shortcut off with
 # Ctrl+F12 stored, one entry C-E-G opening the manual beside the program.
 e2e_default_config() {
-    local manual
-    manual="$(e2e_winpath "$E2E_PROG_DIR")\\説明書.htm"
-    e2e_le 4 0
-    e2e_name_field "$1"
-    e2e_le 2 0
-    e2e_le 4 0
-    printf '\x00%31s' ''
-    e2e_le 1 0
-    e2e_le 2 0
-    e2e_le 1 123
-    e2e_le 1 2
-    e2e_le 4 1
-    e2e_le 4 0x91
-    e2e_text_field "$manual"
-    e2e_le 2 0
+    e2e_write_config /dev/stdout --in-dev 0 --in-name "$1" --out-dev 0 --nul-out-name \
+        --program 0 --key 123 --mods 2 --entry $((0x91)) "$(e2e_winpath "$E2E_PROG_DIR")\\説明書.htm" ''
 }
 
 # Registers recorder.exe as the program that opens .htm files (under

@@ -31,7 +31,7 @@ PATTERN=${2:-}
 BUILD=$(cd "$BUILD" && pwd)
 
 export E2E_TOOLS=$BUILD/e2e
-for f in winmm.dll recorder.exe driver.exe e2e-standin.exe e2e-probe.exe planted.dll planted-lacking.dll; do
+for f in winmm.dll recorder.exe driver.exe e2e-standin.exe e2e-probe.exe planted.dll planted-lacking.dll cfgwrite.exe; do
     [[ -f $E2E_TOOLS/$f ]] || e2e_fail "$E2E_TOOLS/$f missing: is tests/e2e added to the mingw build?"
 done
 

@@ -6,12 +6,14 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/modMain.h"
+#include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
 
@@ -175,31 +177,35 @@ TEST(Manual, LinksLeadSomewhere) {
 
 TEST(Manual, QuotesTheProgramsTextsExactly) {
     const std::string html = ReadManual();
-    // clang-format off
     std::vector<std::string> texts = {
         Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kTipInputGone), Utf8(kTipInputRefused),
         Utf8(kUndefinedPath), Utf8(layout::kCaption),
-        Utf8(kConfigFileName), Utf8(kManualFileName), "設定(C)", "ヘルプ(H)", "終了(X)",
-        // Messages, one line at a time.
-        "Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。",
-        "使用規約に同意してVosselmarを使用しますか？",
-        "MIDI入力デバイスを選択してください。",
-        "MIDI入力デバイスが見つかりませんでした。",
-        "Vosselmarはすでに起動されています。", "複数起動はできません。",
-        "MIDI入力デバイスが追加・変更されています。",
-        "MIDI出力デバイスが追加・変更されています。",
-        "もう一度使用するデバイスを選択してください。",
-        "ショートカットキーを設定できませんでした。",
-        "もう一度使用するショートカットキーを選択してください。",
-        "他のプログラムが使用していないか、接続を確認してください。",
-        "少なくとも１つの項目は必要です。",
-        " 2番目の起動コードが設定されていません。",
-        "起動コードの重複をチェックしますか？",
-        " 1番目と 2番目のコードが一部、あるいは完全に重複しています。", "設定に戻りますか？",
-        "ショートカットキーを選択してください。", "使用する音色を選択してください。",
-        "元のファイルを残して、初期設定で作り直しますか？", "設定画面を開けません。",
+        Utf8(kConfigFileName), Utf8(kManualFileName),
     };
-    // clang-format on
+    for (std::wstring menu : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+        std::erase(menu, L'&');
+        texts.push_back(Utf8(menu));
+    }
+    // The messages the manual explains, one line at a time, without the values filled in.
+    for (const wchar_t* message :
+         {text::kTerms, text::kChooseInput, text::kNoMidiInput, text::kAlreadyRunning,
+          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused,
+          text::kCannotOpenInput, text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates,
+          text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
+          text::kDialogCannotOpen}) {
+        std::wstring piece;
+        for (const wchar_t* c = message;; ++c) {
+            const bool place = c[0] == L'{' && c[1] != 0 && c[2] == L'}';
+            if (*c == 0 || *c == L'\r' || place) {
+                if (piece.size() > 1) texts.push_back(Utf8(piece));
+                piece.clear();
+                if (*c == 0) break;
+                if (place) c += 2;
+                continue;
+            }
+            piece += *c;
+        }
+    }
     for (const layout::Item& item : layout::kItems) {  // every caption of the dialog
         std::string caption = Utf8(item.caption);
         std::erase(caption, '&');
@@ -207,6 +213,116 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
     }
     for (const std::string& text : texts)
         EXPECT_NE(html.find(text), std::string::npos) << "not quoted: " << text;
+}
+
+}  // namespace
+}  // namespace vos
+
+namespace vos {
+namespace {
+
+std::string ReadSource(const fs::path& relative) {
+    std::ifstream in(FromUtf8(VOS_SOURCE_DIR) / relative, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A line of a text of app/texts.h, as the tests may quote it: whole but for its values, or a
+// piece of it, or with its values filled in.
+struct TableLine {
+    std::string bare;    // the values' places, names in 「」 and numbers taken out
+    std::regex filled;   // its fixed parts in order, anything between them
+    bool fixedEnough;    // a line that is little more than its values cannot tell anything
+};
+
+// What stays of a text once the values a message is given are taken out: the places {n}, a
+// device or file name between 「 and 」, and numbers (an entry's number with its blank).
+std::string WithoutValues(std::string s) {
+    s = std::regex_replace(s, std::regex("\\{[0-9]\\}"), "");
+    s = std::regex_replace(s, std::regex("「.*?」"), "「」");
+    return std::regex_replace(s, std::regex(" ?[0-9]+"), "");
+}
+
+std::vector<TableLine> ReadTextTable() {
+    // Adjacent literals form one text, up to the semicolon that ends its definition.
+    std::vector<std::string> texts;
+    const std::string header = ReadSource("app/texts.h");
+    const std::regex literal("L\"((?:[^\"\\\\]|\\\\.)*)\"");
+    std::string current;
+    for (std::sregex_iterator it(header.begin(), header.end(), literal), end; it != end; ++it) {
+        const auto before = it->prefix();
+        if (!current.empty() && std::find(before.first, before.second, ';') != before.second) {
+            texts.push_back(current);
+            current.clear();
+        }
+        current += std::regex_replace((*it)[1].str(), std::regex("\\\\r"), "\n");
+    }
+    texts.push_back(current);
+    std::vector<TableLine> table;
+    const std::regex special("[\\\\^$.|?*+()\\[\\]{}]");
+    for (const std::string& text : texts) {
+        std::stringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            std::string pattern, fixed;
+            std::stringstream parts(std::regex_replace(line, std::regex("\\{[0-9]\\}"), "\n"));
+            for (std::string part; std::getline(parts, part);) {
+                pattern += (pattern.empty() ? "" : ".*") + std::regex_replace(part, special, "\\$&");
+                fixed += part;
+            }
+            table.push_back({WithoutValues(line), std::regex(pattern), fixed.size() >= 9});
+        }
+    }
+    return table;
+}
+
+bool InTable(const std::vector<TableLine>& table, const std::string& line) {
+    const std::string bare = WithoutValues(line);
+    return std::any_of(table.begin(), table.end(), [&](const TableLine& t) {
+        return t.bare.find(bare) != std::string::npos ||
+               (t.fixedEnough && std::regex_search(line, t.filled));
+    });
+}
+
+// The tests expect the program's messages by their text. Every sentence a scenario or a unit test
+// quotes must be one of the texts of app/texts.h (read here as the file it is), so that a text
+// changed there cannot go on passing in a copy.
+TEST(Texts, TestsQuoteTheProgramsTexts) {
+    const std::vector<TableLine> table = ReadTextTable();
+    ASSERT_GT(table.size(), 50u);
+    std::size_t checked = 0;
+    auto check = [&](const std::string& where, const std::string& quoted) {
+        std::stringstream lines(quoted);
+        for (std::string line; std::getline(lines, line);) {
+            if (WithoutValues(line).size() < 6) continue;
+            ++checked;
+            EXPECT_TRUE(InTable(table, line)) << where << ": \"" << line << "\" is no text of app/texts.h";
+        }
+    };
+    // In a scenario, a quoted string ending a Japanese sentence; \r as the driver reads it (written
+    // \\r inside double quotes); shell variables in it are values.
+    const std::regex quoted(
+        "'([^'\\n]*(?:。|？)[^'\\n]*)'|\"((?:[^\"'\\\\\\n]|\\\\.)*(?:。|？)(?:[^\"'\\\\\\n]|\\\\.)*)\"");
+    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/e2e/scenarios")) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("00_", 0) == 0) continue;  // the harness's own stand-in and its texts
+        const std::string script = ReadSource(fs::path("tests/e2e/scenarios") / name);
+        for (std::sregex_iterator it(script.begin(), script.end(), quoted), end; it != end; ++it) {
+            std::string text = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
+            text = std::regex_replace(text, std::regex("\\\\{1,2}r(\\\\{1,2}n)?"), "\n");
+            check(name, std::regex_replace(text, std::regex("\\$\\{?[A-Za-z_0-9]+\\}?"), "\n"));
+        }
+    }
+    // In a unit test, a wide literal ending a Japanese sentence.
+    const std::regex wide("L\"((?:[^\"\\\\]|\\\\.)*(?:。|？)(?:[^\"\\\\]|\\\\.)*)\"");
+    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/unit")) {
+        const std::string name = entry.path().filename().string();
+        const std::string source = ReadSource(fs::path("tests/unit") / name);
+        for (std::sregex_iterator it(source.begin(), source.end(), wide), end; it != end; ++it) {
+            check(name, std::regex_replace((*it)[1].str(), std::regex("\\\\r"), "\n"));
+        }
+    }
+    EXPECT_GT(checked, 60u);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/texts.h"
 #include "config_dialog/side_files.h"
 #include "sim/sim_host.h"
 
@@ -186,13 +187,13 @@ TEST(SideFileLines, ExplainsWhatIsWrong) {
         std::wstring problem;
     };
     const std::string limit(kSideFileMaxBytes, 'x');
+    const std::wstring file = Fill(text::kSideFile, {L"vkname.bin"});
     const Case cases[] = {
-        {"short", "a\r\nb\r\n", 0, 77,
-         L"「vkname.bin」の行数が足りません（77行必要ですが、2行しかありません）。"},
-        {"empty", "", 0, 1, L"「vkname.bin」の行数が足りません（1行必要ですが、0行しかありません）。"},
-        {"missing", std::nullopt, 0, 77, L"「vkname.bin」が見つかりません。"},
-        {"folder", "", 16, 77, L"「vkname.bin」がファイルではなくフォルダーになっています。"},
-        {"huge", limit + "\r\n", 0, 1, L"「vkname.bin」が大きすぎます（1024KBを超えています）。"},
+        {"short", "a\r\nb\r\n", 0, 77, Fill(text::kSideFileLines, {file, L"77", L"2"})},
+        {"empty", "", 0, 1, Fill(text::kSideFileLines, {file, L"1", L"0"})},
+        {"missing", std::nullopt, 0, 77, Fill(text::kFileNotFound, {file})},
+        {"folder", "", 16, 77, Fill(text::kFileUnreadable, {file}) + L"\r" + text::kReasonIsFolder},
+        {"huge", limit + "\r\n", 0, 1, Fill(text::kFileTooLarge, {file})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

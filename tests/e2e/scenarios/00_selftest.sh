@@ -159,4 +159,82 @@ e2e_driver close-main >/dev/null
 e2e_wait_program_exit 10
 done_step
 
+step "config.bin writer: a table of option sets"
+# e2e_write_config's bytes for each option set, as the first 16 digits of
+# their SHA-256: the sums of what the shell writer before cfgwrite.exe gave,
+# which both gave alike. Names and paths are fixed here, so the sums hold in
+# every run.
+config_rows() {
+    local VOS_MIDI_IN='テスト鍵盤|Second input' VOS_MIDI_OUT='テスト音源' E2E_PROG_DIR='/tmp/テスト フォルダ'
+    local many=() i long
+    printf -v long '%65536s' ''
+    for ((i = 1; i <= 1000; i++)); do
+        many+=(--entry $((1 + i % 4095)) "C:\\Program Files\\Tools\\program$i.exe" "/option $i")
+    done
+    config_row 6166d113ba3f4707
+    config_row 71ea1dadb47b338f \
+        --in-dev 3 --in-name 'Old Keyboard' --thru --out-dev 2 --out-name 'Synth 2' \
+        --program 127 --shortcut --key 65 --mods 6
+    config_row 5ce431ebdc02fd43 --in-name '' --out-name ''
+    # 32 bytes exactly: 16 double-byte characters, 32 ASCII letters; half-width
+    # katakana are one byte each; a trailing blank stays
+    config_row 75c7d58e1734226e \
+        --in-name 'ＡＢＣＤＥＦＧＨＩＪＫＬＭＮＯＰ' --out-name 'Thirty-two bytes of ASCII text..'
+    config_row fbec8defe82b7adc --in-name 'ﾃｽﾄ鍵盤 ' --out-name '  '
+    # numbers as bash arithmetic reads them, only their low bytes stored
+    config_row 87d9ce3def634e4e --in-dev -1 --out-dev 2147483647 --program 300 --key 0x7B --mods 010
+    # shellcheck disable=SC1003 # a parameter that ends in a backslash
+    config_row 79538671ecdaff10 \
+        --entry $((0x91)) 'Z:\tmp\テスト フォルダ\説明書.htm' '' \
+        --entry 4095 'C:\Program Files\Tools\a.exe' '/x "quoted arg" C:\trailing\' --entry 0 '' ''
+    # option-like, blank and control characters are texts like any other
+    # shellcheck disable=SC1003,SC2016 # a lone backslash and a literal $HOME
+    config_row 5a32012556cc793f \
+        --entry 1 '--thru' '-' --entry 2 ' ' $'tab\there\r\nline' --entry 3 '%s $HOME *' '\'
+    # options after the entries, and a later one in place of an earlier one
+    config_row 06b062c1f415b9ee \
+        --entry 1 a b --program 1 --program 2 --in-name 'ＡＢＣＤＥＦＧＨＩＪＫＬＭＮＯＰＱ' \
+        --in-name 'テスト鍵盤' --thru
+    # characters of code page 932's own extensions and its look-alikes
+    config_row e49a55ae05632a79 --in-name '①髙﨑～￢' --entry 1 '∥－￠￡' '№℡≒≡∫∮√⊥∠∟⊿∵∩∪'
+    # a long path and long parameters, as in 28_killed_while_saving; 1 000 entries
+    config_row 13bc7904107cc19c \
+        --entry 1 "C:\\vos-targets\\target-00001\\$(printf 'p%.0s' {1..180}).exe" \
+        "--entry 00001 $(printf 'x%.0s' {1..3000})"
+    config_row d3792d13c981281d --thru --program 5 "${many[@]}"
+    # what a first start writes, the manual in a folder with a blank
+    config_row_default 420db610fdfc42dc 'テスト鍵盤'
+    # refused: an option it does not know, a name longer than its 32 bytes, a
+    # text longer than its 16-bit length, a value missing or not a number
+    config_fails --bogus
+    config_fails --in-name 'ＡＢＣＤＥＦＧＨＩＪＫＬＭＮＯＰＱ'
+    config_fails --out-name 'Thirty-three bytes of ASCII text.'
+    config_fails --entry 1 "$long" ''
+    config_fails --entry 1 a
+    config_fails --program five
+}
+config_row() {
+    local want=$1 got
+    shift
+    e2e_write_config "$E2E_ART/config-row.bin" "$@"
+    got=$(sha256sum <"$E2E_ART/config-row.bin")
+    [[ ${got:0:16} == "$want" ]] || {
+        xxd "$E2E_ART/config-row.bin" | head -n 20 >&2
+        e2e_fail "e2e_write_config ${*:0:200}: sum ${got:0:16}, expected $want"
+    }
+}
+config_row_default() {
+    local want=$1 got
+    e2e_default_config "$2" >"$E2E_ART/config-row.bin"
+    got=$(sha256sum <"$E2E_ART/config-row.bin")
+    [[ ${got:0:16} == "$want" ]] || e2e_fail "e2e_default_config $2: sum ${got:0:16}, expected $want"
+}
+config_fails() {
+    (e2e_write_config "$E2E_ART/config-row.bin" "$@") 2>/dev/null &&
+        e2e_fail "e2e_write_config $* did not fail"
+    return 0
+}
+config_rows
+done_step
+
 e2e_log "selftest passed"

@@ -36,7 +36,7 @@ e2e_driver msgbox --expect-text 'MIDI入力デバイスを選択してくださ�
 
 # The defaults, byte for byte.
 manual="$(e2e_winpath "$E2E_PROG_DIR")\\説明書.htm"
-len=$(e2e_cp932 "$manual" | wc -c)
+len=$(printf '%s' "$manual" | iconv -f UTF-8 -t CP932 | wc -c)
 e2e_default_config 'テスト鍵盤' >"$E2E_ART/config.expected"
 [[ -f $config ]] || e2e_fail "config.bin was not written after Yes"
 cp "$config" "$E2E_ART/config.written"
