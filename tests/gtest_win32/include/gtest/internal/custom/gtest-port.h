@@ -1,7 +1,6 @@
 // Found by GoogleTest ahead of its own empty header of this name. mingw-w64's win32 thread model
-// has no std::mutex or std::condition_variable, the only things GoogleTest builds on them is this
-// class, and it is used only by GoogleTest's own threads; notification.cpp builds it on a Win32
-// event instead.
+// has no std::mutex or std::condition_variable; the one class GoogleTest builds on them is this
+// one, used only by GoogleTest's own threads, and notification.cpp builds it on a Win32 event.
 #ifndef VOS_GTEST_CUSTOM_PORT_H
 #define VOS_GTEST_CUSTOM_PORT_H
 
