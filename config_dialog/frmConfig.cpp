@@ -91,6 +91,48 @@ frmConfig::frmConfig(App& app) : app_(app) {
     cmdHelp.Click = [this] { cmdHelp_Click(); };
 }
 
+ControlModel frmConfig::ModelOf(layout::Id id) {
+    using layout::Id;
+    // The rows of the layout, with the model each one shows.
+    // clang-format off
+    switch (id) {
+        case Id::Label1: return &Label1;
+        case Id::Label2: return &Label2;
+        case Id::Label3: return &Label3;
+        case Id::Label4: return &Label4;
+        case Id::Label5: return &Label5;
+        case Id::lstCP: return &lstCP;
+        case Id::cmdAdd: return &cmdAdd;
+        case Id::cmdDel: return &cmdDel;
+        case Id::txtPath: return &txtPath;
+        case Id::cmdSansyo: return &cmdSansyo;
+        case Id::txtCommand: return &txtCommand;
+        case Id::cmbMIDev: return &cmbMIDev;
+        case Id::chkShortcut: return &chkShortcut;
+        case Id::chkShift: return &chkShift;
+        case Id::chkCtrl: return &chkCtrl;
+        case Id::chkAlt: return &chkAlt;
+        case Id::cmbSKey: return &cmbSKey;
+        case Id::chkMidiOut: return &chkMidiOut;
+        case Id::cmbMODev: return &cmbMODev;
+        case Id::cmbPC: return &cmbPC;
+        case Id::cmdOK: return &cmdOK;
+        case Id::cmdCancel: return &cmdCancel;
+        case Id::cmdHelp: return &cmdHelp;
+        case Id::picKey0: case Id::picKey1: case Id::picKey2: case Id::picKey3:
+        case Id::picKey4: case Id::picKey5: case Id::picKey6: case Id::picKey7:
+        case Id::picKey8: case Id::picKey9: case Id::picKey10: case Id::picKey11:
+            return &picKey[static_cast<std::size_t>(layout::KeyIndex(id))];
+        case Id::chkLearn: return &chkLearn;
+    }
+    // clang-format on
+    return static_cast<Control*>(nullptr);  // not a control of the layout
+}
+
+Control& frmConfig::ControlOf(layout::Id id) {
+    return *std::visit([](auto* model) -> Control* { return model; }, ModelOf(id));
+}
+
 std::optional<int> frmConfig::Say(const std::wstring& text, unsigned style) {
     std::optional<int> answer = Ask(app_, text, style);
     if (Gone()) return std::nullopt;
@@ -168,7 +210,7 @@ void frmConfig::RefreshCodeList() {
 }
 
 void frmConfig::AppendCode(const LaunchCode& entry) {
-    WorkingCodes.push_back(LaunchCode{entry.Code, entry.Path, L""});
+    WorkingCodes.push_back(entry);
 }
 
 void frmConfig::RemoveCode(int index) {

@@ -6,17 +6,24 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/app.h"
 #include "app/settings.h"
 #include "config_dialog/controls.h"
+#include "config_dialog/layout.h"
 
 namespace vos {
 
 inline constexpr wchar_t kUndefinedPath[] = L"(undefined)";
 inline constexpr std::size_t kInstrumentCount = 128;
 inline constexpr std::size_t kShortcutKeyCount = 77;
+
+// The model behind a control of the layout, as the kind of model the control shows. A label has
+// no state of its own beyond what every control has.
+using ControlModel =
+    std::variant<Control*, ListBox*, Button*, TextBox*, CheckBox*, ComboBox*, KeyFace*>;
 
 class frmConfig {
   public:
@@ -35,6 +42,11 @@ class frmConfig {
     Control Label1, Label2, Label3, Label4, Label5;
 
     std::vector<LaunchCode> WorkingCodes;
+
+    // The one place where a view finds the model behind a control of the layout.
+    ControlModel ModelOf(layout::Id id);
+    // The same model as a control of any kind: whether it is enabled, and its Updated.
+    Control& ControlOf(layout::Id id);
 
     // Fills the dialog from config.bin, the devices and the side files. False (after telling the
     // user why) when something it needs is missing; the dialog then does not open.

@@ -5,6 +5,7 @@ say() { printf '\n== %s\n' "$*"; }
 vos_packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  googletest  # its sources, built with mingw for the tests that run under Wine
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64
   wine64 wine xvfb xauth xdotool imagemagick fonts-ipafont-gothic locales zip unzip

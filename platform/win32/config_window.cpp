@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <initializer_list>
 #include <utility>
+#include <variant>
 
-#include "config_dialog/controls.h"
 #include "accessible.h"
+#include "config_dialog/controls.h"
 #include "config_dialog/frmConfig.h"
+#include "desktop.h"
 #include "resource.h"
 
 namespace vos::win32 {
@@ -34,13 +36,6 @@ constexpr int kDroppedItems = 10;
 int Px(int twips, int dpi) { return layout::ToPixels(twips, dpi); }
 
 // --- DPI ---
-
-int SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
-}
 
 // Functions of newer Windows versions, looked up so that the program still starts on older ones.
 template <typename Fn>
@@ -91,26 +86,6 @@ std::wstring WindowText(HWND hwnd) {
     text.resize(static_cast<std::size_t>(std::max(got, 0)));
     return text;
 }
-
-COLORREF ToColorRef(std::uint32_t color) {
-    // A value with the top bit set names a system colour, as the form designer stores them.
-    if (color & 0x80000000u) return GetSysColor(static_cast<int>(color & 0xFFu));
-    return static_cast<COLORREF>(color & 0x00FFFFFFu);
-}
-
-class PaintScope {
-  public:
-    explicit PaintScope(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &ps_)) {}
-    ~PaintScope() { EndPaint(hwnd_, &ps_); }
-    PaintScope(const PaintScope&) = delete;
-    PaintScope& operator=(const PaintScope&) = delete;
-    HDC Dc() const { return dc_; }
-
-  private:
-    HWND hwnd_;
-    PAINTSTRUCT ps_{};
-    HDC dc_;
-};
 
 struct ControlClass {
     const wchar_t* name;
@@ -190,89 +165,6 @@ LRESULT CALLBACK DescribedControlProc(HWND hwnd, UINT message, WPARAM wParam, LP
         RemoveWindowSubclass(hwnd, &DescribedControlProc, id);
     }
     return DefSubclassProc(hwnd, message, wParam, lParam);
-}
-
-// --- Models by control ---
-
-TextBox* TextOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::txtPath:
-            return &f.txtPath;
-        case Id::txtCommand:
-            return &f.txtCommand;
-        default:
-            return nullptr;
-    }
-}
-
-ComboBox* ComboOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::cmbMIDev:
-            return &f.cmbMIDev;
-        case Id::cmbMODev:
-            return &f.cmbMODev;
-        case Id::cmbPC:
-            return &f.cmbPC;
-        case Id::cmbSKey:
-            return &f.cmbSKey;
-        default:
-            return nullptr;
-    }
-}
-
-CheckBox* CheckOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::chkShortcut:
-            return &f.chkShortcut;
-        case Id::chkShift:
-            return &f.chkShift;
-        case Id::chkCtrl:
-            return &f.chkCtrl;
-        case Id::chkAlt:
-            return &f.chkAlt;
-        case Id::chkMidiOut:
-            return &f.chkMidiOut;
-        case Id::chkLearn:
-            return &f.chkLearn;
-        default:
-            return nullptr;
-    }
-}
-
-Button* ButtonOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::cmdAdd:
-            return &f.cmdAdd;
-        case Id::cmdDel:
-            return &f.cmdDel;
-        case Id::cmdSansyo:
-            return &f.cmdSansyo;
-        case Id::cmdOK:
-            return &f.cmdOK;
-        case Id::cmdCancel:
-            return &f.cmdCancel;
-        case Id::cmdHelp:
-            return &f.cmdHelp;
-        default:
-            return nullptr;
-    }
-}
-
-vos::Control* LabelOf(frmConfig& f, Id id) {
-    switch (id) {
-        case Id::Label1:
-            return &f.Label1;
-        case Id::Label2:
-            return &f.Label2;
-        case Id::Label3:
-            return &f.Label3;
-        case Id::Label4:
-            return &f.Label4;
-        case Id::Label5:
-            return &f.Label5;
-        default:
-            return nullptr;
-    }
 }
 
 void RegisterClasses(HINSTANCE instance, WNDPROC dialogProc, WNDPROC keyProc) {
@@ -364,15 +256,45 @@ ConfigWindow::~ConfigWindow() {
     DestroyWindow(hwnd_);
 }
 
+namespace {
+
+// Creation order is the window order, which is the Tab order: the table's order. The black keys
+// are made before the white ones, so that they lie on top, are seen and take the click where they
+// overlap; the keys are one Tab stop, so their order among themselves is free.
+std::vector<const Item*> CreationOrder() {
+    auto isWhiteKey = [](const Item& item) {
+        return item.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(item.id));
+    };
+    std::vector<const Item*> order;
+    for (const Item& item : layout::kItems) {
+        if (isWhiteKey(item)) continue;
+        order.push_back(&item);
+        if (item.id != Id::picKey10) continue;
+        for (const Item& white : layout::kItems) {
+            if (isWhiteKey(white)) order.push_back(&white);
+        }
+    }
+    return order;
+}
+
+}  // namespace
+
 bool ConfigWindow::Create() {
     RegisterClasses(instance_, &WindowProc, &KeyProc);
-    bigIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), 0)));
+    if (!CreateFrame()) return false;
+    for (const Item* item : CreationOrder()) {
+        if (!CreateControl(*item)) return false;
+    }
+    ApplyLayout(WindowDpi(hwnd_), nullptr);
+    focus_ = Control(Id::cmdOK);
+    return true;
+}
 
+// The dialog's own window, still empty and hidden, sized for the system DPI until the layout is
+// applied for the DPI it really has.
+bool ConfigWindow::CreateFrame() {
+    bigIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Big);
+    smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
     const int dpi = SystemDpi();
     const RECT frame = FrameFor(ClientSize(dpi), dpi);
     const std::wstring caption(layout::kCaption);
@@ -390,60 +312,54 @@ bool ConfigWindow::Create() {
             DeleteMenu(menu, command, MF_BYCOMMAND);
         }
     }
-
-    // Creation order is the window order, which is the Tab order: the table's order. The black
-    // keys are made before the white ones, so that they lie on top, are seen and take the click
-    // where they overlap; the keys are one Tab stop, so their order among themselves is free.
-    std::vector<const Item*> order;
-    for (const Item& item : layout::kItems) {
-        if (item.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(item.id))) continue;
-        order.push_back(&item);
-        if (item.id != Id::picKey10) continue;
-        for (const Item& white : layout::kItems) {
-            if (white.kind == Kind::Key && !layout::IsBlackKey(layout::KeyIndex(white.id)))
-                order.push_back(&white);
-        }
-    }
-    for (const Item* entry : order) {
-        const Item& item = *entry;
-        const ControlClass cls = ClassOf(item.kind);
-        const std::wstring text(item.caption);
-        DWORD style = cls.style;
-        if (item.kind == Kind::Key && layout::KeyIndex(item.id) == keyStop_) style |= WS_TABSTOP;
-        HWND control = CreateWindowExW(
-            cls.exStyle, cls.name, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0,
-            0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(item.id))),
-            instance_, nullptr);
-        if (!control) return false;
-        controls_[Index(item.id)] = control;
-        switch (item.kind) {
-            case Kind::Key:
-                SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-                break;
-            case Kind::Edit:
-                SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
-                SetWindowSubclass(control, &DescribedControlProc, 0, 0);
-                break;
-            case Kind::Button:
-                SetWindowSubclass(control, &PlainButtonProc, 0, 0);
-                break;
-            case Kind::DropDown:
-            case Kind::Toggle:
-                SetWindowSubclass(control, &DescribedControlProc, 0, 0);
-                break;
-            default:
-                break;
-        }
-        Push(item.id);
-        std::weak_ptr<ConfigWindow> self = weak_from_this();
-        Id id = item.id;
-        Model(id).Updated = [self, id] {
-            if (std::shared_ptr<ConfigWindow> window = self.lock()) window->ModelUpdated(id);
-        };
-    }
-    ApplyLayout(WindowDpi(hwnd_), nullptr);
-    focus_ = Control(Id::cmdOK);
     return true;
+}
+
+// One control of the layout, showing its model's state from the start and following it from then
+// on; placed and sized later, by ApplyLayout.
+bool ConfigWindow::CreateControl(const Item& item) {
+    const ControlClass cls = ClassOf(item.kind);
+    const std::wstring text(item.caption);
+    DWORD style = cls.style;
+    if (item.kind == Kind::Key && layout::KeyIndex(item.id) == keyStop_) style |= WS_TABSTOP;
+    HWND control = CreateWindowExW(
+        cls.exStyle, cls.name, text.c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, 0, 0,
+        0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(item.id))), instance_,
+        nullptr);
+    if (!control) return false;
+    controls_[Index(item.id)] = control;
+    Equip(control, item.kind);
+    Push(item.id);
+    std::weak_ptr<ConfigWindow> self = weak_from_this();
+    const Id id = item.id;
+    form_->ControlOf(id).Updated = [self, id] {
+        if (std::shared_ptr<ConfigWindow> window = self.lock()) window->ModelUpdated(id);
+    };
+    return true;
+}
+
+// What a control needs beyond its class and style: a key finds this window through its user data,
+// edit boxes, drop-down lists and the toggle describe themselves to a screen reader, and a push
+// button never becomes the default button.
+void ConfigWindow::Equip(HWND control, Kind kind) {
+    switch (kind) {
+        case Kind::Key:
+            SetWindowLongPtrW(control, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            break;
+        case Kind::Edit:
+            SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+            SetWindowSubclass(control, &DescribedControlProc, 0, 0);
+            break;
+        case Kind::Button:
+            SetWindowSubclass(control, &PlainButtonProc, 0, 0);
+            break;
+        case Kind::DropDown:
+        case Kind::Toggle:
+            SetWindowSubclass(control, &DescribedControlProc, 0, 0);
+            break;
+        default:
+            break;
+    }
 }
 
 void ConfigWindow::MakeFonts(int dpi) {
@@ -543,20 +459,14 @@ void ConfigWindow::Close() {
 
 // --- Models to controls ---
 
-vos::Control& ConfigWindow::Model(Id id) const {
-    frmConfig& f = *form_;
-    if (layout::IsKey(id)) return f.picKey[static_cast<std::size_t>(layout::KeyIndex(id))];
-    if (id == Id::lstCP) return f.lstCP;
-    if (TextBox* box = TextOf(f, id)) return *box;
-    if (ComboBox* combo = ComboOf(f, id)) return *combo;
-    if (CheckBox* check = CheckOf(f, id)) return *check;
-    if (Button* button = ButtonOf(f, id)) return *button;
-    return *LabelOf(f, id);
+template <typename M>
+M& ConfigWindow::ModelAs(Id id) const {
+    return *std::get<M*>(form_->ModelOf(id));
 }
 
 void ConfigWindow::Detach() {
     if (!form_) return;
-    for (const Item& item : layout::kItems) Model(item.id).Updated = nullptr;
+    for (const Item& item : layout::kItems) form_->ControlOf(item.id).Updated = nullptr;
     form_ = nullptr;
 }
 
@@ -592,10 +502,7 @@ void ConfigWindow::Push(Id id) {
             break;
         case Kind::CheckBox:
         case Kind::Toggle: {
-            int value = CheckOf(*form_, id)->Value();
-            WPARAM state = value == 1   ? BST_CHECKED
-                           : value == 2 ? BST_INDETERMINATE
-                                        : BST_UNCHECKED;
+            const WPARAM state = ModelAs<CheckBox>(id).Checked() ? BST_CHECKED : BST_UNCHECKED;
             const LRESULT before = SendMessageW(control, BM_GETCHECK, 0, 0);
             SendMessageW(control, BM_SETCHECK, state, 0);
             if (ItemOf(id).kind == Kind::Toggle && before != static_cast<LRESULT>(state))
@@ -603,8 +510,7 @@ void ConfigWindow::Push(Id id) {
             break;
         }
         case Kind::Key: {
-            const std::size_t key = static_cast<std::size_t>(layout::KeyIndex(id));
-            const LONG_PTR lit = form_->picKey[key].BackColor() == layout::kRed;
+            const LONG_PTR lit = ModelAs<KeyFace>(id).BackColor() == layout::kRed;
             if (SetWindowLongPtrW(control, kKeyLitSlot, lit) != lit) NotifyStateChange(control);
             InvalidateRect(control, nullptr, FALSE);
             break;
@@ -613,20 +519,20 @@ void ConfigWindow::Push(Id id) {
         case Kind::Button:
             break;
     }
-    PushEnabled(control, Model(id).Enabled());
+    PushEnabled(control, form_->ControlOf(id).Enabled());
     --updating_;
 }
 
 void ConfigWindow::PushText(Id id) {
     HWND control = Control(id);
-    const std::wstring& text = TextOf(*form_, id)->Text();
+    const std::wstring& text = ModelAs<TextBox>(id).Text();
     // Setting the same text again would put the caret back to the start while the user types.
     if (WindowText(control) != text) SetWindowTextW(control, text.c_str());
 }
 
 void ConfigWindow::PushList() {
     HWND list = Control(Id::lstCP);
-    const ListBox& model = form_->lstCP;
+    const ListBox& model = ModelAs<ListBox>(Id::lstCP);
     const std::vector<std::wstring>& items = model.Items();
     std::vector<std::wstring>& shown = shownItems_[Index(Id::lstCP)];
     if (items != shown) {
@@ -666,7 +572,7 @@ void ConfigWindow::PushList() {
 
 void ConfigWindow::PushDropDown(Id id) {
     HWND combo = Control(id);
-    const ComboBox& model = *ComboOf(*form_, id);
+    const ComboBox& model = ModelAs<ComboBox>(id);
     std::vector<std::wstring>& shown = shownItems_[Index(id)];
     if (model.Items() != shown) {
         SendMessageW(combo, CB_RESETCONTENT, 0, 0);
@@ -716,21 +622,21 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
     if (id < kFirstControlId || id >= kFirstControlId + static_cast<int>(kCount)) return;
     const Id which = static_cast<Id>(id - kFirstControlId);
     if (!form_ || control == nullptr || control != Control(which) || updating_ > 0) return;
-    frmConfig& f = *form_;
     const std::size_t slot = Index(which);
     switch (ItemOf(which).kind) {
         case Kind::Edit:
             if (code == EN_CHANGE) {
                 const std::wstring text = WindowText(control);
-                TextBox& box = *TextOf(f, which);
+                TextBox& box = ModelAs<TextBox>(which);
                 UserAction([&] { box.UserSetText(text); });
             }
             break;
         case Kind::ListBox:
             if (code == LBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(control, LB_GETCURSEL, 0, 0));
+                ListBox& list = ModelAs<ListBox>(which);
                 UserAction([&] {
-                    f.lstCP.UserSelect(index);
+                    list.UserSelect(index);
                     dirty_[slot] = true;  // a refused selection is put back
                 });
             }
@@ -738,7 +644,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
         case Kind::DropDown:
             if (code == CBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(control, CB_GETCURSEL, 0, 0));
-                ComboBox& combo = *ComboOf(f, which);
+                ComboBox& combo = ModelAs<ComboBox>(which);
                 UserAction([&] {
                     combo.UserSelect(index);
                     dirty_[slot] = true;
@@ -748,7 +654,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
         case Kind::CheckBox:
         case Kind::Toggle:
             if (code == BN_CLICKED) {
-                CheckBox& check = *CheckOf(f, which);
+                CheckBox& check = ModelAs<CheckBox>(which);
                 UserAction([&] {
                     check.UserClick();
                     dirty_[slot] = true;  // the control shows the value the model took
@@ -757,7 +663,7 @@ void ConfigWindow::OnCommand(int id, int code, HWND control) {
             break;
         case Kind::Button:
             if (code == BN_CLICKED) {
-                Button& button = *ButtonOf(f, which);
+                Button& button = ModelAs<Button>(which);
                 UserAction([&] { button.UserClick(); });
             }
             break;
@@ -834,7 +740,7 @@ void ConfigWindow::OnActivate(bool active) {
 }
 
 void ConfigWindow::Paint() {
-    PaintScope paint(hwnd_);
+    ScopedPaint paint(hwnd_);
     for (std::size_t i = 0; i < layout::kLines.size(); ++i) {
         const RECT r = LineRect(i, dpi_);
         FillRect(paint.Dc(), &r, GetSysColorBrush(layout::kLines[i].systemColor));
@@ -874,28 +780,8 @@ LRESULT ConfigWindow::HandleKeyMessage(HWND hwnd, int index, UINT message, WPARA
         case WM_GETDLGCODE:
             return DLGC_WANTARROWS;
         case WM_KEYDOWN:
-            switch (wParam) {
-                case VK_LEFT:
-                case VK_UP:
-                    MoveKeyFocus(index - 1);
-                    return 0;
-                case VK_RIGHT:
-                case VK_DOWN:
-                    MoveKeyFocus(index + 1);
-                    return 0;
-                case VK_HOME:
-                    MoveKeyFocus(0);
-                    return 0;
-                case VK_END:
-                    MoveKeyFocus(11);
-                    return 0;
-                case VK_SPACE:
-                    // Repeats of a held Space would toggle the key back and forth.
-                    if ((lParam & (1 << 30)) == 0) ClickKey(index);
-                    return 0;
-                default:
-                    return DefWindowProcW(hwnd, message, wParam, lParam);
-            }
+            if (OnKeyboard(index, wParam, lParam)) return 0;
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_SETFOCUS:
         case WM_KILLFOCUS:
             InvalidateRect(hwnd, nullptr, FALSE);
@@ -905,6 +791,31 @@ LRESULT ConfigWindow::HandleKeyMessage(HWND hwnd, int index, UINT message, WPARA
             return DefWindowProcW(hwnd, message, wParam, lParam);
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+bool ConfigWindow::OnKeyboard(int index, WPARAM key, LPARAM lParam) {
+    switch (key) {
+        case VK_LEFT:
+        case VK_UP:
+            MoveKeyFocus(index - 1);
+            return true;
+        case VK_RIGHT:
+        case VK_DOWN:
+            MoveKeyFocus(index + 1);
+            return true;
+        case VK_HOME:
+            MoveKeyFocus(0);
+            return true;
+        case VK_END:
+            MoveKeyFocus(11);
+            return true;
+        case VK_SPACE:
+            // Repeats of a held Space would toggle the key back and forth.
+            if ((lParam & (1 << 30)) == 0) ClickKey(index);
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -928,13 +839,14 @@ void ConfigWindow::MoveKeyFocus(int index) {
 }
 
 void ConfigWindow::PaintKey(HWND key, int index) {
-    PaintScope paint(key);
+    ScopedPaint paint(key);
     RECT face{};
     GetClientRect(key, &face);
     std::uint32_t color = form_ ? form_->picKey[static_cast<std::size_t>(index)].BackColor()
                           : layout::IsBlackKey(index) ? layout::kBlack
                                                       : layout::kWhite;
-    ScopedBrush brush(CreateSolidBrush(ToColorRef(color)));
+    // The models' colours are 0x00BBGGRR already, as a COLORREF is.
+    ScopedBrush brush(CreateSolidBrush(static_cast<COLORREF>(color)));
     FillRect(paint.Dc(), &face, brush.Get());
     FrameRect(paint.Dc(), &face, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     if (GetFocus() == key) {

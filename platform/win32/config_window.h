@@ -70,11 +70,16 @@ class ConfigWindow : public std::enable_shared_from_this<ConfigWindow> {
 
     ConfigWindow(HINSTANCE instance, App& app, frmConfig& form);
     bool Create();
+    bool CreateFrame();
+    bool CreateControl(const layout::Item& item);
+    void Equip(HWND control, layout::Kind kind);
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK KeyProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleKeyMessage(HWND hwnd, int index, UINT message, WPARAM wParam, LPARAM lParam);
+    // A key of the computer's keyboard on one of the picture's keys; false when it is not theirs.
+    bool OnKeyboard(int index, WPARAM key, LPARAM lParam);
     void OnCommand(int id, int code, HWND control);
     void OnActivate(bool active);
     void Paint();
@@ -87,8 +92,9 @@ class ConfigWindow : public std::enable_shared_from_this<ConfigWindow> {
     void MakeFonts(int dpi);
     void FitDropDown(HWND combo, const RECT& rect);
 
-    // The model a control shows.
-    vos::Control& Model(layout::Id id) const;
+    // The model a control shows, as the kind of model the control's kind has.
+    template <typename M>
+    M& ModelAs(layout::Id id) const;
     void Detach();
     void ModelUpdated(layout::Id id);
     void Push(layout::Id id);

@@ -42,12 +42,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // Ended at once, or closed (WM_CLOSE, a log-off) before the start was complete.
     if (!app.Running()) return 0;
 
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        // Tab and the access keys of the modeless configuration dialog need the dialog manager.
-        if (host.RouteDialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    using Win32Host = vos::win32::Win32Host;
+    while (host.PumpMessage(Win32Host::Loop::Main, Win32Host::Wait::Yes)) {
         vos::CollectUnloadedDialogs(app);
     }
     return 0;

@@ -31,6 +31,8 @@ class Scoped {
         if (h_ != Traits::Invalid()) Traits::Close(h_);
         h_ = h;
     }
+    // Lets go without closing, for a handle that the system has closed already.
+    H Release() { return std::exchange(h_, Traits::Invalid()); }
 
   private:
     H h_ = Traits::Invalid();
@@ -65,6 +67,38 @@ struct WindowTraits {
     static void Close(HWND h) { DestroyWindow(h); }
 };
 
+// A window's device context, or the screen's for a null window, while the object lives.
+class ScopedDc {
+  public:
+    explicit ScopedDc(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+    ~ScopedDc() {
+        if (dc_) ReleaseDC(hwnd_, dc_);
+    }
+    ScopedDc(const ScopedDc&) = delete;
+    ScopedDc& operator=(const ScopedDc&) = delete;
+    HDC Get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+  private:
+    HWND hwnd_;
+    HDC dc_;
+};
+
+// Painting a window in answer to WM_PAINT.
+class ScopedPaint {
+  public:
+    explicit ScopedPaint(HWND hwnd) : hwnd_(hwnd), dc_(BeginPaint(hwnd, &ps_)) {}
+    ~ScopedPaint() { EndPaint(hwnd_, &ps_); }
+    ScopedPaint(const ScopedPaint&) = delete;
+    ScopedPaint& operator=(const ScopedPaint&) = delete;
+    HDC Dc() const { return dc_; }
+
+  private:
+    HWND hwnd_;
+    PAINTSTRUCT ps_{};
+    HDC dc_;
+};
+
 // COM on the calling thread, apartment-threaded as the shell requires, while the object lives.
 class ScopedCom {
   public:
@@ -87,5 +121,6 @@ using ScopedIcon = Scoped<HICON, IconTraits>;
 using ScopedMenu = Scoped<HMENU, MenuTraits>;
 using ScopedFont = Scoped<HFONT, FontTraits>;
 using ScopedBrush = Scoped<HBRUSH, BrushTraits>;
+using ScopedWindow = Scoped<HWND, WindowTraits>;
 
 }  // namespace vos::win32

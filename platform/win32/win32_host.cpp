@@ -14,7 +14,9 @@
 #include "app/frmMain.h"
 #include "app/modHook.h"
 #include "app/texts.h"
+#include "config_dialog/layout.h"
 #include "config_window.h"
+#include "desktop.h"
 #include "midi/modMidiIO.h"
 #include "resource.h"
 
@@ -76,10 +78,8 @@ FileStatus FromError(DWORD error, const std::wstring& path) {
 
 Win32Host::Win32Host(HINSTANCE instance, const Winmm& winmm) : instance_(instance), winmm_(winmm) {}
 
-Win32Host::~Win32Host() {
-    dialog_.reset();
-    if (mainWindow_) DestroyWindow(mainWindow_);
-}
+// The members go in the order that matters: the dialog, then the main window, then what they used.
+Win32Host::~Win32Host() = default;
 
 // --- MIDI ---
 
@@ -165,12 +165,8 @@ HICON Win32Host::TrayIcon(TrayPicture picture) {
     // Loaded at the size the shell draws now, so the tray stays sharp at 150 % and 200 %.
     int size = GetSystemMetrics(SM_CXSMICON);
     if (size != trayIconSize_) {
-        auto load = [&](int id) {
-            return ScopedIcon(static_cast<HICON>(
-                LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0)));
-        };
-        trayEnabled_ = load(IDI_TRAY_ENABLED);
-        trayDisabled_ = load(IDI_TRAY_DISABLED);
+        trayEnabled_ = LoadIconResource(instance_, IDI_TRAY_ENABLED, IconSize::Small);
+        trayDisabled_ = LoadIconResource(instance_, IDI_TRAY_DISABLED, IconSize::Small);
         trayIconSize_ = size;
     }
     return picture == kPictureEnabled ? trayEnabled_.Get() : trayDisabled_.Get();
@@ -249,7 +245,7 @@ LRESULT Win32Host::HandleFormMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             if (wParam) UnloadMain(*app_);
             return 0;
         case WM_DESTROY:
-            mainWindow_ = nullptr;
+            mainWindow_.Release();
             PostQuitMessage(0);
             return 0;
         default:
@@ -266,12 +262,8 @@ bool Win32Host::AnotherInstanceRunning() {
 
 WindowHandle Win32Host::LoadMainWindow() {
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
-    bigIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                                 IMAGE_ICON, GetSystemMetrics(SM_CXICON),
-                                                 GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.Reset(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                                   IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), 0)));
+    bigIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Big);
+    smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &FormProc;
@@ -283,26 +275,22 @@ WindowHandle Win32Host::LoadMainWindow() {
     wc.lpszClassName = kMainClass;
     RegisterClassExW(&wc);
 
-    HDC screen = GetDC(nullptr);
-    int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    RECT r{0, 0, MulDiv(kFormWidthTwips, dpi, 1440), MulDiv(kFormHeightTwips, dpi, 1440)};
+    const int dpi = SystemDpi();
+    RECT r{0, 0, layout::ToPixels(kFormWidthTwips, dpi), layout::ToPixels(kFormHeightTwips, dpi)};
     AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, FALSE, 0);
-    mainWindow_ =
-        CreateWindowExW(0, kMainClass, L"Form1", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                        r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance_, this);
+    mainWindow_.Reset(CreateWindowExW(0, kMainClass, L"Form1", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr,
+                                      nullptr, instance_, this));
 
     menu_.Reset(CreatePopupMenu());
     AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, text::kMenuConfig);
     AppendMenuW(menu_.Get(), MF_STRING, kCmdHelp, text::kMenuHelp);
     AppendMenuW(menu_.Get(), MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu_.Get(), MF_STRING, kCmdEnd, text::kMenuEnd);
-    return reinterpret_cast<WindowHandle>(mainWindow_);
+    return reinterpret_cast<WindowHandle>(mainWindow_.Get());
 }
 
-void Win32Host::DestroyMainWindow() {
-    if (mainWindow_) DestroyWindow(mainWindow_);
-}
+void Win32Host::DestroyMainWindow() { mainWindow_.Reset(); }
 
 MenuChoice Win32Host::PopupMenu(WindowHandle owner) {
     POINT pt{};
@@ -341,6 +329,25 @@ bool Win32Host::RouteDialogMessage(MSG& msg) {
     return dialog && dialog->PreTranslate(msg);
 }
 
+bool Win32Host::PumpMessage(Loop loop, Wait wait) {
+    MSG msg;
+    if (wait == Wait::Yes) {
+        // 0 is WM_QUIT, seen below.
+        if (GetMessageW(&msg, nullptr, 0, 0) == -1) return false;
+    } else if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        return false;
+    }
+    if (msg.message == WM_QUIT) {
+        if (loop == Loop::Nested) PostQuitMessage(static_cast<int>(msg.wParam));
+        return false;
+    }
+    // Tab and the access keys of the modeless configuration dialog need the dialog manager.
+    if (RouteDialogMessage(msg)) return true;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    return true;
+}
+
 void Win32Host::ShowConfigModeless() {
     if (!app_ || !app_->Config) return;
     if (dialog_ && !dialog_->IsOpen()) dialog_.reset();
@@ -357,18 +364,7 @@ void Win32Host::ShowConfigModal() {
     std::shared_ptr<ConfigWindow> dialog = dialog_;
     if (!dialog) return;
     dialog->Flush();
-    MSG msg;
-    while (dialog->IsOpen()) {
-        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == -1) return;
-        if (got == 0) {
-            // The program is ending: the outer loop must see the quit message too.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (RouteDialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    while (dialog->IsOpen() && PumpMessage(Loop::Nested, Wait::Yes)) {
     }
 }
 
@@ -412,15 +408,7 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
 
 void Win32Host::DoEvents() {
     if (dialog_) dialog_->Flush();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (RouteDialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
+    while (PumpMessage(Loop::Nested, Wait::No)) {
     }
 }
 

@@ -21,9 +21,15 @@ class Win32Host final : public Host {
     ~Win32Host() override;
     // The core state the window procedures report to; set once, before Main.
     void Attach(App* app) { app_ = app; }
-    HWND MainWindow() const { return mainWindow_; }
-    // For every message loop of the program: lets the open configuration dialog handle Tab,
-    // access keys, Enter and Esc. True when the message has been handled.
+    // The one message pump of the program, for the main loop and the loops nested in it (a modal
+    // dialog, DoEvents): takes the next message, waiting for one or not, and hands it on. False
+    // when the loop has nothing more to do: no message is waiting, or the program is ending. A
+    // nested loop puts the quit message back, so that the loops around it end too.
+    enum class Loop { Main, Nested };
+    enum class Wait { Yes, No };
+    bool PumpMessage(Loop loop, Wait wait);
+    // Lets the open configuration dialog handle Tab, access keys, Enter and Esc. True when the
+    // message has been handled.
     bool RouteDialogMessage(MSG& msg);
     // The configuration dialog's window while one is open, else null.
     HWND ConfigWindowHandle() const;
@@ -91,12 +97,14 @@ class Win32Host final : public Host {
     HINSTANCE instance_;
     const Winmm& winmm_;
     App* app_ = nullptr;
-    HWND mainWindow_ = nullptr;
     UINT taskbarCreated_ = 0;
     ScopedHandle instanceMutex_;
     ScopedMenu menu_;
     ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
     int trayIconSize_ = 0;
+    // Destroyed before the icons and the menu it uses; WM_DESTROY lets go of it when the window
+    // goes by any other way.
+    ScopedWindow mainWindow_;
     // The open configuration dialog. Shared, because a window procedure that is running keeps
     // its own reference while the dialog is being unloaded from inside it.
     std::shared_ptr<ConfigWindow> dialog_;

@@ -5,21 +5,6 @@
 #include <cstdlib>
 
 namespace vos::sim {
-namespace {
-
-std::string Hex(std::uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
-std::string Msg(std::uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%08x", v);
-    return buf;
-}
-
-}  // namespace
 
 std::string Utf8(const std::wstring& text) {
     std::string out;
@@ -44,6 +29,30 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+const Arg* Call::Find(const std::string& argName) const {
+    for (const Arg& a : args) {
+        if (a.name == argName) return &a;
+    }
+    return nullptr;
+}
+
+std::string Call::Text() const {
+    std::string out = name + "(", result;
+    for (const Arg& a : args) {
+        std::string value = "null";
+        if (const auto* number = std::get_if<std::int64_t>(&a.value))
+            value = std::to_string(*number);
+        if (const auto* text = std::get_if<std::wstring>(&a.value))
+            value = "\"" + Utf8(*text) + "\"";
+        if (a.name == "result") {
+            result = " -> " + value;
+        } else {
+            out += (out.back() == '(' ? "" : ", ") + a.name + "=" + value;
+        }
+    }
+    return out + ")" + result;
+}
+
 SimHost::SimHost() { PutSideFiles(); }
 
 // Plain stand-ins: "Instrument 0" … "Instrument 127", "Key 0" … "Key 76" with the codes 100 + n,
@@ -64,17 +73,17 @@ void SimHost::PutSideFiles() {
     PutFile(L"vkvalue.bin", codes);
 }
 
+std::vector<Call> SimHost::Named(std::initializer_list<const char*> names) const {
+    std::vector<Call> out;
+    for (const Call& call : log) {
+        if (std::find(names.begin(), names.end(), call.name) != names.end()) out.push_back(call);
+    }
+    return out;
+}
+
 std::vector<std::string> SimHost::Calls(std::initializer_list<const char*> names) const {
     std::vector<std::string> out;
-    for (const std::string& line : log) {
-        for (const char* name : names) {
-            std::string prefix = std::string(name) + "(";
-            if (line.rfind(prefix, 0) == 0) {
-                out.push_back(line);
-                break;
-            }
-        }
-    }
+    for (const Call& call : Named(names)) out.push_back(call.Text());
     return out;
 }
 
@@ -114,49 +123,49 @@ MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callba
         openInputs.insert(handle);
         deviceOf_[handle] = inputs[static_cast<std::size_t>(device)];
     }
-    Log("midiInOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) + ", inst=" +
-        std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
+    Log("midiInOpen",
+        {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
     return r;
 }
 
 MmResult SimHost::midiInPrepareHeader(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    Log("midiInPrepareHeader(h=" + Hex(handle) +
-        ", buflen=" + std::to_string(header->BufferLength) +
-        ", data=" + (header->Data ? "set" : "null") + ", size=" + std::to_string(size) + ")");
+    Log("midiInPrepareHeader", {{"h", handle},
+                                {"buflen", header->BufferLength},
+                                {"data", header->Data ? 1 : 0},
+                                {"size", size}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInAddBuffer(MidiHandle handle, MidiHeader* header, std::uint32_t size) {
-    Log("midiInAddBuffer(h=" + Hex(handle) + ", buflen=" + std::to_string(header->BufferLength) +
-        ", size=" + std::to_string(size) + ")");
+    Log("midiInAddBuffer", {{"h", handle}, {"buflen", header->BufferLength}, {"size", size}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInStart(MidiHandle handle) {
-    Log("midiInStart(h=" + Hex(handle) + ")");
+    Log("midiInStart", {{"h", handle}});
     if (MmResult r = Alive(openInputs, handle)) return r;
     started_[handle] = 1;
     return kMmSysErrNoError;
 }
 
 MmResult SimHost::midiInStop(MidiHandle handle) {
-    Log("midiInStop(h=" + Hex(handle) + ")");
+    Log("midiInStop", {{"h", handle}});
     started_.erase(handle);
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInReset(MidiHandle handle) {
-    Log("midiInReset(h=" + Hex(handle) + ")");
+    Log("midiInReset", {{"h", handle}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInUnprepareHeader(MidiHandle handle, MidiHeader*, std::uint32_t size) {
-    Log("midiInUnprepareHeader(h=" + Hex(handle) + ", size=" + std::to_string(size) + ")");
+    Log("midiInUnprepareHeader", {{"h", handle}, {"size", size}});
     return Alive(openInputs, handle);
 }
 
 MmResult SimHost::midiInClose(MidiHandle handle) {
-    Log("midiInClose(h=" + Hex(handle) + ")");
+    Log("midiInClose", {{"h", handle}});
     deadHandles.erase(handle);
     return openInputs.erase(handle) ? kMmSysErrNoError : 5;
 }
@@ -173,20 +182,20 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
         openOutputs.insert(handle);
         deviceOf_[handle] = outputs[static_cast<std::size_t>(device)];
     }
-    Log("midiOutOpen(dev=" + std::to_string(device) + ", cb=" + Hex(callback) + ", inst=" +
-        std::to_string(instance) + ", flags=" + Hex(flags) + ") -> " + std::to_string(r));
+    Log("midiOutOpen",
+        {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
     return r;
 }
 
 MmResult SimHost::midiOutShortMsg(MidiHandle handle, std::uint32_t message) {
-    Log("midiOutShortMsg(h=" + Hex(handle) + ", msg=" + Msg(message) + ")");
+    Log("midiOutShortMsg", {{"h", handle}, {"msg", message}});
     if (MmResult r = Alive(openOutputs, handle)) return r;
     sent.push_back(message);
     return kMmSysErrNoError;
 }
 
 MmResult SimHost::midiOutClose(MidiHandle handle) {
-    Log("midiOutClose(h=" + Hex(handle) + ")");
+    Log("midiOutClose", {{"h", handle}});
     deadHandles.erase(handle);
     return openOutputs.erase(handle) ? kMmSysErrNoError : 5;
 }
@@ -203,8 +212,7 @@ MmResult SimHost::GetID(const std::set<MidiHandle>& open, const std::vector<std:
         auto it = std::find(devices.begin(), devices.end(), deviceOf_[handle]);
         device = static_cast<unsigned>(it - devices.begin());
     }
-    Log(std::string(&open == &openInputs ? "midiInGetID" : "midiOutGetID") + "(h=" + Hex(handle) +
-        ") -> " + std::to_string(r));
+    Log(&open == &openInputs ? "midiInGetID" : "midiOutGetID", {{"h", handle}, {"result", r}});
     return r;
 }
 
@@ -233,19 +241,24 @@ std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operati
                                  const std::optional<std::wstring>& parameters,
                                  const std::wstring& directory, int showCommand) {
     launches.push_back({owner, operation, file, parameters, directory, showCommand});
-    Log("ShellExecute(owner=" + Hex(owner) + ", op=" + Utf8(operation) + ", file=" + Utf8(file) +
-        ", params=" + (parameters ? "\"" + Utf8(*parameters) + "\"" : std::string("null")) +
-        ", dir=\"" + Utf8(directory) + "\", show=" + std::to_string(showCommand) + ")");
+    Log("ShellExecute", {{"owner", owner},
+                         {"op", operation},
+                         {"file", file},
+                         {"params", parameters ? Value(*parameters) : Value(kNull)},
+                         {"dir", directory},
+                         {"show", showCommand}});
     return 33;
 }
 
 bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
     trayCalls.push_back({operation, data});
-    Log("Shell_NotifyIcon(op=" + std::to_string(static_cast<int>(operation)) +
-        ", wnd=" + Hex(data.Window) + ", id=" + std::to_string(data.Id) +
-        ", flags=" + std::to_string(data.Flags) + ", cb=" + Hex(data.CallbackMessage) +
-        ", icon=" + (data.Icon == TrayPicture::picIcon1 ? "picIcon1" : "picIcon2") + ", tip=\"" +
-        Utf8(data.Tip) + "\")");
+    Log("Shell_NotifyIcon", {{"op", operation},
+                             {"wnd", data.Window},
+                             {"id", data.Id},
+                             {"flags", data.Flags},
+                             {"cb", data.CallbackMessage},
+                             {"icon", static_cast<int>(data.Icon)},
+                             {"tip", data.Tip}});
     switch (operation) {
         case TrayOp::Add:
             if (trayIconPresent) return false;
@@ -266,20 +279,19 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
 
 bool SimHost::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
     bool ok = !takenHotkeys.count({modifiers, key}) && !hotkeys.count({window, id});
-    Log("RegisterHotKey(wnd=" + Hex(window) + ", id=" + std::to_string(id) + ", mods=" +
-        std::to_string(modifiers) + ", key=" + std::to_string(key) + ") -> " + (ok ? "1" : "0"));
+    Log("RegisterHotKey",
+        {{"wnd", window}, {"id", id}, {"mods", modifiers}, {"key", key}, {"result", ok}});
     if (ok) hotkeys.insert({window, id});
     return ok;
 }
 
 bool SimHost::UnregisterHotKey(WindowHandle window, int id) {
-    Log("UnregisterHotKey(wnd=" + Hex(window) + ", id=" + std::to_string(id) + ")");
+    Log("UnregisterHotKey", {{"wnd", window}, {"id", id}});
     return hotkeys.erase({window, id}) > 0;
 }
 
 WndProcValue SimHost::SetWndProc(WindowHandle window, int index, WndProcValue value) {
-    Log("SetWindowLongPtr(wnd=" + Hex(window) + ", index=" + std::to_string(index) +
-        ", value=" + Hex(static_cast<std::uint64_t>(value)) + ")");
+    Log("SetWindowLongPtr", {{"wnd", window}, {"index", index}, {"value", value}});
     WndProcValue previous = wndProcs.count(window) ? wndProcs[window] : 0;
     wndProcs[window] = value;
     return previous;
@@ -291,24 +303,24 @@ LResult SimHost::CallWndProc(WndProcValue previous, WindowHandle, std::uint32_t,
 }
 
 bool SimHost::AnotherInstanceRunning() {
-    Log("AnotherInstanceRunning()");
+    Log("AnotherInstanceRunning", {});
     return otherInstance;
 }
 
 WindowHandle SimHost::LoadMainWindow() {
-    Log("LoadMainWindow()");
+    Log("LoadMainWindow", {});
     mainWindowLoaded = true;
     wndProcs[kMainWindow] = kFormProc;
     return kMainWindow;
 }
 
 void SimHost::DestroyMainWindow() {
-    Log("DestroyMainWindow()");
+    Log("DestroyMainWindow", {});
     mainWindowLoaded = false;
 }
 
 MenuChoice SimHost::PopupMenu(WindowHandle owner) {
-    Log("TrackPopupMenu(owner=" + Hex(owner) + ")");
+    Log("TrackPopupMenu", {{"owner", owner}});
     if (insideModalLoop) insideModalLoop(L"TrackPopupMenu");
     if (menuChoices.empty()) return MenuChoice::None;
     MenuChoice c = menuChoices.front();
@@ -335,14 +347,13 @@ int SimHost::MsgBox(const std::wstring& text, const std::wstring& title, unsigne
     } else {
         answer = kIdOk;
     }
-    Log("MessageBox(style=" + std::to_string(style) + ", text=\"" + Utf8(text) + "\") -> " +
-        std::to_string(answer));
+    Log("MessageBox", {{"style", style}, {"text", text}, {"result", answer}});
     if (insideModalLoop) insideModalLoop(text);
     return answer;
 }
 
 void SimHost::ShowConfigModal() {
-    Log("ShowConfigModal()");
+    Log("ShowConfigModal", {});
     ++modalShown;
     // As with message boxes: the scripted dialog returns at once, so a loop never waits.
     if (modalShown > 1000) {
@@ -357,20 +368,19 @@ void SimHost::ShowConfigModal() {
 }
 
 void SimHost::ShowConfigModeless() {
-    Log("ShowConfigModeless()");
+    Log("ShowConfigModeless", {});
     ++modelessShown;
     if (modelessUser) modelessUser();
 }
 
 void SimHost::UnloadConfig() {
-    Log("UnloadConfig()");
+    Log("UnloadConfig", {});
     ++configUnloads;
 }
 
 std::optional<std::wstring> SimHost::OpenFileDialog(unsigned flags, const std::wstring& filter,
                                                     const std::wstring& initialFile) {
-    Log("GetOpenFileName(flags=" + std::to_string(flags) + ", filter=\"" + Utf8(filter) +
-        "\", file=\"" + Utf8(initialFile) + "\")");
+    Log("GetOpenFileName", {{"flags", flags}, {"filter", filter}, {"file", initialFile}});
     if (insideModalLoop) insideModalLoop(L"GetOpenFileName");
     if (fileChoices.empty()) return std::nullopt;
     std::optional<std::wstring> choice = fileChoices.front();
@@ -378,10 +388,10 @@ std::optional<std::wstring> SimHost::OpenFileDialog(unsigned flags, const std::w
     return choice;
 }
 
-void SimHost::DoEvents() { Log("DoEvents()"); }
+void SimHost::DoEvents() { Log("DoEvents", {}); }
 
 void SimHost::EndAtOnce() {
-    Log("EndAtOnce()");
+    Log("EndAtOnce", {});
     ended = true;
 }
 
@@ -403,7 +413,7 @@ FileStatus SimHost::ReadWholeFile(const std::wstring& path, std::vector<std::uin
 
 FileStatus SimHost::ReplaceFileContents(const std::wstring& path,
                                        const std::vector<std::uint8_t>& bytes) {
-    Log("ReplaceFile(" + Utf8(path) + ", " + std::to_string(bytes.size()) + " bytes)");
+    Log("ReplaceFile", {{"path", path}, {"size", bytes.size()}});
     // The new bytes go to a file of their own first; what the target holds changes only with the
     // swap, all at once.
     const std::wstring temporary = path + L".tmp";
@@ -428,7 +438,7 @@ FileStatus SimHost::ReplaceFileContents(const std::wstring& path,
 }
 
 FileStatus SimHost::CopyFileTo(const std::wstring& from, const std::wstring& to) {
-    Log("CopyFile(" + Utf8(from) + ", " + Utf8(to) + ")");
+    Log("CopyFile", {{"from", from}, {"to", to}});
     auto it = files.find(from);
     if (it == files.end()) return FileStatus::NotFound;
     if (it->second.attributes & 16) return FileStatus::IsFolder;

@@ -9,7 +9,9 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/host.h"
@@ -17,6 +19,36 @@
 namespace vos::sim {
 
 std::string Utf8(const std::wstring& text);
+
+// What an argument of a logged call holds: a number (handles, flags, messages, results), a text,
+// or nothing, for a null pointer.
+using Value = std::variant<std::monostate, std::int64_t, std::wstring>;
+inline constexpr std::monostate kNull{};
+
+// Any integer or enum: an argument logged as the number it holds.
+template <typename T>
+concept Number = std::is_integral_v<T> || std::is_enum_v<T>;
+
+// One argument of a logged call. Tests compare names and values, never the text Call::Text()
+// prints for people.
+struct Arg {
+    Arg(std::string argName, Value argValue)
+        : name(std::move(argName)), value(std::move(argValue)) {}
+    template <Number T>
+    Arg(std::string argName, T number)
+        : name(std::move(argName)), value(static_cast<std::int64_t>(number)) {}
+    std::string name;
+    Value value;
+};
+
+// One call the program made into the host, with its arguments in the order the API takes them
+// and, where the program looks at it, the result as an argument named "result".
+struct Call {
+    std::string name;
+    std::vector<Arg> args;
+    const Arg* Find(const std::string& argName) const;
+    std::string Text() const;  // name(arg=value, ...) -> result
+};
 
 struct MsgBoxCall {
     std::wstring text;
@@ -76,7 +108,7 @@ class SimHost : public Host {
     std::function<void(const std::wstring&)> onWrite;
 
     // --- what the program did ---
-    std::vector<std::string> log;
+    std::vector<Call> log;
     std::vector<MsgBoxCall> boxes;
     std::vector<ShellCall> launches;
     std::vector<TrayCall> trayCalls;
@@ -93,8 +125,10 @@ class SimHost : public Host {
     int modalShown = 0, modelessShown = 0, configUnloads = 0;
     int chainedMessages = 0;
 
-    // The log lines that start with one of these names, in order.
+    // The logged calls of these names, in order, as Text() prints them.
     std::vector<std::string> Calls(std::initializer_list<const char*> names) const;
+    // The same calls as they were made, for comparing their arguments.
+    std::vector<Call> Named(std::initializer_list<const char*> names) const;
     // Writes a file as another program would, creating it.
     void PutFile(const std::wstring& name, std::vector<std::uint8_t> bytes,
                  std::uint32_t attributes = 0);
@@ -158,7 +192,9 @@ class SimHost : public Host {
     FileStatus CopyFileTo(const std::wstring& from, const std::wstring& to) override;
 
   private:
-    void Log(const std::string& line) { log.push_back(line); }
+    void Log(std::string name, std::vector<Arg> args) {
+        log.push_back({std::move(name), std::move(args)});
+    }
     MidiHandle nextIn_ = 0x1000, nextOut_ = 0x2000;
     std::map<MidiHandle, int> started_;
     std::map<MidiHandle, std::wstring> deviceOf_;  // the name of each open handle's device

@@ -2,6 +2,11 @@
 // code list, the keyboard, and what OK writes and applies.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <string>
+#include <variant>
+
 #include "app/app.h"
 #include "app/frmMain.h"
 #include "app/modMain.h"
@@ -471,6 +476,62 @@ TEST(DialogLayout, GeometryAndKeyOverlap) {
         {200, 3975, -1},  // below it
     };
     for (const auto& p : points) EXPECT_EQ(layout::KeyAt(p.x, p.y), p.key) << p.x << "," << p.y;
+}
+
+bool ShowsKind(const ControlModel& model, layout::Kind kind) {
+    switch (kind) {
+        case layout::Kind::Label:
+            return std::holds_alternative<Control*>(model);
+        case layout::Kind::ListBox:
+            return std::holds_alternative<ListBox*>(model);
+        case layout::Kind::Button:
+            return std::holds_alternative<Button*>(model);
+        case layout::Kind::Edit:
+            return std::holds_alternative<TextBox*>(model);
+        case layout::Kind::CheckBox:
+        case layout::Kind::Toggle:
+            return std::holds_alternative<CheckBox*>(model);
+        case layout::Kind::DropDown:
+            return std::holds_alternative<ComboBox*>(model);
+        case layout::Kind::Key:
+            return std::holds_alternative<KeyFace*>(model);
+    }
+    return false;
+}
+
+// The window shows each control's state from the model found here and reports the user's actions
+// to it: a row pointing at a neighbour's model would show and change the wrong setting.
+TEST_F(DialogTest, EveryControlOfTheLayoutHasItsOwnModelOfItsKind) {
+    using layout::Id;
+    frmConfig f(app);
+    // clang-format off
+    std::map<Id, ControlModel> expected = {
+        {Id::Label1, &f.Label1}, {Id::Label2, &f.Label2}, {Id::Label3, &f.Label3},
+        {Id::Label4, &f.Label4}, {Id::Label5, &f.Label5}, {Id::lstCP, &f.lstCP},
+        {Id::cmdAdd, &f.cmdAdd}, {Id::cmdDel, &f.cmdDel}, {Id::txtPath, &f.txtPath},
+        {Id::cmdSansyo, &f.cmdSansyo}, {Id::txtCommand, &f.txtCommand},
+        {Id::cmbMIDev, &f.cmbMIDev}, {Id::chkShortcut, &f.chkShortcut},
+        {Id::chkShift, &f.chkShift}, {Id::chkCtrl, &f.chkCtrl}, {Id::chkAlt, &f.chkAlt},
+        {Id::cmbSKey, &f.cmbSKey}, {Id::chkMidiOut, &f.chkMidiOut}, {Id::cmbMODev, &f.cmbMODev},
+        {Id::cmbPC, &f.cmbPC}, {Id::cmdOK, &f.cmdOK}, {Id::cmdCancel, &f.cmdCancel},
+        {Id::cmdHelp, &f.cmdHelp}, {Id::chkLearn, &f.chkLearn},
+    };
+    // clang-format on
+    for (int k = 0; k < 12; ++k) {
+        expected[static_cast<Id>(static_cast<int>(Id::picKey0) + k)] = &f.picKey[k];
+    }
+    ASSERT_EQ(expected.size(), layout::kItems.size());
+    std::set<const Control*> models;
+    for (const layout::Item& item : layout::kItems) {
+        const std::string name = sim::Utf8(std::wstring(item.name));
+        const ControlModel model = f.ModelOf(item.id);
+        EXPECT_TRUE(model == expected[item.id]) << name;
+        EXPECT_TRUE(ShowsKind(model, item.kind)) << name;
+        const Control* any = std::visit([](auto* m) -> const Control* { return m; }, model);
+        ASSERT_NE(any, nullptr) << name;
+        EXPECT_EQ(&f.ControlOf(item.id), any) << name;
+        EXPECT_TRUE(models.insert(any).second) << name << " shares a model";
+    }
 }
 
 }  // namespace

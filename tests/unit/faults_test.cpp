@@ -15,9 +15,12 @@
 #include "config_dialog/frmConfig.h"
 #include "platform/cp932.h"
 #include "sim/sim_host.h"
+#include "test_util.h"
 
 namespace vos {
 namespace {
+
+using test::CallsAre;
 
 const std::wstring kConfig = L"C:\\Vosselmar\\config.bin";
 const std::wstring kDamaged = L"設定ファイル「C:\\Vosselmar\\config.bin」が壊れています。\r";
@@ -70,12 +73,11 @@ std::vector<std::uint8_t> TwoEntryFile() {
 
 class FaultTest : public ::testing::Test {
 protected:
-    void Store(const std::vector<std::uint8_t>& bytes) { host.PutFile(kConfigFileName, bytes); }
-    std::vector<std::uint8_t>& Stored() { return host.files[kConfig].bytes; }
-    void Start() {
-        Main(app);
-        ASSERT_TRUE(app.Running());
-        host.boxes.clear();
+  void Store(const std::vector<std::uint8_t>& bytes) { host.PutFile(kConfigFileName, bytes); }
+  void Start() {
+      Main(app);
+      ASSERT_TRUE(app.Running());
+      host.boxes.clear();
     }
     // Every box so far is titled Vosselmar; the last one's text and style.
     void ExpectLastBox(const std::wstring& text, unsigned style) const {
@@ -92,44 +94,84 @@ protected:
 
 using FaultsSettingsFile = FaultTest;
 
-// Rows: truncated at every byte of a valid two-entry file; CodeCount 0, -1, 2 147 483 647; a path
-// length past the end; a valid file with a tail that makes it larger than the reader takes. No
-// keeps the file as it is and ends; Yes keeps it as config.bin.bak first and leaves exactly the
-// defaults, nothing of the old file behind them.
+// Rows: truncated at every byte of a valid two-entry file; CodeCount 0, -1, 2 147 483 647 and 3
+// (more than the bytes hold); a header that counts no entries; the first or the second path
+// length past the end; a valid file with a tail that makes it larger than the reader takes. The
+// reader refuses each as a whole, keeping no partial list. At the start, No keeps the file as it
+// is and ends; Yes keeps it under the first free name of config.bin.bak, .bak2 … (an earlier copy
+// is never overwritten) and leaves exactly the defaults, nothing of the old file behind them.
 TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
     const std::vector<std::uint8_t> valid = TwoEntryFile();
+    auto withCount = [&](std::int32_t count) {
+        std::vector<std::uint8_t> bytes = valid;
+        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(count >> (8 * i));
+        return bytes;
+    };
+    // Counts the entries can hold are no damage: with one, the second entry is old tail.
+    const std::vector<LaunchCode> both = DecodeSettings(valid).codes;
+    ASSERT_EQ(both.size(), 2u);
+    EXPECT_EQ(DecodeSettings(withCount(1)).codes, std::vector<LaunchCode>{both.front()});
+
     struct Case {
         std::string label;
         std::vector<std::uint8_t> bytes;
-        std::wstring reason;  // empty: any reason will do
+        std::optional<DecodeStatus> decoded;  // nothing: any refusal will do
+        std::wstring reason;                  // empty: any reason will do
         std::wstring head = kDamaged;
+        ReadStatus read = ReadStatus::Damaged;
     };
     std::vector<Case> cases;
     for (std::size_t n = 0; n < valid.size(); ++n) {
+        const bool header = n < kHeaderSize;
         cases.push_back({"cut to " + std::to_string(n),
                          {valid.begin(), valid.begin() + static_cast<std::ptrdiff_t>(n)},
-                         n < kHeaderSize ? L"ファイルが短すぎます。" : L""});
+                         header ? std::optional(DecodeStatus::ShortHeader) : std::nullopt,
+                         header ? L"ファイルが短すぎます。" : L""});
     }
     for (std::int32_t count : {0, -1, 2147483647}) {
-        std::vector<std::uint8_t> bytes = valid;
-        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(count >> (8 * i));
-        cases.push_back({"count " + std::to_string(count), bytes,
+        cases.push_back({"count " + std::to_string(count), withCount(count),
+                         DecodeStatus::BadCodeCount,
                          L"起動コードの数（" + std::to_wstring(count) + L"）が正しくありません。"});
     }
+    std::vector<std::uint8_t> small =
+        EncodeSettings(Matching(), {{0x91, L"パス", L"p"}, {0x3, L"q", L""}}).bytes;
+    small[79] = 3;  // 22 bytes of entries cannot hold three
+    cases.push_back(
+        {"count 3", small, DecodeStatus::BadCodeCount, L"起動コードの数（3）が正しくありません。"});
+    cases.push_back({"no entries", EncodeSettings(Matching(), {}).bytes, DecodeStatus::BadCodeCount,
+                     L"起動コードの数（0）が正しくありません。"});
     std::vector<std::uint8_t> pastEnd = valid;
     pastEnd[kHeaderSize + 4] = pastEnd[kHeaderSize + 5] = 0xFF;  // the first path claims 65 535 bytes
-    cases.push_back({"path past the end", pastEnd, L" 1番目の起動コードが途中で切れています。"});
+    cases.push_back({"first path past the end", pastEnd, DecodeStatus::ShortEntry,
+                     L" 1番目の起動コードが途中で切れています。"});
+    pastEnd = valid;
+    pastEnd.resize(valid.size() + 16, 0);  // room for the count check, not for the long path
+    // The second entry follows the first's code, path and "/play", each path with its length.
+    const std::size_t second = kHeaderSize + 4 + 2 + ToCp932(L"C:\\音楽\\曲.mid").size() + 2 + 5;
+    pastEnd[second + 4] = pastEnd[second + 5] = 0xFF;
+    cases.push_back({"second path past the end", pastEnd, DecodeStatus::ShortEntry,
+                     L" 2番目の起動コードが途中で切れています。"});
     std::vector<std::uint8_t> huge = valid;
     huge.resize(kMaxSettingsFileBytes + 1, 0xEE);
-    cases.push_back({"too large", std::move(huge), L"", L"設定ファイル「" + kConfig + L"」が大きすぎます。"});
+    cases.push_back({"too large", std::move(huge), std::nullopt, L"",
+                     L"設定ファイル「" + kConfig + L"」が大きすぎます。", ReadStatus::TooLarge});
 
+    const std::vector<std::uint8_t> earlier = {1, 2, 3};
     for (const Case& c : cases) {
-        for (int answer : {kIdNo, kIdYes}) {
-            SCOPED_TRACE(c.label + (answer == kIdYes ? ", Yes" : ", No"));
+        for (int run = 0; run < 4; ++run) {
+            const bool yes = run & 1, hadCopy = run & 2;
+            SCOPED_TRACE(c.label + (yes ? ", Yes" : ", No") + (hadCopy ? ", earlier copy" : ""));
             FaultHost h;
             h.PutFile(kConfigFileName, c.bytes);
+            if (hadCopy) h.PutFile(L"config.bin.bak", earlier);
+            const ReadResult read = ReadSettings(h, kConfig);
+            EXPECT_EQ(read.status, c.read);
+            if (c.decoded) {
+                EXPECT_EQ(read.decoded.status, *c.decoded);
+            }
+            EXPECT_TRUE(read.decoded.codes.empty()) << "a partial list must not pass as valid";
             const std::size_t files = h.files.size();
-            h.answers = {answer};
+            h.answers = {yes ? kIdYes : kIdNo};
             App a(h);
             Main(a);
             ASSERT_FALSE(h.boxes.empty());
@@ -141,47 +183,78 @@ TEST_F(FaultsSettingsFile, DamagedFilesAreReportedAndKeptUnlessTheUserSaysYes) {
             if (!c.reason.empty() || c.head != kDamaged) {
                 EXPECT_EQ(ask.text, c.head + c.reason + kRebuild);
             }
-            if (answer == kIdNo) {
+            if (hadCopy) {
+                EXPECT_EQ(h.files[kConfig + L".bak"].bytes, earlier);
+            }
+            if (!yes) {
                 EXPECT_EQ(h.boxes.size(), 1u);
                 EXPECT_TRUE(h.ended);
                 EXPECT_TRUE(h.files[kConfig].bytes == c.bytes);
                 EXPECT_EQ(h.files.size(), files);
-                EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen"}).empty());
-            } else {
-                EXPECT_TRUE(h.files[kConfig + L".bak"].bytes == c.bytes);
-                EXPECT_TRUE(h.files[kConfig].bytes ==
-                            EncodeSettings(DefaultSettings(L"Sim MIDI In"), DefaultCodes(h.folder)).bytes);
-                EXPECT_TRUE(a.Running());
+                EXPECT_TRUE(h.Named({"ReplaceFile", "CopyFile", "midiInOpen"}).empty());
+                continue;
             }
+            const std::wstring copy = kConfig + (hadCopy ? L".bak2" : L".bak");
+            EXPECT_TRUE(h.files[copy].bytes == c.bytes);
+            EXPECT_TRUE(
+                h.files[kConfig].bytes ==
+                EncodeSettings(DefaultSettings(L"Sim MIDI In"), DefaultCodes(h.folder)).bytes);
+            // Copied before anything is written, then the user chooses the input device.
+            EXPECT_TRUE(
+                CallsAre(h.Named({"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+                         {{"CopyFile", {{"from", kConfig}, {"to", copy}}},
+                          {"ReplaceFile", {{"path", kConfig}}},
+                          {"ShowConfigModal"},
+                          {"midiInOpen"}}));
+            EXPECT_EQ(h.boxes.back().style, kMbIconInformation);
+            EXPECT_TRUE(a.Running());
         }
     }
 }
 
-// Rows: a folder named config.bin; config.bin locked by another program at start.
-TEST_F(FaultsSettingsFile, UnreadableFileEndsTheStartWithoutTouchingIt) {
+// Rows: a folder named config.bin; config.bin locked by another program at start; a disk too full
+// for the defaults at the first start. The start ends with an error and leaves the folder as it
+// was: no copy, no dialog, no device, no tray icon.
+TEST_F(FaultsSettingsFile, FilesThatCannotBeReadOrWrittenEndTheStartWithoutTouchingThem) {
     const struct {
         const char* label;
-        std::uint32_t attributes;
+        std::optional<std::uint32_t> attributes;  // nothing: no config.bin, the first start
         std::optional<FileStatus> readFailure;
-        std::wstring reason;
+        std::wstring text;
     } cases[] = {
-        {"folder", 16, std::nullopt, L"同じ名前のフォルダがあります。"},
-        {"locked", 0, FileStatus::AccessDenied, kDenied},
+        {"folder", 16, std::nullopt,
+         L"設定ファイル「" + kConfig +
+             L"」を読み込めませんでした。\r同じ名前のフォルダがあります。"},
+        {"locked", 0, FileStatus::AccessDenied,
+         L"設定ファイル「" + kConfig + L"」を読み込めませんでした。\r" + kDenied},
+        {"disk full at the first start", std::nullopt, std::nullopt,
+         kCannotWrite + L"ディスクの空き容量が足りません。\rVosselmarを終了します。"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         FaultHost h;
-        h.PutFile(kConfigFileName, TwoEntryFile(), c.attributes);
+        if (c.attributes) {
+            h.PutFile(kConfigFileName, TwoEntryFile(), *c.attributes);
+        } else {
+            h.answers = {kIdYes};  // to the terms
+            h.writeFailures[kConfig] = FileStatus::DiskFull;
+        }
         if (c.readFailure) h.readFailures[kConfig] = *c.readFailure;
         App a(h);
         Main(a);
-        ASSERT_EQ(h.boxes.size(), 1u);
-        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
-        EXPECT_EQ(h.boxes[0].text, L"設定ファイル「" + kConfig + L"」を読み込めませんでした。\r" + c.reason);
-        EXPECT_EQ(h.boxes[0].style, kMbIconError);
-        EXPECT_TRUE(h.ended);
-        EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
-        EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile", "midiInOpen", "Shell_NotifyIcon"}).empty());
+        ASSERT_EQ(h.boxes.size(), c.attributes ? 1u : 2u);
+        for (const sim::MsgBoxCall& box : h.boxes) EXPECT_EQ(box.title, L"Vosselmar");
+        EXPECT_EQ(h.boxes.back().text, c.text);
+        EXPECT_EQ(h.boxes.back().style, kMbIconError);
+        EXPECT_TRUE(h.ended && !h.trayIconPresent);
+        EXPECT_TRUE(
+            h.Named({"CopyFile", "ShowConfigModal", "midiInOpen", "Shell_NotifyIcon"}).empty());
+        EXPECT_EQ(h.Named({"ReplaceFile"}).size(), c.attributes ? 0u : 1u);
+        if (c.attributes) {
+            EXPECT_EQ(h.files[kConfig].bytes, TwoEntryFile());
+        } else {
+            EXPECT_EQ(h.files.count(kConfig), 0u);
+        }
     }
 }
 
@@ -247,25 +320,44 @@ TEST_F(FaultsSettingsFile, TenThousandCodesLoadLaunchAndSave) {
 using FaultsSaving = FaultTest;
 
 // Rows: read-only config.bin at OK; locked by another program while OK writes; disk full while
-// writing. The old file stays readable as it was, the running settings stay in use and the
-// dialog stays open with every edit.
-TEST_F(FaultsSaving, OkThatCannotWriteKeepsTheOldFileAndEveryEdit) {
+// writing; a 65 535-byte and a 65 536-byte path; a path or parameters with characters outside
+// code page 932. What OK saves reads back as the very text the user entered. What it cannot write
+// or refuses to write is told, naming the entry where a text is at fault, and nothing changes but
+// the box: config.bin keeps its bytes, the dialog stays open with every edit and the running
+// settings stay in use.
+TEST_F(FaultsSaving, OkSavesTextsExactlyOrKeepsTheOldFileAndEveryEdit) {
     const std::vector<LaunchCode> old = {{0x91, L"C:\\a.exe", L""}};
+    const std::wstring tooLong = L" 2番目の起動コードのパスが長すぎます。\r65535バイト以内にしてください。";
+    const std::wstring notStorable = L"に、保存できない文字が含まれています。\rシフトJISにある文字だけにしてください。";
+    const std::wstring path = L" 2番目の起動コードのパス",
+                       parameters = L" 2番目の起動コードのパラメータ";
     const struct {
         const char* label;
-        std::function<void(FaultHost&)> arrange;
-        std::wstring reason;
+        std::wstring path, command;
+        std::wstring refusal;  // empty: saved
+        std::function<void(FaultHost&)> arrange = nullptr;
     } cases[] = {
-        {"read-only", [](FaultHost& h) { h.files[kConfig].attributes |= 1; }, kDenied},
-        {"locked", [](FaultHost& h) { h.writeFailures[kConfig] = FileStatus::AccessDenied; }, kDenied},
-        {"disk full part way",
-         [](FaultHost& h) { h.room = h.files[kConfig].bytes.size() + 5; },
-         L"ディスクの空き容量が足りません。"},
+        {"65 535 bytes", std::wstring(65535, L'x'), L"", L""},
+        {"65 535 bytes, Japanese", L"x" + std::wstring(32767, L'鍵'), L"", L""},
+        {"Japanese and half-width kana", L"C:\\音楽\\ｵﾝｶﾞｸ～.mid", L"\"Ｃ:\\曲\"", L""},
+        {"65 536 bytes", std::wstring(32768, L'あ'), L"", tooLong},
+        {"accented letter", L"C:\\Musik\\Beyoncé.mp3", L"", path + notStorable},
+        {"wave dash", L"C:\\音楽\\曲〜.mid", L"", path + notStorable},
+        {"euro sign in the parameters", L"C:\\a.exe", L"--price=5€", parameters + notStorable},
+        {"yen sign", L"C:\\¥.txt", L"", path + notStorable},
+        {"read-only", L"C:\\新しい.exe", L"", kCannotWrite + kDenied,
+         [](FaultHost& h) { h.files[kConfig].attributes |= 1; }},
+        {"locked", L"C:\\新しい.exe", L"", kCannotWrite + kDenied,
+         [](FaultHost& h) { h.writeFailures[kConfig] = FileStatus::AccessDenied; }},
+        {"disk full part way", L"C:\\新しい.exe", L"",
+         kCannotWrite + L"ディスクの空き容量が足りません。",
+         [](FaultHost& h) { h.room = h.files[kConfig].bytes.size() + 5; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         FaultHost h;
         h.PutFile(kConfigFileName, EncodeSettings(Matching(), old).bytes);
+        const std::vector<std::uint8_t> before = h.files[kConfig].bytes;
         App a(h);
         Main(a);
         ASSERT_TRUE(a.Running());
@@ -273,67 +365,16 @@ TEST_F(FaultsSaving, OkThatCannotWriteKeepsTheOldFileAndEveryEdit) {
         frmConfig& d = *a.Config;
         d.cmdAdd.UserClick();
         d.picKey_Click(2);
-        d.txtPath.UserSetText(L"C:\\新しい.exe");
-        c.arrange(h);
-        h.answers = {kIdNo};
-        d.cmdOK.UserClick();
-
-        ASSERT_FALSE(h.boxes.empty());
-        EXPECT_EQ(h.boxes.back().title, L"Vosselmar");
-        EXPECT_EQ(h.boxes.back().text, kCannotWrite + c.reason);
-        EXPECT_EQ(h.boxes.back().style, kMbIconError);
-        ReadResult kept = ReadSettings(h, kConfig);
-        ASSERT_EQ(kept.status, ReadStatus::Ok) << "the old settings must stay readable";
-        EXPECT_EQ(kept.decoded.codes, old);
-        ASSERT_TRUE(a.Config) << "the dialog stays open";
-        EXPECT_EQ(a.Config->WorkingCodes, (std::vector<LaunchCode>{old[0], {0x4, L"C:\\新しい.exe", L""}}));
-        EXPECT_EQ(a.LaunchCodes, old);
-        EXPECT_EQ(h.openInputs.size(), 1u) << "the running settings stay in use";
-        EXPECT_TRUE(h.Calls({"midiInStop", "UnregisterHotKey"}).empty());
-    }
-}
-
-// Rows: a 65 535-byte and a 65 536-byte path; a path with characters outside code page 932. What
-// OK saves reads back as the very text the user entered; what it cannot save it refuses, naming
-// the entry, and leaves config.bin and the dialog as they were.
-TEST_F(FaultsSaving, OkSavesTextsExactlyOrRefusesThem) {
-    const std::wstring tooLong = L" 2番目の起動コードのパスが長すぎます。\r65535バイト以内にしてください。";
-    const std::wstring notStorable = L"に、保存できない文字が含まれています。\rシフトJISにある文字だけにしてください。";
-    const struct {
-        const char* label;
-        std::wstring path, command;
-        std::wstring refusal;  // empty: saved
-    } cases[] = {
-        {"65 535 bytes", std::wstring(65535, L'x'), L"", L""},
-        {"65 535 bytes, Japanese", L"x" + std::wstring(32767, L'鍵'), L"", L""},
-        {"Japanese and half-width kana", L"C:\\音楽\\ｵﾝｶﾞｸ～.mid", L"\"Ｃ:\\曲\"", L""},
-        {"65 536 bytes", std::wstring(32768, L'あ'), L"", tooLong},
-        {"accented letter", L"C:\\Musik\\Beyoncé.mp3", L"", L" 2番目の起動コードのパス" + notStorable},
-        {"wave dash", L"C:\\音楽\\曲〜.mid", L"", L" 2番目の起動コードのパス" + notStorable},
-        {"euro sign in the parameters", L"C:\\a.exe", L"--price=5€", L" 2番目の起動コードのパラメータ" + notStorable},
-        {"yen sign", L"C:\\¥.txt", L"", L" 2番目の起動コードのパス" + notStorable},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        FaultHost h;
-        const std::vector<LaunchCode> old = {{0x91, L"C:\\a.exe", L""}};
-        h.PutFile(kConfigFileName, EncodeSettings(Matching(), old).bytes);
-        const std::vector<std::uint8_t> before = h.files[kConfig].bytes;
-        App a(h);
-        a.life = Life::Running;
-        ASSERT_TRUE(LoadConfigDialog(a));
-        frmConfig& d = *a.Config;
-        d.cmdAdd.UserClick();
-        d.picKey_Click(0);
         d.txtPath.UserSetText(c.path);
         d.txtCommand.UserSetText(c.command);
+        if (c.arrange) c.arrange(h);
         h.answers = {kIdNo};
         d.cmdOK.UserClick();
+        const LaunchCode added{0x4, c.path, c.command};
         if (c.refusal.empty()) {
             ReadResult saved = ReadSettings(h, kConfig);
             ASSERT_EQ(saved.status, ReadStatus::Ok);
-            ASSERT_EQ(saved.decoded.codes.size(), 2u);
-            EXPECT_TRUE(saved.decoded.codes[1] == (LaunchCode{0x1, c.path, c.command}));
+            EXPECT_EQ(saved.decoded.codes, (std::vector<LaunchCode>{old[0], added}));
             EXPECT_FALSE(a.Config);
             continue;
         }
@@ -341,69 +382,20 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrRefusesThem) {
         EXPECT_EQ(h.boxes.back().title, L"Vosselmar");
         EXPECT_EQ(h.boxes.back().text, c.refusal);
         EXPECT_EQ(h.boxes.back().style, kMbIconError);
-        EXPECT_EQ(h.files[kConfig].bytes, before);
-        ASSERT_TRUE(a.Config);
+        EXPECT_EQ(h.files[kConfig].bytes, before) << "the old settings stay as they were";
+        ASSERT_TRUE(a.Config) << "the dialog stays open";
         EXPECT_EQ(a.Config->txtPath.Text(), c.path);
         EXPECT_EQ(a.Config->txtCommand.Text(), c.command);
+        EXPECT_EQ(a.Config->WorkingCodes, (std::vector<LaunchCode>{old[0], added}));
+        EXPECT_EQ(a.LaunchCodes, old);
+        EXPECT_EQ(h.openInputs.size(), 1u) << "the running settings stay in use";
+        EXPECT_TRUE(h.Named({"midiInStop", "UnregisterHotKey"}).empty());
     }
 }
 
 // --- Side files ---
 
 using FaultsSideFiles = FaultTest;
-
-// Rows: side files missing, shorter than their counts, bytes that are not code page 932. Opened
-// from the tray menu: a file that is missing or short keeps the dialog closed with a message
-// naming it, and the program runs on; bytes that are not text show as '?'.
-TEST_F(FaultsSideFiles, DamagedSideFilesFromTheTrayMenu) {
-    const struct {
-        const wchar_t* file;
-        std::optional<std::string> bytes;  // nullopt: missing
-        std::wstring problem;              // empty: the dialog opens
-    } cases[] = {
-        {L"gminst.bin", std::nullopt, L"「gminst.bin」が見つかりません。"},
-        {L"vkname.bin", std::nullopt, L"「vkname.bin」が見つかりません。"},
-        {L"vkvalue.bin", std::nullopt, L"「vkvalue.bin」が見つかりません。"},
-        {L"gminst.bin", std::string(127, '\n'),
-         L"「gminst.bin」の行数が足りません（128行必要ですが、127行しかありません）。"},
-        {L"vkname.bin", "F1\r\nF2\r\n",
-         L"「vkname.bin」の行数が足りません（77行必要ですが、2行しかありません）。"},
-        {L"vkvalue.bin", std::string(76, '\x7B'),
-         L"「vkvalue.bin」が短すぎます（77バイト必要ですが、76バイトしかありません）。"},
-        {L"gminst.bin", "\x81\x20pf\r\n\x85\x40\r\n\x82" + std::string(126, '\n'), L""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(sim::Utf8(c.file));
-        FaultHost h;
-        h.PutFile(kConfigFileName, EncodeSettings(Matching(), {{0x91, L"x", L""}}).bytes);
-        App a(h);
-        Main(a);
-        ASSERT_TRUE(a.Running());
-        if (c.bytes) {
-            h.PutFile(c.file, std::vector<std::uint8_t>(c.bytes->begin(), c.bytes->end()));
-        } else {
-            h.files.erase(h.InFolder(c.file));
-        }
-        h.menuChoices = {MenuChoice::mnuRCConfig};
-        ShowTrayMenu(a);
-        if (c.problem.empty()) {
-            EXPECT_TRUE(h.boxes.empty());
-            ASSERT_TRUE(a.Config);
-            const std::vector<std::wstring>& names = a.Config->cmbPC.Items();
-            EXPECT_EQ(std::vector<std::wstring>(names.begin(), names.begin() + 3),
-                      (std::vector<std::wstring>{L"? pf", L"?@", L"?"}));
-            continue;
-        }
-        ASSERT_EQ(h.boxes.size(), 1u);
-        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
-        EXPECT_EQ(h.boxes[0].text, c.problem + kNoDialog);
-        EXPECT_EQ(h.boxes[0].style, kMbIconError);
-        EXPECT_FALSE(a.Config);
-        EXPECT_EQ(h.modelessShown, 0);
-        EXPECT_TRUE(a.Running() && a.Enabled);
-        EXPECT_EQ(h.openInputs.size(), 1u);
-    }
-}
 
 // Row: side files missing at the first start. The defaults are written and kept, the program
 // ends after saying why the dialog cannot open, and the next start needs no dialog.
@@ -452,48 +444,9 @@ TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
     EXPECT_EQ(host.modalShown, 1);
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.ThruEnabled);
-    EXPECT_TRUE(host.Calls({"midiOutOpen"}).empty());
+    EXPECT_TRUE(host.Named({"midiOutOpen"}).empty());
     EXPECT_EQ(host.openInputs.size(), 1u);
     EXPECT_EQ(ReadSettings(host, kConfig).decoded.header.UseMidiOut, kFalse16);
-}
-
-// Row: a device name with Japanese characters, of 31 and 32 bytes, ending in a blank. Whatever
-// the name, the first start stores it so that the next start recognises the device.
-TEST_F(FaultsDevices, StoredNamesRecogniseTheirDeviceAtEveryLength) {
-    const struct {
-        const char* label;
-        std::wstring name;
-        std::string field;  // the 32 stored bytes, without the padding blanks
-    } cases[] = {
-        {"31 bytes", std::wstring(15, L'鍵') + L"1", ToCp932(std::wstring(15, L'鍵')) + "1"},
-        {"32 bytes", std::wstring(16, L'鍵'), ToCp932(std::wstring(16, L'鍵'))},
-        {"33 bytes, a character across the end", L"1" + std::wstring(16, L'鍵'),
-         "1" + ToCp932(std::wstring(15, L'鍵'))},
-        {"31 characters", std::wstring(31, L'盤'), ToCp932(std::wstring(16, L'盤'))},
-        {"half-width kana", std::wstring(31, L'ｱ'), std::string(31, '\xB1')},
-        {"ending in a blank", L"鍵盤 ", ToCp932(L"鍵盤")},
-        {"32 bytes ending in a blank", std::wstring(15, L'鍵') + L"x ", ToCp932(std::wstring(15, L'鍵')) + "x"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.label);
-        FaultHost first;
-        first.inputs = {c.name};
-        first.answers = {kIdYes};
-        App a(first);
-        Main(a);
-        ASSERT_TRUE(a.Running());
-        const NameField stored = ReadSettings(first, kConfig).decoded.header.MidiInName;
-        EXPECT_EQ(std::string(stored.begin(), stored.end()), c.field + std::string(32 - c.field.size(), ' '));
-
-        FaultHost next;
-        next.inputs = {c.name};
-        next.files = first.files;
-        App b(next);
-        Main(b);
-        EXPECT_TRUE(next.boxes.empty()) << sim::Utf8(next.boxes.empty() ? L"" : next.boxes[0].text);
-        EXPECT_EQ(next.modalShown, 0);
-        EXPECT_EQ(next.openInputs.size(), 1u);
-    }
 }
 
 // --- Launching ---

@@ -12,19 +12,37 @@
 #include "app/modHook.h"
 #include "app/modMain.h"
 #include "app/settings.h"
+#include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
 #include "midi/modMidiIO.h"
 #include "platform/cp932.h"
 #include "sim/sim_host.h"
+#include "test_util.h"
 
 namespace vos {
 namespace {
 
+using test::CallIs;
+using test::CallsAre;
+
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
+constexpr int kIn = 0x1000, kOut = 0x2000;  // the handles the simulated host gives out first
 const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
-// The header size winmm is given, as it appears in the call log.
-const std::string kSize = "size=" + std::to_string(kMidiHeaderSize);
+// midiInOpen of a device with the main window as callback, and what it returned.
+CallIs InputOpened(int device, int result = 0) {
+    return {"midiInOpen",
+            {{"dev", device}, {"cb", kMain}, {"inst", 0}, {"flags", 0x10000}, {"result", result}}};
+}
+// The tray icon going at the end: the full set of flags, the enabled picture and no tip.
+const CallIs kTrayDelete{"Shell_NotifyIcon",
+                         {{"op", TrayOp::Delete},
+                          {"wnd", kMain},
+                          {"id", 0},
+                          {"flags", 7},
+                          {"cb", 0x401},
+                          {"icon", TrayPicture::picIcon1},
+                          {"tip", L""}}};
 
 constexpr LParam On(int note, int channel = 0) { return 0x90 | channel | note << 8 | 100 << 16; }
 constexpr LParam Release(int note) { return 0x90 | note << 8; }  // note-on with velocity 0
@@ -78,16 +96,7 @@ void PutConfig(sim::SimHost& host, const SettingsRecord& h,
 class FlowTest : public ::testing::Test {
 protected:
     std::wstring ConfigFile() const { return host.InFolder(kConfigFileName); }
-    std::size_t Count(const char* name) const { return host.Calls({name}).size(); }
-    // The names of the logged calls among these, in order, without their arguments.
-    static std::vector<std::string> Names(const sim::SimHost& h,
-                                          std::initializer_list<const char*> names) {
-        std::vector<std::string> out;
-        for (const std::string& line : h.Calls(names)) {
-            out.push_back(line.substr(0, line.find('(')));
-        }
-        return out;
-    }
+    std::size_t Count(const char* name) const { return host.Named({name}).size(); }
     void StartWith(const SettingsRecord& h) {
         PutConfig(host, h);
         Main(app);
@@ -99,26 +108,40 @@ protected:
 
 using FlowStart = FlowTest;
 
-TEST_F(FlowStart, RefusedStartsEndBeforeAnythingIsLoaded) {
+// Another instance, no input device, and anything but Yes to the terms at the first start: one
+// box, and the program ends at once with nothing written, opened or shown. The first two end
+// before the main window is loaded.
+TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
+    const std::vector<std::wstring> in{L"Sim MIDI In"};
     const struct {
-        bool otherInstance;
+        const char* label;
+        bool otherInstance, windowLoaded;
         std::vector<std::wstring> inputs;
+        std::deque<int> answers;
         std::wstring text;
         unsigned style;
     } cases[] = {
-        {true, {L"Sim MIDI In"}, L"Vosselmarはすでに起動されています。\r複数起動はできません。", 48},
-        {false, {}, L"MIDI入力デバイスが見つかりませんでした。\r終了します。", 16},
+        {"another instance", true, false, in, {}, text::kAlreadyRunning, 48},
+        {"no input device", false, false, {}, {}, text::kNoMidiInput, 16},
+        {"No to the terms", false, true, in, {kIdNo}, text::kTerms, 308},
+        {"the terms closed", false, true, in, {2}, text::kTerms, 308},
+        {"the terms with Enter", false, true, in, {}, text::kTerms, 308},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
         sim::SimHost h;
         h.otherInstance = c.otherInstance;
         h.inputs = c.inputs;
+        h.answers = c.answers;
         App a(h);
         Main(a);
         EXPECT_TRUE(OnlyBox(h, c.text, c.style));
-        EXPECT_EQ(h.log.back(), "EndAtOnce()");
-        EXPECT_TRUE(h.Calls({"LoadMainWindow", "ReplaceFile", "midiInOpen", "RegisterHotKey",
-                             "Shell_NotifyIcon", "SetWindowLongPtr"}).empty());
+        EXPECT_TRUE(h.ended);
+        EXPECT_EQ(h.log.back().name, "EndAtOnce");
+        EXPECT_EQ(h.Named({"LoadMainWindow"}).size(), c.windowLoaded ? 1u : 0u);
+        EXPECT_TRUE(h.Named({"ReplaceFile", "midiInOpen", "RegisterHotKey", "Shell_NotifyIcon",
+                             "SetWindowLongPtr", "ShowConfigModal"})
+                        .empty());
         EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)) || a.Running());
     }
 }
@@ -130,21 +153,27 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
     h.ShortcutKey = 0x70;
     app.HeldNotes = 0x55;
     StartWith(h);
-    const std::vector<std::string> want = {
-        "AnotherInstanceRunning()",
-        "LoadMainWindow()",
-        "RegisterHotKey(wnd=0x100, id=0, mods=3, key=112) -> 1",
-        "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0",
-        "midiInPrepareHeader(h=0x1000, buflen=1024, data=set, " + kSize + ")",
-        "midiInAddBuffer(h=0x1000, buflen=1024, " + kSize + ")",
-        "midiInStart(h=0x1000)",
-        "midiOutOpen(dev=0, cb=0x0, inst=0, flags=0x0) -> 0",
-        "midiOutShortMsg(h=0x2000, msg=000005c0)",
-        "Shell_NotifyIcon(op=0, wnd=0x100, id=0, flags=7, cb=0x401, icon=picIcon1, "
-        "tip=\"Vosselmar [有効]\")",
-        "SetWindowLongPtr(wnd=0x100, index=-4, value=0x5000)",
-    };
-    EXPECT_EQ(host.log, want);
+    EXPECT_TRUE(CallsAre(
+        host.log,
+        {{"AnotherInstanceRunning"},
+         {"LoadMainWindow"},
+         {"RegisterHotKey", {{"wnd", kMain}, {"id", 0}, {"mods", 3}, {"key", 112}, {"result", 1}}},
+         InputOpened(0),
+         {"midiInPrepareHeader",
+          {{"h", kIn}, {"buflen", 1024}, {"data", 1}, {"size", kMidiHeaderSize}}},
+         {"midiInAddBuffer", {{"h", kIn}, {"buflen", 1024}, {"size", kMidiHeaderSize}}},
+         {"midiInStart", {{"h", kIn}}},
+         {"midiOutOpen", {{"dev", 0}, {"cb", 0}, {"inst", 0}, {"flags", 0}, {"result", 0}}},
+         {"midiOutShortMsg", {{"h", kOut}, {"msg", 0x05c0}}},
+         {"Shell_NotifyIcon",
+          {{"op", TrayOp::Add},
+           {"wnd", kMain},
+           {"id", 0},
+           {"flags", 7},
+           {"cb", 0x401},
+           {"icon", TrayPicture::picIcon1},
+           {"tip", L"Vosselmar [有効]"}}},
+         {"SetWindowLongPtr", {{"wnd", kMain}, {"index", -4}, {"value", 0x5000}}}}));
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_TRUE(app.Enabled && app.ThruEnabled);
     EXPECT_EQ(app.HeldNotes, 0);
@@ -184,20 +213,6 @@ TEST_F(FlowStart, RefusedShortcutOpensNoDeviceAndShortcutOffRegistersNothing) {
 
 using FlowFirstStart = FlowTest;
 
-TEST_F(FlowFirstStart, AnythingButYesEndsWithoutWriting) {
-    for (const std::deque<int>& answers : {std::deque<int>{kIdNo}, {2}, {}}) {
-        sim::SimHost h;
-        h.answers = answers;
-        App a(h);
-        Main(a);
-        EXPECT_TRUE(OnlyBox(h, L"Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r"
-                               L"使用規約に同意してVosselmarを使用しますか？", 308));
-        EXPECT_TRUE(h.ended);
-        EXPECT_FALSE(h.files.count(h.InFolder(kConfigFileName)));
-        EXPECT_TRUE(h.Calls({"ReplaceFile", "ShowConfigModal", "Shell_NotifyIcon"}).empty());
-    }
-}
-
 TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     host.inputs = {L"鍵盤 USB", L"Other"};
     host.answers = {kIdYes};
@@ -209,11 +224,9 @@ TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     EXPECT_EQ(host.boxes[0].style, 308u);
     EXPECT_EQ(host.boxes[1].text, L"MIDI入力デバイスを選択してください。");
     EXPECT_EQ(host.boxes[1].style, 64u);
-    EXPECT_EQ(Names(host, {"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
-              (std::vector<std::string>{"MessageBox", "ReplaceFile", "MessageBox", "ShowConfigModal",
-                                        "midiInOpen"}));
-    EXPECT_EQ(host.Calls({"midiInOpen"}).at(0),
-              "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(CallsAre(
+        host.Named({"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
+        {{"MessageBox"}, {"ReplaceFile"}, {"MessageBox"}, {"ShowConfigModal"}, InputOpened(0)}));
     EXPECT_TRUE(app.Running() && app.LaunchCodes == DefaultCodes(host.folder));
 }
 
@@ -241,8 +254,8 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
         };
         Main(a);
         EXPECT_EQ(h.modalShown, 1);
-        EXPECT_EQ(Names(h, {"midiInOpen", "midiOutOpen", "RegisterHotKey"}),
-                  (std::vector<std::string>{"RegisterHotKey", "midiInOpen", "midiOutOpen"}));
+        EXPECT_TRUE(CallsAre(h.Named({"midiInOpen", "midiOutOpen", "RegisterHotKey"}),
+                             {{"RegisterHotKey"}, {"midiInOpen"}, {"midiOutOpen"}}));
         EXPECT_EQ(h.hotkeys.size(), 1u);
         for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
         EXPECT_TRUE(a.Running() && a.Enabled && a.ThruEnabled && h.trayIconPresent);
@@ -286,11 +299,8 @@ TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
     };
     Main(app);
     EXPECT_EQ(opened, (std::vector<std::string>{"on:1", "changed:0", "failed:0", "again:1", "ok:1"}));
-    EXPECT_EQ(host.Calls({"midiInOpen"}),
-              (std::vector<std::string>{"midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0",
-                                        "midiInOpen(dev=2, cb=0x100, inst=0, flags=0x10000) -> 4",
-                                        "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0",
-                                        "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0"}));
+    EXPECT_TRUE(CallsAre(host.Named({"midiInOpen"}),
+                         {InputOpened(1), InputOpened(2, 4), InputOpened(1), InputOpened(1)}));
     EXPECT_EQ(host.boxes.at(2).text,
               L"MIDI入力デバイス「C」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。");
     EXPECT_TRUE(app.Running() && app.Enabled);
@@ -319,7 +329,7 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     EXPECT_EQ(host.boxes.back().text, L"MIDI入力デバイスを選択してください。");
     d.cmbMIDev.UserSelect(1);
     d.chkLearn.UserClick();
-    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=0, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(CallsAre({host.Named({"midiInOpen"}).back()}, {InputOpened(0)}));
     EXPECT_EQ(host.openInputs.size(), 1u);
     for (LParam m : {On(62), On(65), On(69), Release(62), Release(65), Release(69)}) {
         WindowProc(app, kMain, kMmMimData, 0, m);
@@ -331,7 +341,7 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     EXPECT_EQ(d.chkLearn.Value(), 0);
     EXPECT_FALSE(app.Learn.on);
     EXPECT_EQ(host.openInputs.size(), 1u);
-    EXPECT_EQ(host.Calls({"midiInOpen"}).back(), "midiInOpen(dev=1, cb=0x100, inst=0, flags=0x10000) -> 0");
+    EXPECT_TRUE(CallsAre({host.Named({"midiInOpen"}).back()}, {InputOpened(1)}));
     EXPECT_EQ(app.MidiInPort, Port::Open);
 }
 
@@ -370,7 +380,7 @@ TEST_F(FlowDeviceCheck, ChangedDeviceAsksUntilTheStoredNameMatches) {
                                                   L"もう一度使用するデバイスを選択してください。");
             EXPECT_EQ(b.style, 64u);
         }
-        EXPECT_EQ(h.Calls({"midiInOpen"}).size(), 1u);
+        EXPECT_EQ(h.Named({"midiInOpen"}).size(), 1u);
         EXPECT_TRUE(a.Running());
     }
 }
@@ -468,14 +478,13 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
             EXPECT_TRUE(h.boxes.empty());
         }
         EXPECT_EQ(h.openInputs.size(), 1u);
-        const std::vector<std::string> opened = h.Calls({"midiInOpen", "midiOutOpen"});
+        const std::vector<sim::Call> opened = h.Named({"midiInOpen", "midiOutOpen"});
         ASSERT_FALSE(opened.empty());
-        EXPECT_EQ(opened.front().rfind(c.outputGoes ? "midiOutOpen(dev=0"
-                                                   : "midiInOpen(dev=" + std::to_string(c.backAt) +
-                                                         ", cb=0x100",
-                                      0),
-                  0u);
-        EXPECT_EQ(h.Calls({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
+        EXPECT_TRUE(
+            CallsAre({opened.front()},
+                     {c.outputGoes ? CallIs{"midiOutOpen", {{"dev", 0}}}
+                                   : CallIs{"midiInOpen", {{"dev", c.backAt}, {"cb", kMain}}}}));
+        EXPECT_EQ(h.Named({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
         EXPECT_EQ(a.ThruEnabled, c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
         EXPECT_EQ(a.Enabled, !c.off);
@@ -486,68 +495,6 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         WindowProc(a, kMain, kMmMimData, 0, On(64));
         WindowProc(a, kMain, kMmMimData, 0, On(67));
         EXPECT_EQ(h.launches.size(), c.off ? 0u : 1u) << "the chord C-E-G works again";
-    }
-}
-
-TEST_F(FlowMend, DamagedSettingsAreRebuiltOnlyOnYesAndKeptAsACopy) {
-    std::vector<std::uint8_t> truncated = EncodeSettings(Stored(), {{1, L"x", L""}}).bytes;
-    truncated.resize(50);
-    const std::vector<std::uint8_t> noCodes = EncodeSettings(Stored(), {}).bytes;
-    const std::vector<std::uint8_t> damagedFiles[] = {truncated, noCodes};
-    const std::vector<std::uint8_t> earlierCopy = {1, 2, 3};
-    for (int run = 0; run < 8; ++run) {
-        SCOPED_TRACE(run);
-        const auto& damaged = damagedFiles[run & 1];
-        const bool yes = run & 2, hadCopy = run & 4;
-        sim::SimHost h;
-        App a(h);
-        h.PutFile(kConfigFileName, damaged);
-        if (hadCopy) h.PutFile(L"config.bin.bak", earlierCopy);
-        h.answers = {yes ? kIdYes : kIdNo};
-        Main(a);
-        ASSERT_FALSE(h.boxes.empty());
-        EXPECT_EQ(h.boxes[0].style, 308u);
-        EXPECT_NE(h.boxes[0].text.find(L"壊れています"), std::wstring::npos);
-        if (hadCopy) {
-            EXPECT_EQ(h.files[h.InFolder(L"config.bin.bak")].bytes, earlierCopy);
-        }
-        if (!yes) {
-            EXPECT_TRUE(h.ended);
-            EXPECT_EQ(h.files[h.InFolder(kConfigFileName)].bytes, damaged);
-            EXPECT_TRUE(h.Calls({"ReplaceFile", "CopyFile"}).empty());
-            continue;
-        }
-        const std::wstring copy = h.InFolder(hadCopy ? L"config.bin.bak2" : L"config.bin.bak");
-        EXPECT_EQ(h.files[copy].bytes, damaged);
-        EXPECT_EQ(ReadSettings(h, h.InFolder(kConfigFileName)).status, ReadStatus::Ok);
-        EXPECT_EQ(Names(h, {"CopyFile", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
-                  (std::vector<std::string>{"CopyFile", "ReplaceFile", "ShowConfigModal",
-                                            "midiInOpen"}));
-        EXPECT_EQ(h.boxes.back().style, 64u);
-        EXPECT_TRUE(a.Running());
-    }
-}
-
-TEST_F(FlowMend, FileErrorsEndTheStartWithoutTouchingAnything) {
-    for (bool folder : {false, true}) {
-        SCOPED_TRACE(folder);
-        sim::SimHost h;
-        App a(h);
-        if (folder) {
-            h.PutFile(kConfigFileName, {}, 16);  // a folder of that name
-        } else {
-            h.answers = {kIdYes};  // first start, and the defaults cannot be written
-            h.writeFailures[h.InFolder(kConfigFileName)] = FileStatus::DiskFull;
-        }
-        Main(a);
-        ASSERT_FALSE(h.boxes.empty());
-        EXPECT_EQ(h.boxes.back().style, 16u);
-        EXPECT_NE(h.boxes.back().text.find(h.InFolder(kConfigFileName)), std::wstring::npos);
-        EXPECT_EQ(h.boxes.size(), folder ? 1u : 2u);
-        EXPECT_TRUE(h.ended && !h.trayIconPresent);
-        EXPECT_TRUE(h.Calls({"CopyFile", "ShowConfigModal", "midiInOpen"}).empty());
-        EXPECT_EQ(h.Calls({"ReplaceFile"}).size(), folder ? 0u : 1u);
-        EXPECT_EQ(h.files.count(h.InFolder(kConfigFileName)), folder ? 1u : 0u);
     }
 }
 
@@ -596,25 +543,18 @@ TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
     EXPECT_EQ(Count("midiInOpen"), 1u);
 }
 
-TEST_F(FlowWindowProc, MenuOpensDialogManualAndExit) {
+TEST_F(FlowWindowProc, MenuOpensTheDialogAndExitClosesInOrder) {
     StartWith(Stored());
-    host.menuChoices = {MenuChoice::mnuRCConfig, MenuChoice::mnuRCHelp, MenuChoice::None};
-    for (int i = 0; i < 3; ++i) WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
+    host.menuChoices = {MenuChoice::mnuRCConfig, MenuChoice::None};
+    for (int i = 0; i < 2; ++i) WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
     EXPECT_EQ(host.modelessShown, 1);
-    ASSERT_EQ(host.launches.size(), 1u);
-    const sim::ShellCall& l = host.launches[0];
-    EXPECT_EQ(l.file, kManual);
-    EXPECT_FALSE(l.parameters.has_value()) << "a null pointer, not an empty string";
-    EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() && l.show == 5);
 
     host.log.clear();
     host.menuChoices = {MenuChoice::mnuRCEnd};
     WindowProc(app, kMain, kTrayCallback, 0, kWmRButtonDown);
-    EXPECT_EQ(host.Calls({"UnloadConfig", "midiInStop", "Shell_NotifyIcon", "DestroyMainWindow"}),
-              (std::vector<std::string>{"UnloadConfig()", "midiInStop(h=0x1000)",
-                                        "Shell_NotifyIcon(op=2, wnd=0x100, id=0, flags=7, "
-                                        "cb=0x401, icon=picIcon1, tip=\"\")",
-                                        "DestroyMainWindow()"}));
+    EXPECT_TRUE(CallsAre(
+        host.Named({"UnloadConfig", "midiInStop", "Shell_NotifyIcon", "DestroyMainWindow"}),
+        {{"UnloadConfig"}, {"midiInStop", {{"h", kIn}}}, kTrayDelete, {"DestroyMainWindow"}}));
     EXPECT_FALSE(host.trayIconPresent);
     EXPECT_FALSE(host.mainWindowLoaded);
 }
@@ -642,8 +582,9 @@ TEST_F(FlowWindowProc, ToggleSilencesThruAndLeavesDevicesAndHeldNotesAlone) {
     EXPECT_TRUE(app.HeldNotes == 0x11 && app.ThruEnabled);
     EXPECT_EQ(host.openInputs.size() + host.openOutputs.size(), 2u);
     for (std::size_t i = before; i < host.log.size(); ++i) {
-        EXPECT_TRUE(host.log[i].find("Open") == std::string::npos &&
-                    host.log[i].find("Close") == std::string::npos) << host.log[i];
+        EXPECT_TRUE(host.log[i].name.find("Open") == std::string::npos &&
+                    host.log[i].name.find("Close") == std::string::npos)
+            << host.log[i].Text();
     }
 }
 
@@ -664,21 +605,16 @@ TEST_F(FlowWindowProc, OkAndExitReleaseWhatThruLeftSounding) {
 using FlowShutdown = FlowTest;
 
 TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
-    const std::string tray =
-        "Shell_NotifyIcon(op=2, wnd=0x100, id=0, flags=7, cb=0x401, icon=picIcon1, tip=\"\")";
     const struct {
         bool thru, inputFails;
-        std::vector<std::string> want;
+        int input;                   // an input that never opened is closed by handle 0
+        std::vector<CallIs> output;  // between the input and the shortcut
     } cases[] = {
-        {true, false, {"midiInStop(h=0x1000)", "midiInReset(h=0x1000)",
-                       "midiInUnprepareHeader(h=0x1000, " + kSize + ")", "midiInClose(h=0x1000)",
-                       "midiOutShortMsg(h=0x2000, msg=00007cb0)", "midiOutClose(h=0x2000)",
-                       "UnregisterHotKey(wnd=0x100, id=0)",
-                       "SetWindowLongPtr(wnd=0x100, index=-4, value=0x7000)", tray}},
-        {false, true, {"midiInStop(h=0x0)", "midiInReset(h=0x0)",
-                       "midiInUnprepareHeader(h=0x0, " + kSize + ")", "midiInClose(h=0x0)",
-                       "UnregisterHotKey(wnd=0x100, id=0)",
-                       "SetWindowLongPtr(wnd=0x100, index=-4, value=0x7000)", tray}},
+        {true,
+         false,
+         kIn,
+         {{"midiOutShortMsg", {{"h", kOut}, {"msg", 0x7cb0}}}, {"midiOutClose", {{"h", kOut}}}}},
+        {false, true, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.thru);
@@ -689,7 +625,17 @@ TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
         Main(a);
         h.log.clear();
         Shutdown(a);
-        EXPECT_EQ(h.log, c.want);
+        std::vector<CallIs> want = {
+            {"midiInStop", {{"h", c.input}}},
+            {"midiInReset", {{"h", c.input}}},
+            {"midiInUnprepareHeader", {{"h", c.input}, {"size", kMidiHeaderSize}}},
+            {"midiInClose", {{"h", c.input}}}};
+        want.insert(want.end(), c.output.begin(), c.output.end());
+        want.insert(want.end(),
+                    {{"UnregisterHotKey", {{"wnd", kMain}, {"id", 0}}},
+                     {"SetWindowLongPtr", {{"wnd", kMain}, {"index", -4}, {"value", 0x7000}}},
+                     kTrayDelete});
+        EXPECT_TRUE(CallsAre(h.log, want));
         EXPECT_FALSE(a.ThruEnabled || a.Enabled);
         EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
         EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kFormProc);
@@ -704,31 +650,65 @@ TEST_F(FlowShutdown, ExitAndLogOffTogetherShutDownOnce) {
     UnloadMain(app);
     EXPECT_EQ(Count("midiInStop"), 1u);
     EXPECT_EQ(Count("UnloadConfig"), 1u);
-    EXPECT_EQ(host.Calls({"Shell_NotifyIcon"}).size(), 2u) << "one Add, one Delete";
+    EXPECT_EQ(host.Named({"Shell_NotifyIcon"}).size(), 2u) << "one Add, one Delete";
 }
 
-using FlowEndToEnd = FlowTest;
+using FlowLaunch = FlowTest;
 
-TEST_F(FlowEndToEnd, FirstStartChordOpensTheManualThenNewSettingsRunTheirTarget) {
-    host.answers = {kIdYes};
-    Main(app);
-    ASSERT_TRUE(app.Running());
-    for (LParam m : {On(48, 2), On(76, 0), On(91, 15)}) WindowProc(app, kMain, kMmMimData, 0, m);
-    ASSERT_EQ(host.launches.size(), 1u);
-    const sim::ShellCall l = host.launches[0];
-    EXPECT_EQ(l.file, kManual);
-    EXPECT_EQ(l.parameters, std::optional<std::wstring>(L"")) << "empty, not null";
-    EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() && l.show == 5);
-
-    PutConfig(host, Stored(),
-              {{0x84, L"C:\\other.exe", L""},
-               {0x244, L"C:\\Tools\\player.exe", L"/play \"曲.mid\""}});
-    ApplyLikeOk(app);
-    for (LParam m : {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)})
-        WindowProc(app, kMain, kMmMimData, 0, m);
-    ASSERT_EQ(host.launches.size(), 2u) << "D F# A, and nothing on the way there";
-    EXPECT_EQ(host.launches[1].file, L"C:\\Tools\\player.exe");
-    EXPECT_EQ(host.launches[1].parameters, std::optional<std::wstring>(L"/play \"曲.mid\""));
+// Everything the program opens, after a first start: the manual from the tray menu and from the
+// dialog, and the chords. The shell gets the main window as owner, "open", no folder and the normal
+// show state; the parameters are a null pointer for the manual and the stored text, even an empty
+// one, for a chord.
+TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
+    const auto play = [](App& a, std::initializer_list<LParam> messages) {
+        for (LParam m : messages) WindowProc(a, kMain, kMmMimData, 0, m);
+    };
+    const std::wstring player = L"C:\\Tools\\player.exe", parameters = L"/play \"曲.mid\"";
+    const struct {
+        const char* label;
+        std::function<void(sim::SimHost&, App&)> act;
+        std::vector<std::pair<std::wstring, std::optional<std::wstring>>> opened;
+    } cases[] = {
+        {"the manual from the tray menu",
+         [](sim::SimHost& h, App& a) {
+             h.menuChoices = {MenuChoice::mnuRCHelp};
+             WindowProc(a, kMain, kTrayCallback, 0, kWmRButtonDown);
+         },
+         {{kManual, std::nullopt}}},
+        {"the manual from the dialog",
+         [](sim::SimHost&, App& a) {
+             ASSERT_TRUE(LoadConfigDialog(a));
+             a.Config->cmdHelp.UserClick();
+         },
+         {{kManual, std::nullopt}}},
+        // The default chord on any octaves and channels, then D F# A of settings OK applied,
+        // and nothing on the way there.
+        {"chords before and after new settings",
+         [&](sim::SimHost& h, App& a) {
+             play(a, {On(48, 2), On(76, 0), On(91, 15)});
+             PutConfig(h, Stored(), {{0x84, L"C:\\other.exe", L""}, {0x244, player, parameters}});
+             ApplyLikeOk(a);
+             play(a, {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)});
+         },
+         {{kManual, L""}, {player, parameters}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        sim::SimHost h;
+        App a(h);
+        h.answers = {kIdYes};
+        Main(a);
+        ASSERT_TRUE(a.Running());
+        c.act(h, a);
+        ASSERT_EQ(h.launches.size(), c.opened.size());
+        for (std::size_t i = 0; i < c.opened.size(); ++i) {
+            const sim::ShellCall& l = h.launches[i];
+            EXPECT_EQ(l.file, c.opened[i].first);
+            EXPECT_EQ(l.parameters, c.opened[i].second) << "null and empty differ";
+            EXPECT_TRUE(l.owner == kMain && l.operation == L"open" && l.directory.empty() &&
+                        l.show == 5);
+        }
+    }
 }
 
 using FlowClosing = FlowTest;
@@ -843,9 +823,11 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
             EXPECT_EQ(h.files, before);
         }
 
-        const auto gone = std::find(h.log.begin(), h.log.end(), "DestroyMainWindow()");
+        const auto gone = std::find_if(h.log.begin(), h.log.end(), [](const sim::Call& call) {
+            return call.name == "DestroyMainWindow";
+        });
         ASSERT_NE(gone, h.log.end());
-        for (auto line = gone + 1; line != h.log.end(); ++line) ADD_FAILURE() << *line;
+        for (auto call = gone + 1; call != h.log.end(); ++call) ADD_FAILURE() << call->Text();
         EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
         EXPECT_FALSE(h.trayIconPresent);
         EXPECT_FALSE(a.Config);

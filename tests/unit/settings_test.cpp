@@ -165,71 +165,58 @@ TEST(SettingsFile, SettingsLargerThanTheReaderTakesAreRefusedBeforeWriting) {
               L"起動コードを減らすか、パスやパラメータを短くしてください。");
 }
 
-std::vector<std::uint8_t> ValidTwoEntryFile() {
-    return EncodeSettings(SampleHeader(), {{0x91, L"パス", L"p"}, {0x3, L"q", L""}}).bytes;
-}
-
-TEST(SettingsFile, ReaderSurvivesEveryTruncation) {
-    const auto full = ValidTwoEntryFile();
-    for (std::size_t n = 0; n < full.size(); ++n) {
-        std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
-        DecodeResult d = DecodeSettings(cut);
-        EXPECT_NE(d.status, DecodeStatus::Ok) << "length " << n;
-        EXPECT_TRUE(d.codes.empty()) << "a partial list must not pass as valid, length " << n;
-    }
-    EXPECT_EQ(DecodeSettings(full).status, DecodeStatus::Ok);
-}
-
-TEST(SettingsFile, ReaderRejectsImpossibleCounts) {
+// A device's name is stored in 32 bytes, cut before a character that does not fit and padded
+// with blanks; trailing blanks are not compared. Whatever the name, the first start stores it so
+// that the next start recognises the device.
+TEST(NameField, StoredNamesRecogniseTheirDeviceAtEveryLength) {
+    const std::wstring name31(31, L'n');
     const struct {
-        std::int32_t count;
-        DecodeStatus want;
+        const char* label;
+        std::wstring name;
+        std::string field;                      // the 32 stored bytes, without the padding blanks
+        std::vector<std::wstring> others = {};  // names it must not match
     } cases[] = {
-        {0, DecodeStatus::BadCodeCount},
-        {-1, DecodeStatus::BadCodeCount},
-        {2147483647, DecodeStatus::BadCodeCount},
-        {3, DecodeStatus::BadCodeCount},  // 22 bytes of entries cannot hold three
-        {2, DecodeStatus::Ok},
-        {1, DecodeStatus::Ok},             // fewer entries than stored: the rest is old tail
+        {"31 letters", name31, std::string(31, 'n'), {name31 + L"x", std::wstring(31, L'N')}},
+        {"31 bytes", std::wstring(15, L'鍵') + L"1", ToCp932(std::wstring(15, L'鍵')) + "1"},
+        {"32 bytes", std::wstring(16, L'鍵'), ToCp932(std::wstring(16, L'鍵'))},
+        {"33 bytes, a character across the end", L"1" + std::wstring(16, L'鍵'),
+         "1" + ToCp932(std::wstring(15, L'鍵'))},
+        {"34 bytes", std::wstring(17, L'鍵'), ToCp932(std::wstring(16, L'鍵'))},
+        {"31 characters", std::wstring(31, L'盤'), ToCp932(std::wstring(16, L'盤'))},
+        {"half-width kana", std::wstring(31, L'ｱ'), std::string(31, '\xB1')},
+        {"ending in a blank", L"鍵盤 ", ToCp932(L"鍵盤")},
+        {"ending in a blank, in ASCII", L"Port ", "Port"},
+        {"32 bytes ending in a blank", std::wstring(15, L'鍵') + L"x ",
+         ToCp932(std::wstring(15, L'鍵')) + "x"},
+        {"empty", L"", ""},
     };
     for (const auto& c : cases) {
-        auto bytes = ValidTwoEntryFile();
-        for (int i = 0; i < 4; ++i) bytes[79 + i] = static_cast<std::uint8_t>(c.count >> (8 * i));
-        EXPECT_EQ(DecodeSettings(bytes).status, c.want) << c.count;
+        SCOPED_TRACE(c.label);
+        const std::string padded = c.field + std::string(32 - c.field.size(), ' ');
+        const NameField made = MakeNameField(c.name);
+        EXPECT_EQ(std::string(made.begin(), made.end()), padded);
+        EXPECT_TRUE(NameMatches(made, c.name));
+        for (const std::wstring& other : c.others) EXPECT_FALSE(NameMatches(made, other));
+
+        sim::SimHost first;
+        first.inputs = {c.name};
+        first.answers = {kIdYes};
+        App a(first);
+        Main(a);
+        ASSERT_TRUE(a.Running());
+        const NameField stored = ReadSettings(first, ConfigPath(a)).decoded.header.MidiInName;
+        EXPECT_EQ(std::string(stored.begin(), stored.end()), padded);
+
+        sim::SimHost next;
+        next.inputs = {c.name};
+        next.files = first.files;
+        App b(next);
+        Main(b);
+        EXPECT_TRUE(next.boxes.empty()) << sim::Utf8(next.boxes.empty() ? L"" : next.boxes[0].text);
+        EXPECT_EQ(next.modalShown, 0);
+        EXPECT_EQ(next.openInputs.size(), 1u);
     }
-}
-
-TEST(SettingsFile, LengthPastTheEndNamesTheEntry) {
-    auto bytes = ValidTwoEntryFile();
-    bytes.resize(bytes.size() + 16, 0);  // room for the count check, not for the long path
-    const std::size_t secondEntry = kHeaderSize + 4 + 2 + 4 + 2 + 1;
-    bytes[secondEntry + 4] = 0xFF;  // second Path claims 0xFF.. bytes
-    bytes[secondEntry + 5] = 0xFF;
-    DecodeResult d = DecodeSettings(bytes);
-    EXPECT_EQ(d.status, DecodeStatus::ShortEntry);
-    EXPECT_EQ(d.badEntry, 1u);
-    ReadResult r{ReadStatus::Damaged, FileStatus::Ok, d};
-    EXPECT_EQ(DescribeReadProblem(r, L"C:\\V\\config.bin"),
-              L"設定ファイル「C:\\V\\config.bin」が壊れています。\r 2番目の起動コードが途中で切れています。");
-}
-
-TEST(NameField, PaddingCuttingAndMatching) {
-    const std::wstring name31(31, L'n');
-    NameField f31 = MakeNameField(name31);
-    EXPECT_EQ(f31[30], 'n');
-    EXPECT_EQ(f31[31], ' ');
-    EXPECT_TRUE(NameMatches(f31, name31));
-    EXPECT_FALSE(NameMatches(f31, name31 + L"x"));
-    EXPECT_FALSE(NameMatches(f31, std::wstring(31, L'N')));  // case-sensitive
-
-    // 17 double-byte characters are 34 bytes: the 17th does not fit and must not be split.
-    const std::wstring japanese(17, L'鍵');
-    NameField fj = MakeNameField(japanese);
-    EXPECT_EQ(std::string(fj.begin(), fj.end()), ToCp932(std::wstring(16, L'鍵')));
-    EXPECT_TRUE(NameMatches(fj, japanese));  // written and read back, it still names its device
-
-    EXPECT_TRUE(NameMatches(MakeNameField(L"Port "), L"Port "));  // a name ending in a blank
-    EXPECT_TRUE(NameMatches(MakeNameField(L""), L""));
+    // The default output, a character of code 0, names no device, not even one without a name.
     EXPECT_FALSE(NameMatches(DefaultSettings(L"x").MidiOutName, L""));
 }
 

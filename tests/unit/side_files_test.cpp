@@ -1,6 +1,8 @@
 // The side files are committed as binaries beside the UTF-8 text they are made from. These tests
 // keep the two in step, make sure the generator refuses sources the dialog could not show
 // faithfully, and read damaged files the way the dialog does.
+#include "config_dialog/side_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,8 +10,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/app.h"
+#include "app/frmMain.h"
+#include "app/modMain.h"
+#include "app/settings.h"
 #include "app/texts.h"
-#include "config_dialog/side_files.h"
+#include "config_dialog/frmConfig.h"
 #include "sim/sim_host.h"
 
 // Compiled in directly: the unit test target knows nothing about the tools/ build.
@@ -178,39 +184,6 @@ TEST(SideFileLines, ReadsOnlyTheLinesAskedFor) {
     EXPECT_EQ(got.lines.back(), L"127");
 }
 
-TEST(SideFileLines, ExplainsWhatIsWrong) {
-    struct Case {
-        const char* label;
-        std::optional<std::string> bytes;  // nullopt: no such file
-        std::uint32_t attributes;
-        std::size_t count;
-        std::wstring problem;
-    };
-    const std::string limit(kSideFileMaxBytes, 'x');
-    const std::wstring file = Fill(text::kSideFile, {L"vkname.bin"});
-    const Case cases[] = {
-        {"short", "a\r\nb\r\n", 0, 77, Fill(text::kSideFileLines, {file, L"77", L"2"})},
-        {"empty", "", 0, 1, Fill(text::kSideFileLines, {file, L"1", L"0"})},
-        {"missing", std::nullopt, 0, 77, Fill(text::kFileNotFound, {file})},
-        {"folder", "", 16, 77, Fill(text::kFileUnreadable, {file}) + L"\r" + text::kReasonIsFolder},
-        {"huge", limit + "\r\n", 0, 1, Fill(text::kFileTooLarge, {file})},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        sim::SimHost host;
-        host.files.erase(host.InFolder(L"vkname.bin"));  // whatever the simulated host starts with
-        if (c.bytes) host.PutFile(L"vkname.bin", Bytes(*c.bytes), c.attributes);
-        const SideLines got = ReadSideFileLines(host, host.InFolder(L"vkname.bin"), c.count);
-        EXPECT_FALSE(got.ok);
-        EXPECT_TRUE(got.lines.empty());
-        EXPECT_EQ(got.problem, c.problem);
-    }
-    // A file of exactly the size limit is still read.
-    sim::SimHost host;
-    host.PutFile(L"vkname.bin", Bytes(limit));
-    EXPECT_TRUE(ReadSideFileLines(host, host.InFolder(L"vkname.bin"), 1).ok);
-}
-
 TEST(SideKeyValues, LooksOnlyAtTheFirst77Bytes) {
     std::vector<std::uint8_t> bytes(100, 0x01);
     bytes[10] = bytes[40] = 0x7B;  // a duplicate: the first wins
@@ -238,22 +211,100 @@ TEST(SideKeyValues, LooksOnlyAtTheFirst77Bytes) {
     EXPECT_EQ(GetKeyIndex(host, host.InFolder(L"short.bin"), 0x41), 0);
 }
 
-TEST(SideKeyValues, ChecksTheLength) {
-    const std::pair<std::size_t, std::wstring> cases[] = {
-        {77, L""},
-        {200, L""},
-        {76, L"「vkvalue.bin」が短すぎます（77バイト必要ですが、76バイトしかありません）。"},
-        {0, L"「vkvalue.bin」が短すぎます（77バイト必要ですが、0バイトしかありません）。"},
+// Rows: side files missing, a folder in their place, shorter than their counts, over the size
+// limit, bytes that are not code page 932. The reader names the file and what is wrong with it,
+// keeping no lines. Opened from the tray menu, the dialog then stays closed with that message and
+// the program runs on; what the reader takes opens the dialog, undecodable bytes shown as '?'.
+TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
+    const std::string limit(kSideFileMaxBytes, 'x');
+    std::string keysAtTheLimit;
+    for (int i = 0; i < 77; ++i) keysAtTheLimit += "k" + std::to_string(i) + "\r\n";
+    keysAtTheLimit.resize(kSideFileMaxBytes, 'x');  // the rest is past the lines the dialog reads
+    const std::wstring gminst = Fill(text::kSideFile, {L"gminst.bin"}),
+                       vkname = Fill(text::kSideFile, {L"vkname.bin"}),
+                       vkvalue = Fill(text::kSideFile, {L"vkvalue.bin"});
+    const auto lines = [](const std::wstring& file, const wchar_t* needed, const wchar_t* held) {
+        return Fill(text::kSideFileLines, {file, needed, held});
     };
-    for (const auto& [size, problem] : cases) {
-        sim::SimHost host;
-        host.PutFile(L"vkvalue.bin", std::vector<std::uint8_t>(size, 0x41));
-        EXPECT_EQ(CheckKeyValues(host, host.InFolder(L"vkvalue.bin")), problem) << size;
+    const auto bytes = [&](const wchar_t* held) {
+        return Fill(text::kSideFileBytes, {vkvalue, L"77", held});
+    };
+    const struct {
+        const wchar_t* file;
+        std::optional<std::string> bytes;  // nothing: missing
+        std::wstring problem;              // empty: the dialog opens
+        std::uint32_t attributes = 0;
+        std::vector<std::wstring> shown = {};  // the first instruments the dialog lists
+    } cases[] = {
+        {L"gminst.bin", std::nullopt, Fill(text::kFileNotFound, {gminst})},
+        {L"vkname.bin", std::nullopt, Fill(text::kFileNotFound, {vkname})},
+        {L"vkvalue.bin", std::nullopt, Fill(text::kFileNotFound, {vkvalue})},
+        {L"vkname.bin", "", Fill(text::kFileUnreadable, {vkname}) + L"\r" + text::kReasonIsFolder,
+         16},
+        {L"gminst.bin", std::string(127, '\n'), lines(gminst, L"128", L"127")},
+        {L"vkname.bin", "F1\r\nF2\r\n", lines(vkname, L"77", L"2")},
+        {L"vkname.bin", "a\r\n", lines(vkname, L"77", L"1")},
+        {L"vkname.bin", "", lines(vkname, L"77", L"0")},
+        {L"vkvalue.bin", std::string(76, '\x7B'), bytes(L"76")},
+        {L"vkvalue.bin", "\x7B", bytes(L"1")},
+        {L"vkvalue.bin", "", bytes(L"0")},
+        {L"vkname.bin", limit + "\r\n", Fill(text::kFileTooLarge, {vkname})},
+        {L"vkname.bin", keysAtTheLimit, L""},
+        {L"vkvalue.bin", std::string(77, '\x41'), L""},
+        {L"vkvalue.bin", std::string(200, '\x41'), L""},
+        {L"gminst.bin",
+         "\x81\x20pf\r\n\x85\x40\r\n\x82" + std::string(126, '\n'),
+         L"",
+         0,
+         {L"? pf", L"?@", L"?"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(sim::Utf8(c.file) + " " + std::to_string(c.bytes ? c.bytes->size() : 0) +
+                     " bytes: " + sim::Utf8(c.problem));
+        sim::SimHost h;
+        h.PutFile(kConfigFileName,
+                  EncodeSettings(DefaultSettings(L"Sim MIDI In"), {{0x91, L"x", L""}}).bytes);
+        App a(h);
+        Main(a);
+        ASSERT_TRUE(a.Running());
+        if (c.bytes) {
+            h.PutFile(c.file, Bytes(*c.bytes), c.attributes);
+        } else {
+            h.files.erase(h.InFolder(c.file));
+        }
+
+        const std::wstring path = h.InFolder(c.file);
+        if (std::wstring(c.file) == L"vkvalue.bin") {
+            EXPECT_EQ(CheckKeyValues(h, path), c.problem);
+        } else {
+            const SideLines read =
+                ReadSideFileLines(h, path, c.file == std::wstring(L"gminst.bin") ? 128 : 77);
+            EXPECT_EQ(read.ok, c.problem.empty());
+            EXPECT_EQ(read.lines.empty(), !c.problem.empty());
+            EXPECT_EQ(read.problem, c.problem);
+        }
+
+        h.menuChoices = {MenuChoice::mnuRCConfig};
+        ShowTrayMenu(a);
+        if (c.problem.empty()) {
+            EXPECT_TRUE(h.boxes.empty());
+            ASSERT_TRUE(a.Config);
+            const std::vector<std::wstring>& names = a.Config->cmbPC.Items();
+            EXPECT_EQ(
+                std::vector<std::wstring>(
+                    names.begin(), names.begin() + static_cast<std::ptrdiff_t>(c.shown.size())),
+                c.shown);
+            continue;
+        }
+        ASSERT_EQ(h.boxes.size(), 1u);
+        EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
+        EXPECT_EQ(h.boxes[0].text, Fill(text::kDialogCannotOpen, {c.problem}));
+        EXPECT_EQ(h.boxes[0].style, kMbIconError);
+        EXPECT_FALSE(a.Config);
+        EXPECT_EQ(h.modelessShown, 0);
+        EXPECT_TRUE(a.Running() && a.Enabled);
+        EXPECT_EQ(h.openInputs.size(), 1u);
     }
-    sim::SimHost host;
-    host.files.erase(host.InFolder(L"vkvalue.bin"));
-    EXPECT_EQ(CheckKeyValues(host, host.InFolder(L"vkvalue.bin")),
-              L"「vkvalue.bin」が見つかりません。");
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
 // The configuration dialog's window against real controls: geometry, the model bindings, the
 // keyboard through the dialog manager, and unloading. Needs a desktop (Wine in an X server does).
-// Exit status: the number of failed checks.
 #include "config_window.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
 #include "win32_host.h"
+
+// Found by argument-dependent lookup, so RECTs compare and print in GoogleTest's checks.
+bool operator==(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
+void PrintTo(const RECT& r, std::ostream* os) {
+    *os << '{' << r.left << ',' << r.top << ',' << r.right << ',' << r.bottom << '}';
+}
 
 using namespace std::literals;
 using namespace vos;
@@ -24,8 +31,6 @@ using layout::Kind;
 
 namespace {
 
-int failures = 0;
-
 std::string Utf8(const std::wstring& s) {
     std::string out(s.size() * 3, '\0');
     out.resize(static_cast<std::size_t>(
@@ -33,30 +38,6 @@ std::string Utf8(const std::wstring& s) {
                             static_cast<int>(out.size()), nullptr, nullptr)));
     return out;
 }
-// Formatted without chains of string concatenation, about which GCC 12 warns falsely.
-std::string Show(long long v) { return std::to_string(v); }
-std::string Show(const std::wstring& s) { return Utf8(s); }
-std::string Show(const RECT& r) {
-    char text[96];
-    std::snprintf(text, sizeof text, "{%ld,%ld,%ld,%ld}", r.left, r.top, r.right, r.bottom);
-    return text;
-}
-bool Same(const RECT& a, const RECT& b) { return EqualRect(&a, &b) != FALSE; }
-template <typename T>
-bool Same(const T& a, const T& b) {
-    return a == b;
-}
-
-template <typename A, typename B>
-void Expect(int line, const std::string& what, const A& actual, const B& expected) {
-    if (Same(actual, static_cast<A>(expected))) return;
-    ++failures;
-    std::printf("line %d: %s: got %s, want %s\n", line, what.c_str(), Show(actual).c_str(),
-                Show(static_cast<A>(expected)).c_str());
-}
-#define EXPECT_EQ(what, actual, expected) Expect(__LINE__, what, actual, expected)
-#define EXPECT_TRUE(what, cond) Expect(__LINE__, what, static_cast<long long>(!!(cond)), 1LL)
-
 std::wstring Text(HWND h) {
     std::wstring s(static_cast<std::size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
     s.resize(static_cast<std::size_t>(GetWindowTextW(h, s.data(), static_cast<int>(s.size()))));
@@ -69,18 +50,102 @@ int ScreenDpi() {
     return dpi;
 }
 std::string Name(Id id) { return Utf8(std::wstring(ItemOf(id).name)); }
+RECT Client(int dpi) { return RECT{0, 0, ClientSize(dpi).cx, ClientSize(dpi).cy}; }
+
+// Counts the calls of a model's handler, which still runs, until the end of the scope.
+class CallCounter {
+public:
+    explicit CallCounter(std::function<void()>& handler) : handler_(handler), saved_(handler) {
+        handler_ = [this] {
+            ++calls;
+            saved_();
+        };
+    }
+    ~CallCounter() { handler_ = saved_; }
+    CallCounter(const CallCounter&) = delete;
+    CallCounter& operator=(const CallCounter&) = delete;
+    int calls = 0;
+
+private:
+    std::function<void()>& handler_;
+    std::function<void()> saved_;
+};
+
+// Every button's handler becomes a counter, so keyboard tests can neither save nor open help.
+struct ButtonCounters {
+    std::shared_ptr<std::map<Id, int>> count = std::make_shared<std::map<Id, int>>();
+    explicit ButtonCounters(frmConfig& f) {
+        for (auto [id, button] : {std::pair{Id::cmdAdd, &f.cmdAdd},
+                                  {Id::cmdDel, &f.cmdDel},
+                                  {Id::cmdSansyo, &f.cmdSansyo},
+                                  {Id::cmdOK, &f.cmdOK},
+                                  {Id::cmdCancel, &f.cmdCancel},
+                                  {Id::cmdHelp, &f.cmdHelp}}) {
+            button->Click = [count = count, id = id] { ++(*count)[id]; };
+        }
+    }
+    int Of(Id id) const { return count->count(id) ? count->at(id) : 0; }
+    int Total() const {
+        int total = 0;
+        for (auto& [id, n] : *count) total += n;
+        return total;
+    }
+};
+
+TEST(Layout, Geometry) {
+    EXPECT_EQ(ClientSize(96).cx, 314);
+    EXPECT_EQ(ClientSize(96).cy, 489);
+    EXPECT_EQ(ItemRect(ItemOf(Id::cmdOK), 96), (RECT{16, 456, 105, 481}));
+    EXPECT_EQ(KeyRect(0, 96), (RECT{8, 184, 33, 265})) << "C";
+    EXPECT_EQ(KeyRect(1, 96), (RECT{24, 184, 41, 233})) << "C sharp";
+    const int whites[] = {0, 2, 4, 5, 7, 9, 11};
+    for (int dpi : {96, 120, 144, 168, 192, 240, 288}) {
+        SCOPED_TRACE("at " + std::to_string(dpi) + " DPI");
+        for (int w = 0; w + 1 < 7; ++w) {
+            RECT left = KeyRect(whites[w], dpi), right = KeyRect(whites[w + 1], dpi);
+            EXPECT_EQ(left.right - right.left, 1) << "white overlap of key " << whites[w];
+        }
+        for (int b : {1, 3, 6, 8, 10}) {
+            RECT black = KeyRect(b, dpi), lower = KeyRect(b - 1, dpi), upper = KeyRect(b + 1, dpi);
+            EXPECT_TRUE(black.left > lower.left && black.right < upper.right &&
+                        black.left < lower.right && black.right > upper.left &&
+                        black.bottom < lower.bottom)
+                << "black key " << b << " straddles its neighbours";
+        }
+        RECT shadow = LineRect(0, dpi), light = LineRect(1, dpi);
+        EXPECT_TRUE(light.top == shadow.bottom && shadow.bottom > shadow.top &&
+                    light.bottom > light.top)
+            << "separator lines touch";
+    }
+}
+
+TEST(Layout, FilterList) {
+    const struct {
+        const wchar_t* in;
+        std::wstring out;
+    } cases[] = {
+        {L"すべてのファイル(*.*)|*.*", std::wstring(L"すべてのファイル(*.*)\0*.*\0\0"sv)},
+        {L"A|*.a|B|*.b;*.c", std::wstring(L"A\0*.a\0B\0*.b;*.c\0\0"sv)},
+        {L"", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MakeFilterList(c.in), c.out) << Utf8(c.in);
+}
 
 // A dialog as LoadConfigDialog would leave it: twenty entries, devices, instruments and keys.
-struct Fixture {
+class ConfigWindow : public ::testing::Test {
+protected:
     Winmm winmm;
     Win32Host host{GetModuleHandleW(nullptr), winmm};
     App app{host};
     frmConfig* form = nullptr;
 
-    Fixture() {
+    ConfigWindow() {
         host.Attach(&app);
         Load();
         host.ShowConfigModeless();
+    }
+    ~ConfigWindow() override {
+        if (app.Config) UnloadConfigDialog(app);
     }
     void Load() {
         app.Config = std::make_unique<frmConfig>(app);
@@ -119,84 +184,29 @@ struct Fixture {
         host.DoEvents();
     }
     int Focused() const { return GetDlgCtrlID(GetFocus()); }
-};
-
-// Every button's handler becomes a counter, so keyboard tests can neither save nor open help.
-struct ButtonCounters {
-    std::shared_ptr<std::map<Id, int>> count = std::make_shared<std::map<Id, int>>();
-    explicit ButtonCounters(frmConfig& f) {
-        for (auto [id, button] : {std::pair{Id::cmdAdd, &f.cmdAdd},
-                                  {Id::cmdDel, &f.cmdDel},
-                                  {Id::cmdSansyo, &f.cmdSansyo},
-                                  {Id::cmdOK, &f.cmdOK},
-                                  {Id::cmdCancel, &f.cmdCancel},
-                                  {Id::cmdHelp, &f.cmdHelp}}) {
-            button->Click = [count = count, id = id] { ++(*count)[id]; };
-        }
-    }
-    int Of(Id id) const { return count->count(id) ? count->at(id) : 0; }
-    int Total() const {
-        int total = 0;
-        for (auto& [id, n] : *count) total += n;
-        return total;
+    LOGFONTW ListFont() const {
+        LOGFONTW lf{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(Id::lstCP), WM_GETFONT, 0, 0)),
+                   sizeof lf, &lf);
+        return lf;
     }
 };
 
-void TestGeometry() {
-    EXPECT_EQ("client width at 96", ClientSize(96).cx, 314);
-    EXPECT_EQ("client height at 96", ClientSize(96).cy, 489);
-    EXPECT_EQ("cmdOK at 96", ItemRect(ItemOf(Id::cmdOK), 96), (RECT{16, 456, 105, 481}));
-    EXPECT_EQ("C key at 96", KeyRect(0, 96), (RECT{8, 184, 33, 265}));
-    EXPECT_EQ("C sharp key at 96", KeyRect(1, 96), (RECT{24, 184, 41, 233}));
-    const int whites[] = {0, 2, 4, 5, 7, 9, 11};
-    for (int dpi : {96, 120, 144, 168, 192, 240, 288}) {
-        const std::string at = " at " + std::to_string(dpi);
-        for (int w = 0; w + 1 < 7; ++w) {
-            RECT left = KeyRect(whites[w], dpi), right = KeyRect(whites[w + 1], dpi);
-            EXPECT_EQ("white overlap of key " + Show(whites[w]) + at, left.right - right.left, 1);
-        }
-        for (int b : {1, 3, 6, 8, 10}) {
-            RECT black = KeyRect(b, dpi), lower = KeyRect(b - 1, dpi), upper = KeyRect(b + 1, dpi);
-            EXPECT_TRUE("black key " + Show(b) + " straddles its neighbours" + at,
-                        black.left > lower.left && black.right < upper.right &&
-                            black.left < lower.right && black.right > upper.left &&
-                            black.bottom < lower.bottom);
-        }
-        RECT shadow = LineRect(0, dpi), light = LineRect(1, dpi);
-        EXPECT_TRUE("separator lines touch" + at, light.top == shadow.bottom &&
-                                                      shadow.bottom > shadow.top &&
-                                                      light.bottom > light.top);
-    }
-}
-
-void TestFilterList() {
-    const struct {
-        const wchar_t* in;
-        std::wstring out;
-    } cases[] = {
-        {L"すべてのファイル(*.*)|*.*", std::wstring(L"すべてのファイル(*.*)\0*.*\0\0"sv)},
-        {L"A|*.a|B|*.b;*.c", std::wstring(L"A\0*.a\0B\0*.b;*.c\0\0"sv)},
-        {L"", L""},
-    };
-    for (const auto& c : cases) EXPECT_EQ("filter " + Utf8(c.in), MakeFilterList(c.in), c.out);
-}
-
-void TestWindowAndControls(Fixture& fx) {
-    HWND dlg = fx.Dialog();
-    EXPECT_TRUE("dialog open", dlg != nullptr);
+TEST_F(ConfigWindow, WindowAndControls) {
+    HWND dlg = Dialog();
+    ASSERT_NE(dlg, nullptr) << "dialog open";
     const LONG style = GetWindowLongW(dlg, GWL_STYLE), ex = GetWindowLongW(dlg, GWL_EXSTYLE);
-    EXPECT_EQ("caption", Text(dlg), std::wstring(layout::kCaption));
-    EXPECT_EQ("caption and system menu", style & (WS_CAPTION | WS_SYSMENU),
-              WS_CAPTION | WS_SYSMENU);
-    EXPECT_EQ("no sizing, minimise or maximise",
-              style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
-    EXPECT_TRUE("own task-bar button",
-                (ex & WS_EX_APPWINDOW) && GetWindow(dlg, GW_OWNER) == nullptr);
-    EXPECT_TRUE("small icon", SendMessageW(dlg, WM_GETICON, ICON_SMALL, 0) != 0);
+    EXPECT_EQ(Text(dlg), std::wstring(layout::kCaption));
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU), WS_CAPTION | WS_SYSMENU);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0)
+        << "no sizing, minimise or maximise";
+    EXPECT_TRUE((ex & WS_EX_APPWINDOW) && GetWindow(dlg, GW_OWNER) == nullptr)
+        << "own task-bar button";
+    EXPECT_NE(SendMessageW(dlg, WM_GETICON, ICON_SMALL, 0), 0) << "small icon";
     const int dpi = ScreenDpi();
     RECT client{};
     GetClientRect(dlg, &client);
-    EXPECT_EQ("client size", client, (RECT{0, 0, ClientSize(dpi).cx, ClientSize(dpi).cy}));
+    EXPECT_EQ(client, Client(dpi));
 
     struct Expected {
         const wchar_t* cls;
@@ -224,48 +234,47 @@ void TestWindowAndControls(Fixture& fx) {
         }
         return {};
     };
-    HFONT uiFont = reinterpret_cast<HFONT>(SendMessageW(fx.Ctl(Id::cmdOK), WM_GETFONT, 0, 0));
+    HFONT uiFont = reinterpret_cast<HFONT>(SendMessageW(Ctl(Id::cmdOK), WM_GETFONT, 0, 0));
     for (const layout::Item& item : layout::kItems) {
-        HWND h = fx.Ctl(item.id);
-        const std::string name = Name(item.id);
+        SCOPED_TRACE(Name(item.id));
+        HWND h = Ctl(item.id);
         const Expected e = expected(item.kind);
         const LONG s = GetWindowLongW(h, GWL_STYLE);
         wchar_t cls[64] = {};
         GetClassNameW(h, cls, 64);
-        EXPECT_TRUE(name + " class", _wcsicmp(cls, e.cls) == 0);
-        EXPECT_EQ(name + " style", s & e.mustHave, e.mustHave);
-        EXPECT_EQ(name + " type", s & e.typeMask, e.type);
+        EXPECT_EQ(_wcsicmp(cls, e.cls), 0) << "class " << Utf8(cls);
+        EXPECT_EQ(s & e.mustHave, e.mustHave) << "style";
+        EXPECT_EQ(s & e.typeMask, e.type) << "type";
         // The keyboard is one stop, on C until the arrows move it.
-        EXPECT_EQ(name + " tab stop", (s & WS_TABSTOP) != 0, e.tabStop || item.id == Id::picKey0);
+        EXPECT_EQ((s & WS_TABSTOP) != 0, e.tabStop || item.id == Id::picKey0) << "tab stop";
         RECT want = ItemRect(item, dpi);
         if (item.kind == Kind::DropDown) want.bottom = want.top + layout::ToPixels(300, dpi);
-        EXPECT_EQ(name + " place", fx.ClientRectOf(item.id), want);
+        EXPECT_EQ(ClientRectOf(item.id), want) << "place";
         if (item.kind != Kind::ListBox && item.kind != Kind::Edit && item.kind != Kind::DropDown) {
-            EXPECT_EQ(name + " caption", Text(h), std::wstring(item.caption));
+            EXPECT_EQ(Text(h), std::wstring(item.caption)) << "caption";
         }
         if (item.kind != Kind::ListBox && item.kind != Kind::Key) {
-            EXPECT_TRUE(name + " dialog font",
-                        reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)) == uiFont);
+            EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)), uiFont)
+                << "dialog font";
         }
         if (item.kind == Kind::Edit) {
-            EXPECT_TRUE(name + " unlimited", SendMessageW(h, EM_GETLIMITTEXT, 0, 0) >= 0x7FFFFFFE);
+            EXPECT_GE(SendMessageW(h, EM_GETLIMITTEXT, 0, 0), 0x7FFFFFFE) << "unlimited";
         }
     }
-    LOGFONTW lf{};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(fx.Ctl(Id::lstCP), WM_GETFONT, 0, 0)),
-               sizeof lf, &lf);
-    EXPECT_EQ("list font face", std::wstring(lf.lfFaceName), std::wstring(layout::kListFontFace));
-    EXPECT_EQ("list font height", lf.lfHeight, -MulDiv(9, dpi, 72));
-    EXPECT_EQ("list font weight and charset", lf.lfWeight * 1000 + lf.lfCharSet, 400 * 1000 + 128);
+    const LOGFONTW lf = ListFont();
+    EXPECT_EQ(std::wstring(lf.lfFaceName), std::wstring(layout::kListFontFace));
+    EXPECT_EQ(lf.lfHeight, -MulDiv(9, dpi, 72));
+    EXPECT_EQ(lf.lfWeight, 400);
+    EXPECT_EQ(lf.lfCharSet, SHIFTJIS_CHARSET);
 }
 
 // Black keys lie on the white ones: the window under each pixel is the key the layout says.
-void TestKeyStacking(Fixture& fx) {
+TEST_F(ConfigWindow, KeyStacking) {
     const int dpi = ScreenDpi();
     int wrong = 0;
     for (int y = KeyRect(0, dpi).top; y < KeyRect(0, dpi).bottom; ++y) {
         for (int x = KeyRect(0, dpi).left; x < KeyRect(11, dpi).right; ++x) {
-            HWND hit = ChildWindowFromPointEx(fx.Dialog(), POINT{x, y}, CWP_SKIPINVISIBLE);
+            HWND hit = ChildWindowFromPointEx(Dialog(), POINT{x, y}, CWP_SKIPINVISIBLE);
             int got = GetDlgCtrlID(hit) - ControlId(Id::picKey0);
             // Pixel centres in twips; exact only at 96 DPI, so elsewhere just the middle of keys.
             int want = layout::KeyAt((x * 1440 + 720) / dpi, (y * 1440 + 720) / dpi);
@@ -273,130 +282,116 @@ void TestKeyStacking(Fixture& fx) {
                                       want != layout::KeyAt(((x + 1) * 1440 - 1) / dpi,
                                                             ((y + 1) * 1440 - 1) / dpi));
             if (got != want && !edge && wrong++ == 0) {
-                EXPECT_EQ("key under pixel " + Show(x) + "," + Show(y), got, want);
+                EXPECT_EQ(got, want) << "key under pixel " << x << "," << y;
             }
         }
     }
-    EXPECT_EQ("pixels on the wrong key", wrong, 0);
+    EXPECT_EQ(wrong, 0) << "pixels on the wrong key";
 }
 
-void TestModelsToControls(Fixture& fx) {
-    frmConfig& f = *fx.form;
-    EXPECT_EQ("list lines", SendMessageW(fx.Ctl(Id::lstCP), LB_GETCOUNT, 0, 0), 20);
-    EXPECT_EQ("list selection", SendMessageW(fx.Ctl(Id::lstCP), LB_GETCURSEL, 0, 0), 0);
-    EXPECT_EQ("path", Text(fx.Ctl(Id::txtPath)), f.WorkingCodes[0].Path);
-    EXPECT_EQ("parameters", Text(fx.Ctl(Id::txtCommand)), f.WorkingCodes[0].Command);
+TEST_F(ConfigWindow, ModelsToControls) {
+    frmConfig& f = *form;
+    EXPECT_EQ(SendMessageW(Ctl(Id::lstCP), LB_GETCOUNT, 0, 0), 20) << "list lines";
+    EXPECT_EQ(SendMessageW(Ctl(Id::lstCP), LB_GETCURSEL, 0, 0), 0) << "list selection";
+    EXPECT_EQ(Text(Ctl(Id::txtPath)), f.WorkingCodes[0].Path);
+    EXPECT_EQ(Text(Ctl(Id::txtCommand)), f.WorkingCodes[0].Command);
     const std::pair<Id, int> selections[] = {
         {Id::cmbMIDev, 1}, {Id::cmbMODev, 0}, {Id::cmbPC, 0}, {Id::cmbSKey, 5}};
     for (auto [id, index] : selections)
-        EXPECT_EQ(Name(id) + " selection", SendMessageW(fx.Ctl(id), CB_GETCURSEL, 0, 0), index);
-    EXPECT_EQ("focus starts on OK", fx.Focused(), ControlId(Id::cmdOK));
+        EXPECT_EQ(SendMessageW(Ctl(id), CB_GETCURSEL, 0, 0), index) << Name(id) << " selection";
+    EXPECT_EQ(Focused(), ControlId(Id::cmdOK)) << "focus starts on OK";
 
-    int changes = 0;
-    auto change = f.txtCommand.Change;
-    f.txtCommand.Change = [&] {
-        ++changes;
-        change();
-    };
-    f.txtCommand.SetText(L"--new");
-    EXPECT_EQ("parameters set from code", Text(fx.Ctl(Id::txtCommand)), std::wstring(L"--new"));
-    EXPECT_EQ("change handler runs once for a change from code", changes, 1);
-    f.txtCommand.Change = change;
+    {
+        CallCounter changes(f.txtCommand.Change);
+        f.txtCommand.SetText(L"--new");
+        EXPECT_EQ(Text(Ctl(Id::txtCommand)), L"--new"s) << "parameters set from code";
+        EXPECT_EQ(changes.calls, 1) << "change handler runs once for a change from code";
+    }
 
     f.chkMidiOut.SetValue(0);
-    EXPECT_EQ("check box unchecked from code",
-              SendMessageW(fx.Ctl(Id::chkMidiOut), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(SendMessageW(Ctl(Id::chkMidiOut), BM_GETCHECK, 0, 0), BST_UNCHECKED)
+        << "check box unchecked from code";
     for (Id id : {Id::cmbMODev, Id::cmbPC, Id::Label2, Id::Label3}) {
-        EXPECT_EQ(Name(id) + " disabled", IsWindowEnabled(fx.Ctl(id)), FALSE);
+        EXPECT_FALSE(IsWindowEnabled(Ctl(id))) << Name(id) << " disabled";
     }
     f.chkMidiOut.SetValue(1);
-    EXPECT_EQ(Name(Id::cmbPC) + " enabled again", IsWindowEnabled(fx.Ctl(Id::cmbPC)), TRUE);
+    EXPECT_TRUE(IsWindowEnabled(Ctl(Id::cmbPC))) << Name(Id::cmbPC) << " enabled again";
 }
 
-void TestUserEdits(Fixture& fx) {
-    frmConfig& f = *fx.form;
-    HWND list = fx.Ctl(Id::lstCP), path = fx.Ctl(Id::txtPath);
-    int pathChanges = 0, listClicks = 0;
-    auto pathChange = f.txtPath.Change;
-    auto listClick = f.lstCP.Click;
-    f.txtPath.Change = [&] {
-        ++pathChanges;
-        pathChange();
-    };
-    f.lstCP.Click = [&] {
-        ++listClicks;
-        listClick();
-    };
+TEST_F(ConfigWindow, UserEdits) {
+    frmConfig& f = *form;
+    HWND list = Ctl(Id::lstCP), path = Ctl(Id::txtPath);
 
     // The user picks line 16 of a list scrolled to line 11.
     SendMessageW(list, LB_SETTOPINDEX, 10, 0);
     SendMessageW(list, LB_SETCURSEL, 15, 0);
-    SendMessageW(fx.Dialog(), WM_COMMAND, MAKEWPARAM(ControlId(Id::lstCP), LBN_SELCHANGE),
+    SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(ControlId(Id::lstCP), LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(list));
-    EXPECT_EQ("selected entry", f.lstCP.ListIndex(), 15);
-    EXPECT_EQ("path of the selected entry", Text(path), f.WorkingCodes[15].Path);
+    EXPECT_EQ(f.lstCP.ListIndex(), 15) << "selected entry";
+    EXPECT_EQ(Text(path), f.WorkingCodes[15].Path) << "path of the selected entry";
 
     // ... and types one character at the end of the path.
-    pathChanges = listClicks = 0;
-    SetFocus(path);
-    const int end = GetWindowTextLengthW(path);
-    SendMessageW(path, EM_SETSEL, end, end);
-    SendMessageW(path, WM_CHAR, L'x', 1);
-    const std::wstring typed = L"C:\\apps\\tool15.exex";
-    EXPECT_EQ("typed path stored", f.WorkingCodes[15].Path, typed);
-    wchar_t line[64] = {};
-    SendMessageW(list, LB_GETTEXT, 15, reinterpret_cast<LPARAM>(line));
-    EXPECT_EQ("line shows the typed path", std::wstring(line), L" 16  " + typed);
-    EXPECT_EQ("selection kept", SendMessageW(list, LB_GETCURSEL, 0, 0), 15);
-    EXPECT_EQ("scroll position kept", SendMessageW(list, LB_GETTOPINDEX, 0, 0), 10);
-    DWORD from = 0, to = 0;
-    SendMessageW(path, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
-    EXPECT_EQ("caret after the typed character", static_cast<long long>(from) * 1000 + to,
-              (end + 1) * 1001LL);
-    EXPECT_EQ("path handler runs once per keystroke", pathChanges, 1);
-    EXPECT_EQ("list handler runs once per keystroke", listClicks, 1);
-    f.txtPath.Change = pathChange;
-    f.lstCP.Click = listClick;
+    {
+        CallCounter pathChanges(f.txtPath.Change), listClicks(f.lstCP.Click);
+        SetFocus(path);
+        const int end = GetWindowTextLengthW(path);
+        SendMessageW(path, EM_SETSEL, end, end);
+        SendMessageW(path, WM_CHAR, L'x', 1);
+        const std::wstring typed = L"C:\\apps\\tool15.exex";
+        EXPECT_EQ(f.WorkingCodes[15].Path, typed) << "typed path stored";
+        wchar_t line[64] = {};
+        SendMessageW(list, LB_GETTEXT, 15, reinterpret_cast<LPARAM>(line));
+        EXPECT_EQ(std::wstring(line), L" 16  " + typed) << "line shows the typed path";
+        EXPECT_EQ(SendMessageW(list, LB_GETCURSEL, 0, 0), 15) << "selection kept";
+        EXPECT_EQ(SendMessageW(list, LB_GETTOPINDEX, 0, 0), 10) << "scroll position kept";
+        DWORD from = 0, to = 0;
+        SendMessageW(path, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                     reinterpret_cast<LPARAM>(&to));
+        EXPECT_EQ(from, static_cast<DWORD>(end + 1)) << "caret after the typed character";
+        EXPECT_EQ(to, static_cast<DWORD>(end + 1)) << "caret after the typed character";
+        EXPECT_EQ(pathChanges.calls, 1) << "path handler runs once per keystroke";
+        EXPECT_EQ(listClicks.calls, 1) << "list handler runs once per keystroke";
+    }
 
     // Keys: a press and release on E toggles it; a release elsewhere does not.
     const std::int32_t before = f.WorkingCodes[15].Code;
-    HWND e = fx.Ctl(Id::picKey4);
+    HWND e = Ctl(Id::picKey4);
     UpdateWindow(e);
     SendMessageW(e, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 60));
     SendMessageW(e, WM_LBUTTONUP, 0, MAKELPARAM(3, 60));
-    EXPECT_EQ("key click toggles E", f.WorkingCodes[15].Code, before ^ 0x10);
-    EXPECT_EQ("E turns red", f.picKey[4].BackColor(), layout::kRed);
+    EXPECT_EQ(f.WorkingCodes[15].Code, before ^ 0x10) << "key click toggles E";
+    EXPECT_EQ(f.picKey[4].BackColor(), layout::kRed) << "E turns red";
     RECT dirty{};
-    EXPECT_TRUE("E is repainted", GetUpdateRect(e, &dirty, FALSE));
+    EXPECT_TRUE(GetUpdateRect(e, &dirty, FALSE)) << "E is repainted";
     SendMessageW(e, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 60));
     SendMessageW(e, WM_LBUTTONUP, 0, MAKELPARAM(-20, 60));
-    EXPECT_EQ("release off the key does nothing", f.WorkingCodes[15].Code, before ^ 0x10);
+    EXPECT_EQ(f.WorkingCodes[15].Code, before ^ 0x10) << "release off the key does nothing";
 
     // Check boxes show the value the model took, and the handler decides what is enabled.
-    for (int round = 0; round < 2; ++round) {
-        SendMessageW(fx.Ctl(Id::chkShortcut), BM_CLICK, 0, 0);
-        const bool on = round == 1;
-        EXPECT_EQ("shortcut value", f.chkShortcut.Value(), on ? 1 : 0);
-        EXPECT_EQ("shortcut box", SendMessageW(fx.Ctl(Id::chkShortcut), BM_GETCHECK, 0, 0),
+    for (bool on : {false, true}) {
+        SCOPED_TRACE(on ? "shortcut clicked on" : "shortcut clicked off");
+        SendMessageW(Ctl(Id::chkShortcut), BM_CLICK, 0, 0);
+        EXPECT_EQ(f.chkShortcut.Value(), on ? 1 : 0);
+        EXPECT_EQ(SendMessageW(Ctl(Id::chkShortcut), BM_GETCHECK, 0, 0),
                   on ? BST_CHECKED : BST_UNCHECKED);
         for (Id id : {Id::chkShift, Id::chkCtrl, Id::chkAlt, Id::cmbSKey}) {
-            EXPECT_EQ(Name(id) + " follows the shortcut box", IsWindowEnabled(fx.Ctl(id)) != FALSE,
-                      on);
+            EXPECT_EQ(IsWindowEnabled(Ctl(id)) != FALSE, on)
+                << Name(id) << " follows the shortcut box";
         }
     }
     // A drop-down choice reaches the model and raises nothing.
-    SendMessageW(fx.Ctl(Id::cmbPC), CB_SETCURSEL, 40, 0);
-    SendMessageW(fx.Dialog(), WM_COMMAND, MAKEWPARAM(ControlId(Id::cmbPC), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(fx.Ctl(Id::cmbPC)));
-    EXPECT_EQ("instrument chosen", f.cmbPC.ListIndex(), 40);
+    SendMessageW(Ctl(Id::cmbPC), CB_SETCURSEL, 40, 0);
+    SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(ControlId(Id::cmbPC), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(Ctl(Id::cmbPC)));
+    EXPECT_EQ(f.cmbPC.ListIndex(), 40) << "instrument chosen";
 }
 
-void TestKeyboard(Fixture& fx) {
-    ButtonCounters counters(*fx.form);
+TEST_F(ConfigWindow, Keyboard) {
+    ButtonCounters counters(*form);
     int learnClicks = 0;
-    fx.form->chkLearn.Click = [&] { ++learnClicks; };
+    form->chkLearn.Click = [&] { ++learnClicks; };
     // Tab walks the tab indexes; the labels take no focus, the keys are one stop.
-    SetFocus(fx.Ctl(Id::cmdOK));
+    SetFocus(Ctl(Id::cmdOK));
     std::vector<int> want;
     for (const layout::Item& item : layout::kItems) {
         if (item.kind == Kind::Label || (item.kind == Kind::Key && item.id != Id::picKey0)) continue;
@@ -404,98 +399,94 @@ void TestKeyboard(Fixture& fx) {
     }
     want.push_back(ControlId(Id::cmdOK));
     for (std::size_t i = 1; i < want.size(); ++i) {
-        fx.Key(WM_KEYDOWN, VK_TAB);
-        EXPECT_EQ("Tab step " + Show(static_cast<long long>(i)), fx.Focused(), want[i]);
+        Key(WM_KEYDOWN, VK_TAB);
+        EXPECT_EQ(Focused(), want[i]) << "Tab step " << i;
     }
     // Neither Enter nor Esc presses anything, wherever the focus is.
     for (Id id : {Id::cmdOK, Id::cmdCancel, Id::txtPath, Id::txtCommand, Id::lstCP, Id::cmbPC}) {
-        SetFocus(fx.Ctl(id));
-        fx.Key(WM_KEYDOWN, VK_RETURN);
-        fx.Key(WM_KEYDOWN, VK_ESCAPE);
-        EXPECT_EQ("Enter and Esc on " + Name(id), counters.Total(), 0);
+        SetFocus(Ctl(id));
+        Key(WM_KEYDOWN, VK_RETURN);
+        Key(WM_KEYDOWN, VK_ESCAPE);
+        EXPECT_EQ(counters.Total(), 0) << "Enter and Esc on " << Name(id);
     }
     for (Id id : {Id::cmdOK, Id::cmdCancel, Id::cmdHelp, Id::cmdAdd}) {
-        EXPECT_EQ(Name(id) + " never becomes the default button",
-                  GetWindowLongW(fx.Ctl(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+        EXPECT_EQ(GetWindowLongW(Ctl(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON)
+            << Name(id) << " never becomes the default button";
     }
     // Alt with the underlined letter presses the button.
     const std::pair<wchar_t, Id> keys[] = {{L'a', Id::cmdAdd},    {L'd', Id::cmdDel},
                                            {L'r', Id::cmdSansyo}, {L'o', Id::cmdOK},
                                            {L'c', Id::cmdCancel}, {L'h', Id::cmdHelp}};
-    SetFocus(fx.Ctl(Id::txtPath));
+    SetFocus(Ctl(Id::txtPath));
     for (auto [letter, id] : keys) {
         const int before = counters.Of(id);
-        fx.Key(WM_SYSCHAR, letter);
-        EXPECT_EQ(std::string("Alt+") + static_cast<char>(letter) + " presses " + Name(id),
-                  counters.Of(id), before + 1);
+        Key(WM_SYSCHAR, letter);
+        EXPECT_EQ(counters.Of(id), before + 1)
+            << "Alt+" << static_cast<char>(letter) << " presses " << Name(id);
     }
-    EXPECT_EQ("access keys press nothing else", counters.Total(), 6);
-    fx.Key(WM_SYSCHAR, L'l');
-    EXPECT_EQ("Alt+L clicks the learning toggle", learnClicks, 1);
+    EXPECT_EQ(counters.Total(), 6) << "access keys press nothing else";
+    Key(WM_SYSCHAR, L'l');
+    EXPECT_EQ(learnClicks, 1) << "Alt+L clicks the learning toggle";
 
     // On the keys: the arrows move, Space toggles the key with the focus, Tab leaves and comes
     // back to the same key.
-    const auto selected = static_cast<std::size_t>(fx.form->lstCP.ListIndex());
-    const std::int32_t code = fx.form->WorkingCodes[selected].Code;
-    SetFocus(fx.Ctl(Id::picKey0));
+    const auto selected = static_cast<std::size_t>(form->lstCP.ListIndex());
+    const std::int32_t code = form->WorkingCodes[selected].Code;
+    SetFocus(Ctl(Id::picKey0));
     const struct {
-        UINT message;
         WPARAM key;
         Id focus;
         std::int32_t code;
     } steps[] = {
-        {WM_KEYDOWN, VK_LEFT, Id::picKey0, code},        {WM_KEYDOWN, VK_RIGHT, Id::picKey1, code},
-        {WM_KEYDOWN, VK_SPACE, Id::picKey1, code ^ 2},   {WM_KEYDOWN, VK_END, Id::picKey11, code ^ 2},
-        {WM_KEYDOWN, VK_RIGHT, Id::picKey11, code ^ 2},  {WM_KEYDOWN, VK_UP, Id::picKey10, code ^ 2},
-        {WM_KEYDOWN, VK_SPACE, Id::picKey10, code ^ 0x402}, {WM_KEYDOWN, VK_TAB, Id::chkLearn, code ^ 0x402},
-        {WM_KEYDOWN, VK_HOME, Id::chkLearn, code ^ 0x402},
+        {VK_LEFT, Id::picKey0, code},          {VK_RIGHT, Id::picKey1, code},
+        {VK_SPACE, Id::picKey1, code ^ 2},     {VK_END, Id::picKey11, code ^ 2},
+        {VK_RIGHT, Id::picKey11, code ^ 2},    {VK_UP, Id::picKey10, code ^ 2},
+        {VK_SPACE, Id::picKey10, code ^ 0x402}, {VK_TAB, Id::chkLearn, code ^ 0x402},
+        {VK_HOME, Id::chkLearn, code ^ 0x402},
     };
     for (const auto& step : steps) {
-        fx.Key(step.message, step.key);
-        EXPECT_EQ("key " + Show(static_cast<long long>(step.key)) + " focus", fx.Focused(),
-                  ControlId(step.focus));
-        EXPECT_EQ("key " + Show(static_cast<long long>(step.key)) + " code",
-                  fx.form->WorkingCodes[selected].Code, step.code);
+        SCOPED_TRACE("virtual key " + std::to_string(step.key));
+        Key(WM_KEYDOWN, step.key);
+        EXPECT_EQ(Focused(), ControlId(step.focus)) << "focus";
+        EXPECT_EQ(form->WorkingCodes[selected].Code, step.code) << "code";
     }
-    EXPECT_EQ("A# shows its new state", fx.form->picKey[10].BackColor(),
-              (code & 0x400) ? layout::kBlack : layout::kRed);
-    SetFocus(fx.Ctl(Id::txtPath));
-    fx.Key(WM_KEYDOWN, VK_TAB);
-    fx.Key(WM_KEYDOWN, VK_TAB);
-    EXPECT_EQ("Tab comes back to the key left last", fx.Focused(), ControlId(Id::picKey10));
+    EXPECT_EQ(form->picKey[10].BackColor(), (code & 0x400) ? layout::kBlack : layout::kRed)
+        << "A# shows its new state";
+    SetFocus(Ctl(Id::txtPath));
+    Key(WM_KEYDOWN, VK_TAB);
+    Key(WM_KEYDOWN, VK_TAB);
+    EXPECT_EQ(Focused(), ControlId(Id::picKey10)) << "Tab comes back to the key left last";
 }
 
-void TestDpiChange(Fixture& fx) {
+TEST_F(ConfigWindow, DpiChange) {
     RECT suggested{50, 60, 50 + 480, 60 + 760};
-    SendMessageW(fx.Dialog(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+    SendMessageW(Dialog(), WM_DPICHANGED, MAKEWPARAM(144, 144),
                  reinterpret_cast<LPARAM>(&suggested));
     RECT client{};
-    GetClientRect(fx.Dialog(), &client);
-    EXPECT_EQ("client at 144", client, (RECT{0, 0, ClientSize(144).cx, ClientSize(144).cy}));
+    GetClientRect(Dialog(), &client);
+    EXPECT_EQ(client, Client(144));
     for (Id id : {Id::cmdOK, Id::lstCP, Id::picKey1, Id::picKey11, Id::txtCommand}) {
-        EXPECT_EQ(Name(id) + " at 144", fx.ClientRectOf(id), ItemRect(ItemOf(id), 144));
+        EXPECT_EQ(ClientRectOf(id), ItemRect(ItemOf(id), 144)) << Name(id) << " at 144";
     }
-    RECT combo = fx.ClientRectOf(Id::cmbMIDev);
-    EXPECT_EQ("closed drop-down height at 144", combo.bottom - combo.top,
-              layout::ToPixels(300, 144));
+    RECT combo = ClientRectOf(Id::cmbMIDev);
+    EXPECT_EQ(combo.bottom - combo.top, layout::ToPixels(300, 144))
+        << "closed drop-down height at 144";
     RECT dropped{};
-    SendMessageW(fx.Ctl(Id::cmbMIDev), CB_GETDROPPEDCONTROLRECT, 0,
+    SendMessageW(Ctl(Id::cmbMIDev), CB_GETDROPPEDCONTROLRECT, 0,
                  reinterpret_cast<LPARAM>(&dropped));
-    const LRESULT line = SendMessageW(fx.Ctl(Id::cmbMIDev), CB_GETITEMHEIGHT, 0, 0);
+    const LRESULT line = SendMessageW(Ctl(Id::cmbMIDev), CB_GETITEMHEIGHT, 0, 0);
     // Windows reports the box and its list together, Wine the list alone.
-    EXPECT_TRUE("opened drop-down shows ten lines", dropped.bottom - dropped.top >= 10 * line);
-    LOGFONTW lf{};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(fx.Ctl(Id::lstCP), WM_GETFONT, 0, 0)),
-               sizeof lf, &lf);
-    EXPECT_EQ("list font at 144", lf.lfHeight, -18);
+    EXPECT_GE(dropped.bottom - dropped.top, 10 * line) << "opened drop-down shows ten lines";
+    EXPECT_EQ(ListFont().lfHeight, -18) << "list font at 144";
 
     // The toggle's caption fits inside its button's frame at every usual scaling.
     for (int dpi : {96, 120, 144, 192}) {
-        SendMessageW(fx.Dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+        SendMessageW(Dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
                      reinterpret_cast<LPARAM>(&suggested));
-        HWND toggle = fx.Ctl(Id::chkLearn);
+        HWND toggle = Ctl(Id::chkLearn);
         HDC dc = GetDC(toggle);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(toggle, WM_GETFONT, 0, 0)));
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(toggle, WM_GETFONT, 0, 0)));
         RECT text{};
         const std::wstring caption(ItemOf(Id::chkLearn).caption);
         DrawTextW(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE);
@@ -504,71 +495,50 @@ void TestDpiChange(Fixture& fx) {
         RECT face{};
         GetClientRect(toggle, &face);
         const int frame = MulDiv(3, dpi, 96);  // edges and the focus rectangle
-        EXPECT_TRUE("toggle caption fits at " + Show(dpi) + " DPI",
-                    text.right + 2 * frame <= face.right && text.bottom + 2 * frame <= face.bottom);
+        EXPECT_TRUE(text.right + 2 * frame <= face.right && text.bottom + 2 * frame <= face.bottom)
+            << "toggle caption fits at " << dpi << " DPI";
     }
 }
 
-void TestUnloading() {
-    {
-        Fixture fx;
-        ButtonCounters counters(*fx.form);
-        HWND first = fx.Dialog();
-        fx.host.ShowConfigModeless();
-        EXPECT_TRUE("a second show keeps the open window", fx.Dialog() == first);
-        frmConfig* form = fx.form;
-        SendMessageW(first, WM_CLOSE, 0, 0);
-        EXPECT_TRUE("close box unloads", !fx.app.Config && !fx.app.ConfigUnloaded.empty() && fx.app.ConfigUnloaded.back().get() == form);
-        EXPECT_TRUE("window gone", !IsWindow(first) && fx.Dialog() == nullptr);
-        EXPECT_EQ("close box runs no handler", counters.Total(), 0);
-        EXPECT_TRUE("models let go of the window",
-                    !form->txtPath.Updated && !form->picKey[3].Updated);
-        form->txtPath.SetText(L"after");  // must not reach the destroyed window
-    }
-    {
-        // Cancel unloads from inside its own handler; the window procedure returns through a
-        // destroyed window.
-        Fixture fx;
-        HWND window = fx.Dialog();
-        SendMessageW(fx.Ctl(Id::cmdCancel), BM_CLICK, 0, 0);
-        EXPECT_TRUE("Cancel unloads", !fx.app.Config && !IsWindow(window));
-        // A new opening gets a new window.
-        fx.Load();
-        fx.host.ShowConfigModeless();
-        EXPECT_TRUE("reopened", fx.Dialog() != nullptr && fx.Dialog() != window);
-        // Modal: returns once the window has gone.
-        PostMessageW(fx.Dialog(), WM_CLOSE, 0, 0);
-        fx.host.ShowConfigModal();
-        EXPECT_TRUE("modal returns after the close box", !fx.app.Config && fx.Dialog() == nullptr);
-        // Modal: a quit message ends it and is handed on.
-        fx.Load();
-        PostQuitMessage(7);
-        fx.host.ShowConfigModal();
-        EXPECT_TRUE("modal returns on quit with the window open", fx.Dialog() != nullptr);
-        MSG msg{};
-        EXPECT_TRUE("quit handed on",
-                    PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 7);
-        UnloadConfigDialog(fx.app);
-    }
+TEST_F(ConfigWindow, CloseBoxUnloads) {
+    ButtonCounters counters(*form);
+    HWND first = Dialog();
+    host.ShowConfigModeless();
+    EXPECT_EQ(Dialog(), first) << "a second show keeps the open window";
+    frmConfig* shown = form;
+    SendMessageW(first, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(!app.Config && !app.ConfigUnloaded.empty() &&
+                app.ConfigUnloaded.back().get() == shown)
+        << "close box unloads";
+    EXPECT_TRUE(!IsWindow(first) && Dialog() == nullptr) << "window gone";
+    EXPECT_EQ(counters.Total(), 0) << "close box runs no handler";
+    EXPECT_TRUE(!shown->txtPath.Updated && !shown->picKey[3].Updated)
+        << "models let go of the window";
+    shown->txtPath.SetText(L"after");  // must not reach the destroyed window
+}
+
+// Cancel unloads from inside its own handler; the window procedure returns through a destroyed
+// window. Then the ways a modal dialog ends.
+TEST_F(ConfigWindow, CancelUnloadsAndModalReturns) {
+    HWND window = Dialog();
+    SendMessageW(Ctl(Id::cmdCancel), BM_CLICK, 0, 0);
+    EXPECT_TRUE(!app.Config && !IsWindow(window)) << "Cancel unloads";
+    // A new opening gets a new window.
+    Load();
+    host.ShowConfigModeless();
+    EXPECT_TRUE(Dialog() != nullptr && Dialog() != window) << "reopened";
+    // Modal: returns once the window has gone.
+    PostMessageW(Dialog(), WM_CLOSE, 0, 0);
+    host.ShowConfigModal();
+    EXPECT_TRUE(!app.Config && Dialog() == nullptr) << "modal returns after the close box";
+    // Modal: a quit message ends it and is handed on.
+    Load();
+    PostQuitMessage(7);
+    host.ShowConfigModal();
+    EXPECT_NE(Dialog(), nullptr) << "modal returns on quit with the window open";
+    MSG msg{};
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) && msg.wParam == 7)
+        << "quit handed on";
 }
 
 }  // namespace
-
-int wmain() {
-    TestGeometry();
-    TestFilterList();
-    {
-        Fixture fx;
-        TestWindowAndControls(fx);
-        TestKeyStacking(fx);
-        TestModelsToControls(fx);
-        TestUserEdits(fx);
-        TestKeyboard(fx);
-        TestDpiChange(fx);
-        UnloadConfigDialog(fx.app);
-    }
-    TestUnloading();
-    std::printf("%s: %d failed check%s\n", failures ? "FAIL" : "ok", failures,
-                failures == 1 ? "" : "s");
-    return failures;
-}

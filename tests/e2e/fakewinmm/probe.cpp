@@ -5,29 +5,18 @@
 // Run by scenarios/00_fakewinmm.sh with the DLL beside it (winmm=n) and:
 //   VOS_MIDI_IN  = <31 full-width characters>|Port B|<40 ASCII characters>
 //   VOS_MIDI_OUT = Out A
-// Prints one "ok"/"FAIL" line per check; exit status = number of failures.
+// The tests run in the order written: the first reads the devices these give.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // (the headers below need windows.h first)
+#include <gtest/gtest.h>
 #include <mmsystem.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-int g_failures = 0;
-
-void check(bool ok, const char* what, const std::string& detail = "") {
-    if (!ok) g_failures++;
-    std::printf("%s %s%s%s\n", ok ? "ok  " : "FAIL", what, detail.empty() ? "" : ": ",
-                detail.c_str());
-    std::fflush(stdout);
-}
-
-std::string str(long long v) { return std::to_string(v); }
 
 std::string utf8(const wchar_t* w) {
     char b[512];
@@ -64,6 +53,7 @@ struct Posted {
     LPARAM lp;
 };
 std::vector<Posted> g_posted;
+HWND g_sink;
 
 LRESULT CALLBACK collect(HWND h, UINT m, WPARAM wp, LPARAM lp) {
     if (m >= MM_MIM_OPEN && m <= MM_MOM_DONE) g_posted.push_back({m, wp, lp});
@@ -84,6 +74,11 @@ bool got(UINT m, WPARAM wp, LPARAM lp) {
         if (p.msg == m && p.wp == wp && p.lp == lp) return true;
     return false;
 }
+int count_posted(UINT m, WPARAM h) {
+    int n = 0;
+    for (const Posted& q : g_posted) n += q.msg == m && q.wp == h;
+    return n;
+}
 
 struct Called {
     UINT msg;
@@ -95,62 +90,68 @@ void CALLBACK on_midi(HMIDIIN, UINT m, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p
     g_called.push_back({m, inst, p1, p2});
 }
 
-}  // namespace
+class SimulatedWinmm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_posted.clear();
+        g_called.clear();
+    }
+    static DWORD_PTR Sink() { return reinterpret_cast<DWORD_PTR>(g_sink); }
+    void Control(const std::string& lines) { EXPECT_TRUE(control(lines)) << "control " << lines; }
+    // Input 0 opened to the sink window with a prepared buffer in its queue.
+    HMIDIIN OpenWithBuffer() {
+        HMIDIIN in = nullptr;
+        EXPECT_EQ(midiInOpen(&in, 0, Sink(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+        EXPECT_EQ(midiInPrepareHeader(in, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+        EXPECT_EQ(midiInAddBuffer(in, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+        return in;
+    }
+    char buf[256] = {};
+    MIDIHDR hdr{buf, sizeof buf, 0, 0, 0, nullptr, 0, 0, {}};
+};
 
-int wmain() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = collect;
-    wc.lpszClassName = L"ProbeSink";
-    RegisterClassW(&wc);
-    HWND sink = CreateWindowExW(0, wc.lpszClassName, L"probe", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                nullptr, nullptr);
-    auto cbw = reinterpret_cast<DWORD_PTR>(sink);
-
-    // --- enumeration and names -------------------------------------------
+TEST_F(SimulatedWinmm, DevicesAndNamesComeFromTheEnvironment) {
     const wchar_t* long_ascii = L"0123456789012345678901234567890123456789";
     wchar_t full31[32];
     for (int i = 0; i < 31; i++) full31[i] = static_cast<wchar_t>(0xFF21 + i % 26);  // Ａ..Ｚ
     full31[31] = 0;
 
-    check(midiInGetNumDevs() == 3, "three inputs from VOS_MIDI_IN", str(midiInGetNumDevs()));
-    check(midiOutGetNumDevs() == 1, "one output from VOS_MIDI_OUT", str(midiOutGetNumDevs()));
+    EXPECT_EQ(midiInGetNumDevs(), 3u) << "three inputs from VOS_MIDI_IN";
+    EXPECT_EQ(midiOutGetNumDevs(), 1u) << "one output from VOS_MIDI_OUT";
 
-    struct NameCase {
+    const struct {
         UINT dev;
         std::wstring expect;
         const char* what;
     } names[] = {{0, full31, "31-character name reported whole"},
                  {1, L"Port B", "plain name"},
                  {2, std::wstring(long_ascii, 31), "longer name cut to 31 characters"}};
-    for (const NameCase& c : names) {
+    for (const auto& c : names) {
         MIDIINCAPSW caps{};
-        MMRESULT r = midiInGetDevCapsW(c.dev, &caps, sizeof caps);
-        check(r == MMSYSERR_NOERROR && c.expect == caps.szPname, c.what, utf8(caps.szPname));
+        EXPECT_EQ(midiInGetDevCapsW(c.dev, &caps, sizeof caps), MMSYSERR_NOERROR) << c.what;
+        EXPECT_EQ(caps.szPname, c.expect) << c.what << ": " << utf8(caps.szPname);
     }
-    {
-        // code page 932: 31 double-byte characters do not fit in 31 bytes;
-        // the cut must fall between characters
-        MIDIINCAPSA caps{};
-        MMRESULT r = midiInGetDevCapsA(0, &caps, sizeof caps);
-        char expect[64];
-        int n = WideCharToMultiByte(932, 0, full31, 15, expect, sizeof expect, nullptr, nullptr);
-        expect[n] = 0;
-        check(r == MMSYSERR_NOERROR && std::strcmp(caps.szPname, expect) == 0 && n == 30,
-              "ANSI name in code page 932, cut at a character boundary",
-              str(std::strlen(caps.szPname)) + " bytes");
-        MIDIOUTCAPSA oc{};
-        r = midiOutGetDevCapsA(0, &oc, sizeof oc);
-        check(r == MMSYSERR_NOERROR && std::strcmp(oc.szPname, "Out A") == 0, "ANSI output name",
-              oc.szPname);
-    }
+    // code page 932: 31 double-byte characters do not fit in 31 bytes; the cut must fall
+    // between characters
+    MIDIINCAPSA caps{};
+    EXPECT_EQ(midiInGetDevCapsA(0, &caps, sizeof caps), MMSYSERR_NOERROR);
+    char expect[64];
+    int n = WideCharToMultiByte(932, 0, full31, 15, expect, sizeof expect, nullptr, nullptr);
+    expect[n] = 0;
+    EXPECT_EQ(n, 30);
+    EXPECT_STREQ(caps.szPname, expect) << "ANSI name in code page 932, cut at a character boundary";
+    MIDIOUTCAPSA oc{};
+    EXPECT_EQ(midiOutGetDevCapsA(0, &oc, sizeof oc), MMSYSERR_NOERROR);
+    EXPECT_STREQ(oc.szPname, "Out A") << "ANSI output name";
+}
 
-    struct ErrCase {
-        const char* what;
-        MMRESULT got, want;
-    };
+TEST_F(SimulatedWinmm, BadArgumentsAreRefused) {
     MIDIINCAPSW ic{};
     HMIDIIN dummy = nullptr;
-    ErrCase errs[] = {
+    const struct {
+        const char* what;
+        MMRESULT got, want;
+    } errs[] = {
         {"caps for a device past the end", midiInGetDevCapsW(3, &ic, sizeof ic),
          MMSYSERR_BADDEVICEID},
         {"caps into a null structure", midiInGetDevCapsW(0, nullptr, sizeof ic),
@@ -164,174 +165,179 @@ int wmain() {
         {"send on a handle never opened", midiOutShortMsg(reinterpret_cast<HMIDIOUT>(0x1234), 0x90),
          MMSYSERR_INVALHANDLE},
     };
-    for (const ErrCase& e : errs)
-        check(e.got == e.want, e.what, "returned " + str(e.got) + ", expected " + str(e.want));
+    for (const auto& e : errs) EXPECT_EQ(e.got, e.want) << e.what;
+}
 
-    // --- open, exclusivity, notifications ---------------------------------
+TEST_F(SimulatedWinmm, OpenIsExclusiveAndNotifies) {
     HMIDIIN in = nullptr, in2 = nullptr, again = nullptr;
-    MMRESULT r = midiInOpen(&in, 0, cbw, 0, CALLBACK_WINDOW);
-    check(r == MMSYSERR_NOERROR && in, "open input 0 with a callback window", str(r));
+    ASSERT_EQ(midiInOpen(&in, 0, Sink(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    ASSERT_NE(in, nullptr);
     pump(50);
-    check(got(MM_MIM_OPEN, reinterpret_cast<WPARAM>(in), 0), "MM_MIM_OPEN posted with the handle");
-    check(midiInOpen(&again, 0, 0, 0, CALLBACK_NULL) == MMSYSERR_ALLOCATED,
-          "second open of the same input is refused");
-    r = midiInOpen(&in2, 1, 0, 0, CALLBACK_NULL);
-    check(r == MMSYSERR_NOERROR && in2 && in2 != in, "another input opens with its own handle");
+    EXPECT_TRUE(got(MM_MIM_OPEN, reinterpret_cast<WPARAM>(in), 0))
+        << "MM_MIM_OPEN posted with the handle";
+    EXPECT_EQ(midiInOpen(&again, 0, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED)
+        << "second open of the same input is refused";
+    EXPECT_EQ(midiInOpen(&in2, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_TRUE(in2 && in2 != in) << "another input opens with its own handle";
     UINT id = 99;
-    r = midiInGetID(in2, &id);
-    check(r == MMSYSERR_NOERROR && id == 1, "handle maps back to its device", str(id));
+    EXPECT_EQ(midiInGetID(in2, &id), MMSYSERR_NOERROR);
+    EXPECT_EQ(id, 1u) << "handle maps back to its device";
     midiInClose(in2);
-    check(midiInStart(in2) == MMSYSERR_INVALHANDLE, "a closed handle is no longer valid");
+    EXPECT_EQ(midiInStart(in2), MMSYSERR_INVALHANDLE) << "a closed handle is no longer valid";
     HMIDIIN reopened = nullptr;
     midiInOpen(&reopened, 1, 0, 0, CALLBACK_NULL);
-    check(reopened && reopened != in2, "reopening gives a new handle");
+    EXPECT_TRUE(reopened && reopened != in2) << "reopening gives a new handle";
     midiInClose(reopened);
+    midiInClose(in);
+}
 
-    // --- buffers --------------------------------------------------------
-    char buf[256];
-    MIDIHDR hdr{};
-    hdr.lpData = buf;
-    hdr.dwBufferLength = sizeof buf;
-    check(midiInAddBuffer(in, &hdr, sizeof hdr) == MIDIERR_UNPREPARED,
-          "an unprepared buffer is refused");
-    check(midiInPrepareHeader(in, &hdr, sizeof hdr) == MMSYSERR_NOERROR &&
-              (hdr.dwFlags & MHDR_PREPARED),
-          "prepare marks the header");
-    check(midiInAddBuffer(in, &hdr, sizeof hdr) == MMSYSERR_NOERROR && (hdr.dwFlags & MHDR_INQUEUE),
-          "added buffer is queued");
-    check(midiInUnprepareHeader(in, &hdr, sizeof hdr) == MIDIERR_STILLPLAYING,
-          "a queued buffer cannot be unprepared");
-    check(midiInClose(in) == MIDIERR_STILLPLAYING, "an input holding buffers cannot be closed");
+TEST_F(SimulatedWinmm, BuffersAndDelivery) {
+    HMIDIIN in = nullptr;
+    ASSERT_EQ(midiInOpen(&in, 0, Sink(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInAddBuffer(in, &hdr, sizeof hdr), MIDIERR_UNPREPARED)
+        << "an unprepared buffer is refused";
+    EXPECT_EQ(midiInPrepareHeader(in, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    EXPECT_TRUE(hdr.dwFlags & MHDR_PREPARED) << "prepare marks the header";
+    EXPECT_EQ(midiInAddBuffer(in, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    EXPECT_TRUE(hdr.dwFlags & MHDR_INQUEUE) << "added buffer is queued";
+    EXPECT_EQ(midiInUnprepareHeader(in, &hdr, sizeof hdr), MIDIERR_STILLPLAYING)
+        << "a queued buffer cannot be unprepared";
+    EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING) << "an input holding buffers cannot be closed";
 
-    // --- injection --------------------------------------------------------
-    g_posted.clear();
-    control("msg 0x00403c90\n");
+    const auto handle = reinterpret_cast<WPARAM>(in);
+    Control("msg 0x00403c90\n");
     pump(50);
-    check(!got(MM_MIM_DATA, reinterpret_cast<WPARAM>(in), 0x00403c90),
-          "nothing is delivered before midiInStart");
-    check(midiInStart(in) == MMSYSERR_NOERROR, "start");
-    control("msg 0x00403c90\nmsg 0x00003c80\n");
+    EXPECT_FALSE(got(MM_MIM_DATA, handle, 0x00403c90)) << "nothing is delivered before midiInStart";
+    EXPECT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    Control("msg 0x00403c90\nmsg 0x00003c80\n");
     pump(50);
-    check(got(MM_MIM_DATA, reinterpret_cast<WPARAM>(in), 0x00403c90) &&
-              got(MM_MIM_DATA, reinterpret_cast<WPARAM>(in), 0x00003c80),
-          "injected messages arrive as MM_MIM_DATA(handle, message)");
-    control("sysex F0 7E 7F 06 01 F7\n");
+    EXPECT_TRUE(got(MM_MIM_DATA, handle, 0x00403c90) && got(MM_MIM_DATA, handle, 0x00003c80))
+        << "injected messages arrive as MM_MIM_DATA(handle, message)";
+    Control("sysex F0 7E 7F 06 01 F7\n");
     pump(50);
-    check(got(MM_MIM_LONGDATA, reinterpret_cast<WPARAM>(in), reinterpret_cast<LPARAM>(&hdr)) &&
-              hdr.dwBytesRecorded == 6 && static_cast<BYTE>(buf[5]) == 0xF7 &&
-              (hdr.dwFlags & MHDR_DONE) && !(hdr.dwFlags & MHDR_INQUEUE),
-          "system exclusive fills the queued buffer and returns it",
-          str(hdr.dwBytesRecorded) + " bytes");
+    EXPECT_TRUE(got(MM_MIM_LONGDATA, handle, reinterpret_cast<LPARAM>(&hdr)))
+        << "system exclusive returns the queued buffer";
+    EXPECT_EQ(hdr.dwBytesRecorded, 6u);
+    EXPECT_EQ(static_cast<BYTE>(buf[5]), 0xF7);
+    EXPECT_TRUE((hdr.dwFlags & MHDR_DONE) && !(hdr.dwFlags & MHDR_INQUEUE))
+        << "system exclusive fills the queued buffer and returns it";
     midiInAddBuffer(in, &hdr, sizeof hdr);
     midiInStop(in);
     g_posted.clear();
-    control("msg 0x00403c90\n");
+    Control("msg 0x00403c90\n");
     pump(50);
-    check(!got(MM_MIM_DATA, reinterpret_cast<WPARAM>(in), 0x00403c90),
-          "nothing is delivered after midiInStop");
+    EXPECT_FALSE(got(MM_MIM_DATA, handle, 0x00403c90)) << "nothing is delivered after midiInStop";
+    midiInReset(in);
+    midiInUnprepareHeader(in, &hdr, sizeof hdr);
+    midiInClose(in);
+}
 
-    // --- reset and close ------------------------------------------------
-    g_posted.clear();
-    check(midiInReset(in) == MMSYSERR_NOERROR && (hdr.dwFlags & MHDR_DONE) &&
-              !(hdr.dwFlags & MHDR_INQUEUE),
-          "reset hands the buffer back marked done");
-    pump(50);
-    check(got(MM_MIM_LONGDATA, reinterpret_cast<WPARAM>(in), reinterpret_cast<LPARAM>(&hdr)),
-          "reset posts MM_MIM_LONGDATA for the buffer");
-    check(midiInUnprepareHeader(in, &hdr, sizeof hdr) == MMSYSERR_NOERROR &&
-              !(hdr.dwFlags & MHDR_PREPARED),
-          "unprepare after reset");
-    HMIDIIN closed = in;
-    check(midiInClose(in) == MMSYSERR_NOERROR, "close");
-    pump(50);
-    check(got(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(closed), 0), "MM_MIM_CLOSE posted");
-
-    // --- function callbacks -----------------------------------------------
-    r = midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(on_midi), 77, CALLBACK_FUNCTION);
-    check(r == MMSYSERR_NOERROR && !g_called.empty() && g_called[0].msg == MIM_OPEN &&
-              g_called[0].inst == 77,
-          "a callback function hears MIM_OPEN during the open");
+// A stopped input holding a buffer, as the program leaves it before closing.
+TEST_F(SimulatedWinmm, ResetHandsTheBufferBackAndCloseNotifies) {
+    HMIDIIN in = OpenWithBuffer();
     midiInStart(in);
-    control("msg 0x00007cb0\n");
+    midiInStop(in);
+    g_posted.clear();
+    EXPECT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_TRUE((hdr.dwFlags & MHDR_DONE) && !(hdr.dwFlags & MHDR_INQUEUE))
+        << "reset hands the buffer back marked done";
+    pump(50);
+    EXPECT_TRUE(got(MM_MIM_LONGDATA, reinterpret_cast<WPARAM>(in), reinterpret_cast<LPARAM>(&hdr)))
+        << "reset posts MM_MIM_LONGDATA for the buffer";
+    EXPECT_EQ(midiInUnprepareHeader(in, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+    EXPECT_FALSE(hdr.dwFlags & MHDR_PREPARED) << "unprepare after reset";
+    HMIDIIN closed = in;
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    pump(50);
+    EXPECT_TRUE(got(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(closed), 0)) << "MM_MIM_CLOSE posted";
+}
+
+TEST_F(SimulatedWinmm, CallbackFunctionsHearOpenAndData) {
+    HMIDIIN in = nullptr;
+    EXPECT_EQ(midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(on_midi), 77, CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    EXPECT_TRUE(!g_called.empty() && g_called[0].msg == MIM_OPEN && g_called[0].inst == 77)
+        << "a callback function hears MIM_OPEN during the open";
+    midiInStart(in);
+    Control("msg 0x00007cb0\n");
     pump(50);
     bool heard = false;
     for (const Called& c : g_called)
         heard |= c.msg == MIM_DATA && c.p1 == 0x00007cb0 && c.inst == 77;
-    check(heard, "a callback function hears MIM_DATA with the message");
+    EXPECT_TRUE(heard) << "a callback function hears MIM_DATA with the message";
     midiInReset(in);
     midiInClose(in);
+}
 
-    // --- output ----------------------------------------------------------
+TEST_F(SimulatedWinmm, Output) {
     HMIDIOUT out = nullptr;
-    check(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR, "open output");
-    check(midiOutShortMsg(out, 0x00007cb0) == MMSYSERR_NOERROR, "send a short message");
+    EXPECT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutShortMsg(out, 0x00007cb0), MMSYSERR_NOERROR) << "send a short message";
     midiOutClose(out);
-    check(midiOutShortMsg(out, 0x00007cb0) == MMSYSERR_INVALHANDLE,
-          "send on a closed output is refused");
+    EXPECT_EQ(midiOutShortMsg(out, 0x00007cb0), MMSYSERR_INVALHANDLE)
+        << "send on a closed output is refused";
+}
 
-    // --- failures and hot-plug set at run time ------------------------------
-    struct FailCase {
+TEST_F(SimulatedWinmm, FailuresSetAtRunTime) {
+    const struct {
         const char* ctl;
         MMRESULT want;
         const char* what;
     } fails[] = {{"fail in_open\n", MMSYSERR_ALLOCATED, "in_open fails as 'in use' by default"},
                  {"fail in_open:6\n", MMSYSERR_NODRIVER, "in_open fails with a chosen code"},
                  {"fail\n", MMSYSERR_NOERROR, "an empty list clears failures"}};
-    for (const FailCase& f : fails) {
-        control(f.ctl);
+    for (const auto& f : fails) {
+        Control(f.ctl);
         HMIDIIN h = nullptr;
         MMRESULT fr = midiInOpen(&h, 0, 0, 0, CALLBACK_NULL);
-        check(fr == f.want, f.what, "returned " + str(fr));
+        EXPECT_EQ(fr, f.want) << f.what;
         if (fr == MMSYSERR_NOERROR) midiInClose(h);
     }
-    control("in-devices New|Two\n");
+}
+
+TEST_F(SimulatedWinmm, DeviceListChangesWhileRunning) {
+    Control("in-devices New|Two\n");
     MIDIINCAPSW nc{};
     midiInGetDevCapsW(0, &nc, sizeof nc);
-    check(midiInGetNumDevs() == 2 && std::wstring(nc.szPname) == L"New",
-          "the device list can change while running");
-    control("in-devices\n");
-    check(midiInGetNumDevs() == 0, "and can become empty");
+    EXPECT_EQ(midiInGetNumDevs(), 2u);
+    EXPECT_EQ(std::wstring(nc.szPname), L"New");
+    Control("in-devices\n");
+    EXPECT_EQ(midiInGetNumDevs(), 0u) << "and can become empty";
+}
 
-    // --- devices that go and come back under open handles -----------------
-    control("in-devices Keys A|Keys B\n");
-    HMIDIIN ka = nullptr, kb = nullptr;
-    midiInOpen(&ka, 0, cbw, 0, CALLBACK_WINDOW);
-    midiInPrepareHeader(ka, &hdr, sizeof hdr);
-    midiInAddBuffer(ka, &hdr, sizeof hdr);
+// Inputs that go and come back under open handles.
+TEST_F(SimulatedWinmm, UnpluggedInputs) {
+    Control("in-devices Keys A|Keys B\n");
+    HMIDIIN ka = OpenWithBuffer(), kb = nullptr;
     midiInStart(ka);
-    g_called.clear();
     midiInOpen(&kb, 1, reinterpret_cast<DWORD_PTR>(on_midi), 5, CALLBACK_FUNCTION);
-    HMIDIOUT oa = nullptr;
-    midiOutOpen(&oa, 0, cbw, 0, CALLBACK_WINDOW);
     g_posted.clear();
-    control("in-devices Other|Keys A\n");  // A moves to 1, B is gone
+    Control("in-devices Other|Keys A\n");  // A moves to 1, B is gone
     pump(50);
     auto id_of = [](HMIDIIN h) {
         UINT d = 99;
         MMRESULT e = midiInGetID(h, &d);
         return e == MMSYSERR_NOERROR ? static_cast<long long>(d) : -static_cast<long long>(e);
     };
-    auto closes = [](UINT m, WPARAM h) {
-        int n = 0;
-        for (const Posted& q : g_posted) n += q.msg == m && q.wp == h;
-        return n;
-    };
     auto heard_close = [] {
         int n = 0;
         for (const Called& c : g_called) n += c.msg == MIM_CLOSE && c.inst == 5;
         return n;
     };
-    check(id_of(ka) == 1 && !closes(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(ka)),
-          "a port whose device is still listed follows it to its new index", str(id_of(ka)));
+    const auto a = reinterpret_cast<WPARAM>(ka);
+    EXPECT_EQ(id_of(ka), 1) << "a port whose device is still listed follows it to its new index";
+    EXPECT_EQ(count_posted(MM_MIM_CLOSE, a), 0) << "and is not closed";
     HMIDIIN taken = nullptr;
-    check(midiInOpen(&taken, 1, 0, 0, CALLBACK_NULL) == MMSYSERR_ALLOCATED,
-          "and stays exclusive there");
+    EXPECT_EQ(midiInOpen(&taken, 1, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED)
+        << "and stays exclusive there";
     g_posted.clear();
-    control("msg 0x00403c90\n");
+    Control("msg 0x00403c90\n");
     pump(50);
-    check(got(MM_MIM_DATA, reinterpret_cast<WPARAM>(ka), 0x00403c90), "and keeps receiving");
-    check(heard_close() == 1, "a port whose device has gone hears the close notice");
-    struct DeadCase {
+    EXPECT_TRUE(got(MM_MIM_DATA, a, 0x00403c90)) << "and keeps receiving";
+    EXPECT_EQ(heard_close(), 1) << "a port whose device has gone hears the close notice";
+    MIDIINCAPSW ic{};
+    UINT id = 99;
+    const struct {
         const char* what;
         MMRESULT got;
     } dead[] = {
@@ -339,64 +345,78 @@ int wmain() {
         {"get id", midiInGetID(kb, &id)},
         {"caps by handle", midiInGetDevCapsW(reinterpret_cast<UINT_PTR>(kb), &ic, sizeof ic)},
         {"prepare", midiInPrepareHeader(kb, &hdr, sizeof hdr)}};
-    for (const DeadCase& d : dead)
-        check(d.got == MMSYSERR_NODRIVER, "a dead input refuses",
-              std::string(d.what) + " returned " + str(d.got));
-    check(midiInClose(kb) == MMSYSERR_NOERROR && heard_close() == 1,
-          "closing a dead handle succeeds with no second notice");
-    check(midiInClose(kb) == MMSYSERR_INVALHANDLE, "and frees it");
+    for (const auto& d : dead) EXPECT_EQ(d.got, MMSYSERR_NODRIVER) << "a dead input refuses " << d.what;
+    EXPECT_EQ(midiInClose(kb), MMSYSERR_NOERROR) << "closing a dead handle succeeds";
+    EXPECT_EQ(heard_close(), 1) << "with no second notice";
+    EXPECT_EQ(midiInClose(kb), MMSYSERR_INVALHANDLE) << "and frees it";
 
     // the queued buffer is dropped, the claim freed: reopen before closing
     g_posted.clear();
-    control("in-devices Other\n");
+    Control("in-devices Other\n");
     pump(50);
-    check(closes(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(ka)) == 1 &&
-              !(hdr.dwFlags & MHDR_INQUEUE) &&
-              midiInUnprepareHeader(ka, &hdr, sizeof hdr) == MMSYSERR_NODRIVER,
-          "an input unplugged while holding a buffer: notice, buffer out of the queue, calls "
-          "refused");
-    control("msg 0x00403c90\n");
-    control("in-devices Keys A|Other\n");
+    EXPECT_EQ(count_posted(MM_MIM_CLOSE, a), 1) << "an input unplugged while holding a buffer: notice";
+    EXPECT_FALSE(hdr.dwFlags & MHDR_INQUEUE) << "buffer out of the queue";
+    EXPECT_EQ(midiInUnprepareHeader(ka, &hdr, sizeof hdr), MMSYSERR_NODRIVER) << "calls refused";
+    Control("msg 0x00403c90\n");
+    Control("in-devices Keys A|Other\n");
     HMIDIIN back = nullptr;
-    r = midiInOpen(&back, 0, 0, 0, CALLBACK_NULL);
-    check(r == MMSYSERR_NOERROR && id_of(back) == 0,
-          "the device is free to open again at once when it returns", str(r));
-    check(midiInClose(ka) == MMSYSERR_NOERROR, "a dead input holding buffers still closes");
+    EXPECT_EQ(midiInOpen(&back, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR)
+        << "the device is free to open again at once when it returns";
+    EXPECT_EQ(id_of(back), 0);
+    EXPECT_EQ(midiInClose(ka), MMSYSERR_NOERROR) << "a dead input holding buffers still closes";
     pump(50);
-    check(closes(MM_MIM_CLOSE, reinterpret_cast<WPARAM>(ka)) == 1 && id_of(back) == 0,
-          "once, with one notice, and the new handle is untouched");
+    EXPECT_EQ(count_posted(MM_MIM_CLOSE, a), 1) << "once, with one notice";
+    EXPECT_EQ(id_of(back), 0) << "and the new handle is untouched";
     midiInClose(back);
+}
 
+TEST_F(SimulatedWinmm, UnpluggedOutput) {
+    HMIDIOUT oa = nullptr;
+    ASSERT_EQ(midiOutOpen(&oa, 0, Sink(), 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
     g_posted.clear();
-    control("out-devices\n");
+    Control("out-devices\n");
     pump(50);
+    const auto o = reinterpret_cast<WPARAM>(oa);
     UINT oid = 0;
-    check(closes(MM_MOM_CLOSE, reinterpret_cast<WPARAM>(oa)) == 1 &&
-              midiOutShortMsg(oa, 0x00007cb0) == MMSYSERR_NODRIVER &&
-              midiOutGetID(oa, &oid) == MMSYSERR_NODRIVER,
-          "an unplugged output: MM_MOM_CLOSE, then sending refused");
-    check(midiOutClose(oa) == MMSYSERR_NOERROR && midiOutClose(oa) == MMSYSERR_INVALHANDLE &&
-              closes(MM_MOM_CLOSE, reinterpret_cast<WPARAM>(oa)) == 1,
-          "its close succeeds once");
-    control("in-devices\nout-devices Out A\n");
+    EXPECT_EQ(count_posted(MM_MOM_CLOSE, o), 1) << "an unplugged output: MM_MOM_CLOSE";
+    EXPECT_EQ(midiOutShortMsg(oa, 0x00007cb0), MMSYSERR_NODRIVER) << "then sending refused";
+    EXPECT_EQ(midiOutGetID(oa, &oid), MMSYSERR_NODRIVER);
+    EXPECT_EQ(midiOutClose(oa), MMSYSERR_NOERROR) << "its close succeeds once";
+    EXPECT_EQ(midiOutClose(oa), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(count_posted(MM_MOM_CLOSE, o), 1);
+    Control("out-devices Out A\n");
+}
 
-    // --- odds and ends ---------------------------------------------------
+TEST_F(SimulatedWinmm, ErrorTextNamesTheCode) {
     wchar_t text[128] = L"";
-    r = midiInGetErrorTextW(MMSYSERR_ALLOCATED, text, 128);
-    check(r == MMSYSERR_NOERROR &&
-              std::wstring(text).find(L"MMSYSERR_ALLOCATED") != std::wstring::npos,
-          "error text names the code", utf8(text));
+    EXPECT_EQ(midiInGetErrorTextW(MMSYSERR_ALLOCATED, text, 128), MMSYSERR_NOERROR);
+    EXPECT_NE(std::wstring(text).find(L"MMSYSERR_ALLOCATED"), std::wstring::npos) << utf8(text);
+}
+
+TEST_F(SimulatedWinmm, Timers) {
     HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     UINT timer = timeSetEvent(10, 1, reinterpret_cast<LPTIMECALLBACK>(ev), 0,
                               TIME_ONESHOT | TIME_CALLBACK_EVENT_SET);
-    check(timer && WaitForSingleObject(ev, 1000) == WAIT_OBJECT_0,
-          "one-shot multimedia timer fires");
+    EXPECT_NE(timer, 0u);
+    EXPECT_EQ(WaitForSingleObject(ev, 1000), WAIT_OBJECT_0) << "one-shot multimedia timer fires";
+    CloseHandle(ev);
     DWORD t0 = timeGetTime();
     Sleep(50);
     DWORD dt = timeGetTime() - t0;
-    check(dt >= 45 && dt < 1000, "timeGetTime advances in milliseconds", str(dt));
+    EXPECT_TRUE(dt >= 45 && dt < 1000) << "timeGetTime advances in milliseconds: " << dt;
+}
 
-    control("mark probe-done\n");
-    std::printf("%d failed\n", g_failures);
-    return g_failures;
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = collect;
+    wc.lpszClassName = L"ProbeSink";
+    RegisterClassW(&wc);
+    g_sink = CreateWindowExW(0, wc.lpszClassName, L"probe", 0, 0, 0, 0, 0, nullptr, nullptr,
+                             nullptr, nullptr);
+    const int failed = RUN_ALL_TESTS();
+    control("mark probe-done\n");  // the scenario checks the log up to here
+    return failed;
 }

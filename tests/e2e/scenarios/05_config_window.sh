@@ -13,4 +13,4 @@ e2e_midi_env
 (cd "$E2E_PROG_DIR" && WINEDLLOVERRIDES="$E2E_BASE_OVERRIDES;winmm=n" timeout -k 5 60 wine ./config_window_test.exe) \
     2>"$E2E_ART/config_window_test.err" | tr -d '\r' | tee "$E2E_ART/config_window_test.txt"
 rc=${PIPESTATUS[0]}
-((rc == 0)) || e2e_fail "config_window_test: $rc failed checks"
+((rc == 0)) || e2e_fail "config_window_test failed (exit $rc)"
