@@ -203,6 +203,7 @@ e2e_midi_env() {
 # and VOS_MIDI_OUT: default テスト鍵盤 and テスト音源, '' for none) with no
 # failures, and this scenario's logs (e2e_midi_env). Sets E2E_REC, the
 # recorder's Windows path there, for entries that launch it.
+# shellcheck disable=SC2120 # options are optional
 e2e_fresh_program() {
     local dir=$E2E_WORK/runs/$E2E_NAME
     export VOS_MIDI_IN='テスト鍵盤' VOS_MIDI_OUT='テスト音源' VOS_MIDI_FAIL=''
@@ -218,6 +219,7 @@ e2e_fresh_program() {
     e2e_make_program_dir "$dir"
     e2e_copy_side_files
     e2e_midi_env
+    # shellcheck disable=SC2034 # read by the scenarios
     E2E_REC="$(e2e_winpath "$E2E_PROG_DIR")\\recorder.exe"
 }
 

@@ -323,7 +323,7 @@ dlg_close_box() {
 }
 
 dlg_wait_gone() {
-    dlg_drv dialog --gone --title "$DLG_TITLE" --timeout $((${1:-5} * 1000)) >/dev/null
+    dlg_drv dialog --gone 1 --title "$DLG_TITLE" --timeout $((${1:-5} * 1000)) >/dev/null
 }
 
 # dlg_open_from_tray [SHOT]: right click on the icon as the tray reports it
