@@ -130,7 +130,7 @@ std::vector<Proc> processes() {
     PROCESSENTRY32W pe;
     pe.dwSize = sizeof pe;
     for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
-        v.push_back({pe.th32ProcessID, pe.szExeFile});
+        v.push_back({pe.th32ProcessID, pe.szExeFile, pe.cntThreads});
     CloseHandle(snap);
     return v;
 }

@@ -57,6 +57,7 @@ DWORD pid_of(HWND h);
 struct Proc {
     DWORD pid;
     wstring name;
+    DWORD threads;
 };
 std::vector<Proc> processes();
 wstring process_name(DWORD pid);

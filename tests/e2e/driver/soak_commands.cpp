@@ -5,7 +5,6 @@
 #include "driver.h"
 // windows.h first: the headers below need it
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -406,14 +405,8 @@ int cmd_leak_sample(const Args& a) {
     mc.cb = sizeof mc;
     GetProcessMemoryInfo(p, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mc), sizeof mc);
     long long threads = 0;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap != INVALID_HANDLE_VALUE) {
-        PROCESSENTRY32W pe;
-        pe.dwSize = sizeof pe;
-        for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe))
-            if (pe.th32ProcessID == pid) threads = pe.cntThreads;
-        CloseHandle(snap);
-    }
+    for (const Proc& proc : processes())
+        if (proc.pid == pid) threads = proc.threads;
     long long top = 0, windows = 0;
     for (HWND h : top_windows()) {
         if (pid_of(h) != pid) continue;

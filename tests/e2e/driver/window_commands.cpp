@@ -4,7 +4,6 @@
 #include "driver.h"
 // windows.h first: the headers below need it
 #include <shellapi.h>
-#include <tlhelp32.h>
 
 #include <cwchar>
 
