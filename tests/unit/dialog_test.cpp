@@ -157,33 +157,6 @@ TEST_F(DialogTest, DeviceListsFollowTheDevicesWithoutLosingTheChoice) {
     EXPECT_EQ(host.boxes.back().text.rfind(L"MIDI入力デバイスが追加・変更されています。", 0), 0u);
 }
 
-TEST_F(DialogTest, MissingOrShortSideFilesKeepTheDialogClosedWithAMessage) {
-    StoreDefaults();
-    const struct {
-        const wchar_t* file;
-        std::vector<std::uint8_t> bytes;
-        bool remove;
-    } cases[] = {
-        {L"gminst.bin", {}, true},
-        {L"vkname.bin", {'a', '\r', '\n'}, false},
-        {L"vkvalue.bin", {123}, false},
-    };
-    for (const auto& c : cases) {
-        host.PutSideFiles();
-        if (c.remove) {
-            host.files.erase(host.InFolder(c.file));
-        } else {
-            host.PutFile(c.file, c.bytes);
-        }
-        host.boxes.clear();
-        EXPECT_FALSE(LoadConfigDialog(app)) << c.file;
-        EXPECT_FALSE(app.Config);
-        ASSERT_EQ(host.boxes.size(), 1u);
-        EXPECT_NE(host.boxes[0].text.find(c.file), std::wstring::npos) << "the message names the file";
-        EXPECT_EQ(host.boxes[0].style, kMbIconError);
-    }
-}
-
 TEST_F(DialogTest, SelectingLinesChangesNoEntryAndRunsEachHandlerAtMostTwice) {
     const std::vector<LaunchCode> codes = {{1, L"a", L"p1"}, {2, L"b", L""}, {4, L"a", L"p3"}};
     Store(Header(), codes);
