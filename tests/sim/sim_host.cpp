@@ -81,12 +81,6 @@ std::vector<Call> SimHost::Named(std::initializer_list<const char*> names) const
     return out;
 }
 
-std::vector<std::string> SimHost::Calls(std::initializer_list<const char*> names) const {
-    std::vector<std::string> out;
-    for (const Call& call : Named(names)) out.push_back(call.Text());
-    return out;
-}
-
 void SimHost::PutFile(const std::wstring& name, std::vector<std::uint8_t> bytes,
                       std::uint32_t attributes) {
     files[InFolder(name)] = SimFile{std::move(bytes), attributes};
