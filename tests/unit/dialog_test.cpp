@@ -256,7 +256,7 @@ TEST_F(DialogTest, BrowseSetsThePathOnlyWhenAFileIsChosen) {
     d.cmdSansyo.UserClick();
     EXPECT_EQ(d.lstCP.Items()[0], L" 1  D:\\新しい\\file.exe");
     EXPECT_EQ(d.WorkingCodes[0], (LaunchCode{1, L"D:\\新しい\\file.exe", L"p"}));
-    EXPECT_TRUE(test::CallsAre(host.Named({"GetOpenFileName"}),
+    EXPECT_TRUE(test::CallsAre({host.Named({"GetOpenFileName"}).at(0)},
                                {{"GetOpenFileName",
                                  {{"flags", 4},
                                   {"filter", std::wstring(text::kAllFilesFilter)},
