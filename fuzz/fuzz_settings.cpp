@@ -88,7 +88,7 @@ void CheckStart(const std::vector<std::uint8_t>& bytes, bool damaged, bool yes) 
     }
     if (damaged && !yes) {
         VOS_REQUIRE(host.ended);
-        VOS_REQUIRE(host.Calls({"ReplaceFile", "CopyFile"}).empty());
+        VOS_REQUIRE(host.Named({"ReplaceFile", "CopyFile"}).empty());
     }
     if (damaged && yes) {
         VOS_REQUIRE(host.files.at(copy).bytes == bytes);
@@ -112,7 +112,7 @@ void CheckSave(const std::vector<std::uint8_t>& bytes, const DecodeResult& d) {
     app.Config->cmdOK.UserClick();
 
     for (const sim::MsgBoxCall& box : host.boxes) VOS_REQUIRE(box.title == L"Vosselmar");
-    if (host.Calls({"ReplaceFile"}).empty()) {
+    if (host.Named({"ReplaceFile"}).empty()) {
         VOS_REQUIRE(host.files.at(path).bytes == bytes);
         VOS_REQUIRE(app.Config != nullptr);
         // The last message says why nothing was saved; it is not the question about chords.

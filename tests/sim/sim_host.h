@@ -125,9 +125,7 @@ class SimHost : public Host {
     int modalShown = 0, modelessShown = 0, configUnloads = 0;
     int chainedMessages = 0;
 
-    // The logged calls of these names, in order, as Text() prints them.
-    std::vector<std::string> Calls(std::initializer_list<const char*> names) const;
-    // The same calls as they were made, for comparing their arguments.
+    // The logged calls of these names, in order, as they were made.
     std::vector<Call> Named(std::initializer_list<const char*> names) const;
     // Writes a file as another program would, creating it.
     void PutFile(const std::wstring& name, std::vector<std::uint8_t> bytes,

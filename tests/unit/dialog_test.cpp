@@ -10,11 +10,13 @@
 #include "app/app.h"
 #include "app/frmMain.h"
 #include "app/modMain.h"
+#include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "config_dialog/layout.h"
 #include "midi/chord.h"
 #include "midi/modMidiIO.h"
 #include "sim/sim_host.h"
+#include "test_util.h"
 
 namespace vos {
 namespace {
@@ -75,7 +77,7 @@ TEST_F(DialogTest, OpensWithTheDefaultsShownAndTheirControlsGreyed) {
     }
     EXPECT_TRUE(d.cmbMIDev.Enabled());
     EXPECT_TRUE(host.boxes.empty()) << "opening shows no message";
-    EXPECT_TRUE(host.Calls({"ReplaceFile"}).empty()) << "opening writes nothing";
+    EXPECT_TRUE(host.Named({"ReplaceFile"}).empty()) << "opening writes nothing";
 }
 
 TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShownAndSavedBack) {
@@ -155,33 +157,6 @@ TEST_F(DialogTest, DeviceListsFollowTheDevicesWithoutLosingTheChoice) {
     EXPECT_EQ(r.decoded.header.ShortcutModifiers, 6) << "OK wrote the file";
     EXPECT_TRUE(NameMatches(r.decoded.header.MidiInName, L"Keys B")) << "not Keys A, now at 0";
     EXPECT_EQ(host.boxes.back().text.rfind(L"MIDI入力デバイスが追加・変更されています。", 0), 0u);
-}
-
-TEST_F(DialogTest, MissingOrShortSideFilesKeepTheDialogClosedWithAMessage) {
-    StoreDefaults();
-    const struct {
-        const wchar_t* file;
-        std::vector<std::uint8_t> bytes;
-        bool remove;
-    } cases[] = {
-        {L"gminst.bin", {}, true},
-        {L"vkname.bin", {'a', '\r', '\n'}, false},
-        {L"vkvalue.bin", {123}, false},
-    };
-    for (const auto& c : cases) {
-        host.PutSideFiles();
-        if (c.remove) {
-            host.files.erase(host.InFolder(c.file));
-        } else {
-            host.PutFile(c.file, c.bytes);
-        }
-        host.boxes.clear();
-        EXPECT_FALSE(LoadConfigDialog(app)) << c.file;
-        EXPECT_FALSE(app.Config);
-        ASSERT_EQ(host.boxes.size(), 1u);
-        EXPECT_NE(host.boxes[0].text.find(c.file), std::wstring::npos) << "the message names the file";
-        EXPECT_EQ(host.boxes[0].style, kMbIconError);
-    }
 }
 
 TEST_F(DialogTest, SelectingLinesChangesNoEntryAndRunsEachHandlerAtMostTwice) {
@@ -281,8 +256,11 @@ TEST_F(DialogTest, BrowseSetsThePathOnlyWhenAFileIsChosen) {
     d.cmdSansyo.UserClick();
     EXPECT_EQ(d.lstCP.Items()[0], L" 1  D:\\新しい\\file.exe");
     EXPECT_EQ(d.WorkingCodes[0], (LaunchCode{1, L"D:\\新しい\\file.exe", L"p"}));
-    EXPECT_EQ(host.Calls({"GetOpenFileName"})[0],
-              "GetOpenFileName(flags=4, filter=\"すべてのファイル(*.*)|*.*\", file=\"C:\\old.txt\")");
+    EXPECT_TRUE(test::CallsAre({host.Named({"GetOpenFileName"}).at(0)},
+                               {{"GetOpenFileName",
+                                 {{"flags", 4},
+                                  {"filter", std::wstring(text::kAllFilesFilter)},
+                                  {"file", std::wstring(L"C:\\old.txt")}}}}));
 }
 
 TEST_F(DialogTest, OkRefusesEmptyCodesAndAsksAboutContainedOnes) {
@@ -307,7 +285,7 @@ TEST_F(DialogTest, OkRefusesEmptyCodesAndAsksAboutContainedOnes) {
     EXPECT_EQ(host.boxes[0].style, 324u);
     EXPECT_EQ(host.boxes[1].style, 52u);
     EXPECT_TRUE(app.Config) << "Yes goes back to the dialog";
-    EXPECT_TRUE(host.Calls({"ReplaceFile"}).empty());
+    EXPECT_TRUE(host.Named({"ReplaceFile"}).empty());
 }
 
 TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
@@ -340,10 +318,9 @@ TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
     EXPECT_EQ(r.decoded.codes,
               (std::vector<LaunchCode>{{0x91, L"a", L""}, {0x4, L"(undefined)", L"--x"}}));
     // Written, in one replacement, before any device is touched; then released and opened again.
-    auto calls = host.Calls({"ReplaceFile", "midiInStop", "UnregisterHotKey", "midiInOpen"});
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[0].rfind("ReplaceFile", 0), 0u);
-    EXPECT_EQ(calls[3].rfind("midiInOpen", 0), 0u);
+    EXPECT_TRUE(test::CallsAre(
+        host.Named({"ReplaceFile", "midiInStop", "UnregisterHotKey", "midiInOpen"}),
+        {{"ReplaceFile"}, {"midiInStop"}, {"UnregisterHotKey"}, {"midiInOpen"}}));
     EXPECT_TRUE(app.Enabled);
     EXPECT_FALSE(app.Config) << "the dialog unloads after a successful OK";
     EXPECT_TRUE(app.AppliedByDialog);
@@ -424,7 +401,7 @@ TEST_F(DialogTest, CancelSavesNothing) {
     d.cmdCancel.UserClick();
     EXPECT_FALSE(app.Config);
     EXPECT_EQ(host.files[host.InFolder(L"config.bin")].bytes, before);
-    EXPECT_TRUE(host.Calls({"midiInOpen", "midiInClose"}).empty());
+    EXPECT_TRUE(host.Named({"midiInOpen", "midiInClose"}).empty());
 }
 
 // A learnt chord is stored as clicks on its keys would store it: a bit above the keyboard stays.
