@@ -27,6 +27,16 @@ e2e_skip() {
 }
 
 # Seconds since the epoch with milliseconds, for timing.
+# For a scenario made of cases ($CASE): records what went wrong in the current
+# case and returns 1, so that a step ends its case with `|| return` while the
+# other cases still run. The scenario clears PROBLEMS before each case.
+PROBLEMS=()
+problem() {
+    e2e_log "$CASE: $*"
+    PROBLEMS+=("$*")
+    return 1
+}
+
 e2e_now() { date +%s.%3N; }
 e2e_since() { awk -v a="$1" -v b="$(e2e_now)" 'BEGIN { printf "%.2f", b - a }'; }
 

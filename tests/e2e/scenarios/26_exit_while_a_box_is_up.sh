@@ -44,14 +44,8 @@ tray_icons() {
 icons_before=$(tray_icons)
 
 # --- one case ------------------------------------------------------------------
-# Each step below returns 1 after `problem` has said what went wrong; the case
-# then stops and the next one starts.
-PROBLEMS=()
-problem() {
-    e2e_log "$CASE: $*"
-    PROBLEMS+=("$*")
-    return 1
-}
+# Each step returns 1 after `problem` (lib.sh) has said what went wrong; the
+# case then stops and the next one starts.
 
 # A fresh folder and, unless the case writes its own, settings with thru on
 # and two entries of the same chord (the duplicate check has something to

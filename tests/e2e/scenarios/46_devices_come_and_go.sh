@@ -60,14 +60,8 @@ chord_packed=(0x00643c90 0x00644090 0x00644390 0x00003c80 0x00004080 0x00004380)
 icons_before=$(e2e_tray_icons)
 
 # --- one case ------------------------------------------------------------------
-# Each step returns 1 after `problem` has said what went wrong; the case then
-# stops and the next one starts.
-PROBLEMS=()
-problem() {
-    e2e_log "$CASE: $*"
-    PROBLEMS+=("$*")
-    return 1
-}
+# Each step returns 1 after `problem` (lib.sh) has said what went wrong; the
+# case then stops and the next one starts.
 
 config_state() { stat -c '%s %y' "$config" && cksum <"$config"; }
 
