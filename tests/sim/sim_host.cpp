@@ -242,6 +242,8 @@ std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operati
                          {"params", parameters ? Value(*parameters) : Value(kNull)},
                          {"dir", directory},
                          {"show", showCommand}});
+    // The shell may run a message loop of its own while it opens the target.
+    if (insideModalLoop) insideModalLoop(L"ShellExecute");
     return 33;
 }
 

@@ -773,6 +773,12 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
              a.Config->cmdSansyo.UserClick();
          },
          true},
+        {"the shell opening the first of two targets of a chord",
+         [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); }, L"ShellExecute",
+         [](sim::SimHost&, App& a) {
+             for (int note : {60, 64, 67}) WindowProc(a, kMain, kMmMimData, 0, On(note));
+         },
+         true},
         {"input warning after OK", [](sim::SimHost& h) { PutConfig(h, Stored(true)); },
          L"MIDI入力デバイス「",
          [&](sim::SimHost& h, App& a) {
