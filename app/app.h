@@ -67,6 +67,10 @@ struct App {
     // where the device was found last, which may differ from config.bin's.
     Port MidiInPort = Port::Closed;
     Port MidiOutPort = Port::Closed;
+    // The user has been told that the device would not open. Until it opens, every later try is
+    // silent, also after it was unplugged and plugged in again while another program holds it.
+    bool MidiInRefusalTold = false;
+    bool MidiOutRefusalTold = false;
     SettingsRecord InForce{};
     // A device change that arrives while one is being handled (a warning box runs a message loop)
     // is handled again once the first is done, instead of inside it.

@@ -177,6 +177,8 @@ Activation OpenDevices(App& app, const SettingsRecord& s) {
     if (app.Closing()) return Activation::Closing;
     // A device that would not open is tried again at the next device change.
     app.MidiInPort = input ? Port::Open : Port::Refused;
+    app.MidiInRefusalTold = !input;
+    app.MidiOutRefusalTold = false;
     if (IsOn(s.UseMidiOut)) {
         const bool opened = OpenMidiOut(app, s.MidiOutDevice);
         if (app.Closing()) return Activation::Closing;
@@ -184,6 +186,7 @@ Activation OpenDevices(App& app, const SettingsRecord& s) {
             StartThru(app, s.Program);
         } else {
             app.MidiOutPort = Port::Refused;
+            app.MidiOutRefusalTold = true;
         }
     }
     // Recognition is on again after new settings; the icon must not go on saying otherwise.

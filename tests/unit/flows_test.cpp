@@ -424,6 +424,7 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         {"input while recognition is off", true, true, false, kWmDeviceChange, kIn, false, 0},
         {"output alone", true, false, true, kWmDeviceChange, kIn, false, 0},
         {"input back but busy at first", false, false, false, kWmDeviceChange, kIn, true, 0},
+        {"output back but busy at first", true, false, true, kWmDeviceChange, kIn, true, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -463,16 +464,29 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
 
         h.inputs = c.inputsBack;
         h.outputs = kOut;
-        if (c.refusesOnce) h.failingInputs.insert(c.backAt);
+        auto& failing = c.outputGoes ? h.failingOutputs : h.failingInputs;
+        if (c.refusesOnce) failing.insert(c.backAt);
         h.log.clear();
         h.sent.clear();
         notice();
         if (c.refusesOnce) {
-            EXPECT_TRUE(OnlyBox(h, L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r", 48, true));
-            EXPECT_EQ(h.trayShown.Tip, kTipInputRefused);
+            EXPECT_TRUE(OnlyBox(h, c.outputGoes ? L"MIDI出力デバイス「Sim MIDI Out」を開けませんでした。\r"
+                                                : L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r",
+                                48, true));
+            const std::wstring tip = c.outputGoes ? kTipEnabled : kTipInputRefused;
+            EXPECT_EQ(h.trayShown.Tip, tip);
             notice();
+            // Unplugged and plugged in again twice while another program still holds it.
+            for (int i = 0; i < 2; ++i) {
+                (c.outputGoes ? h.outputs : h.inputs).clear();
+                notice();
+                h.inputs = c.inputsBack;
+                h.outputs = kOut;
+                notice();
+            }
             EXPECT_EQ(h.boxes.size(), 1u) << "told once, not at every device change";
-            h.failingInputs.clear();
+            EXPECT_EQ(h.trayShown.Tip, tip);
+            failing.clear();
             notice();
         } else {
             EXPECT_TRUE(h.boxes.empty());
