@@ -117,6 +117,7 @@ MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callba
         handle = nextIn_++;
         openInputs.insert(handle);
         deviceOf_[handle] = inputs[static_cast<std::size_t>(device)];
+        openedAt_[handle] = device;
     }
     Log("midiInOpen",
         {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
@@ -176,6 +177,7 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
         handle = nextOut_++;
         openOutputs.insert(handle);
         deviceOf_[handle] = outputs[static_cast<std::size_t>(device)];
+        openedAt_[handle] = device;
     }
     Log("midiOutOpen",
         {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
@@ -203,7 +205,10 @@ MmResult SimHost::Alive(const std::set<MidiHandle>& open, MidiHandle handle) con
 MmResult SimHost::GetID(const std::set<MidiHandle>& open, const std::vector<std::wstring>& devices,
                         MidiHandle handle, unsigned& device) {
     MmResult r = Alive(open, handle);
-    if (r == kMmSysErrNoError) {
+    if (r == 6 && staleIdsAnswer) {
+        r = kMmSysErrNoError;
+        device = static_cast<unsigned>(openedAt_[handle]);
+    } else if (r == kMmSysErrNoError) {
         auto it = std::find(devices.begin(), devices.end(), deviceOf_[handle]);
         device = static_cast<unsigned>(it - devices.begin());
     }

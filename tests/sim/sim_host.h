@@ -117,8 +117,11 @@ class SimHost : public Host {
     std::map<WindowHandle, WndProcValue> wndProcs;
     std::set<std::pair<WindowHandle, int>> hotkeys;  // registered now
     std::set<MidiHandle> openInputs, openOutputs;
-    // Open handles whose device has gone (DevicesChanged): every call but close is refused.
+    // Open handles whose device has gone (DevicesChanged): every call but close is refused, but for
+    // midiIn/OutGetID with staleIdsAnswer, which then names the index the handle was opened at,
+    // whatever device is there now.
     std::set<MidiHandle> deadHandles;
+    bool staleIdsAnswer = false;
     bool trayIconPresent = false;
     NotifyIconData trayShown;
     bool ended = false;
@@ -197,6 +200,7 @@ class SimHost : public Host {
     MidiHandle nextIn_ = 0x1000, nextOut_ = 0x2000;
     std::map<MidiHandle, int> started_;
     std::map<MidiHandle, std::wstring> deviceOf_;  // the name of each open handle's device
+    std::map<MidiHandle, int> openedAt_;
     // The result of a call on an open handle: refused when it is not open or its device has gone.
     MmResult Alive(const std::set<MidiHandle>& open, MidiHandle handle) const;
     MmResult GetID(const std::set<MidiHandle>& open, const std::vector<std::wstring>& devices,

@@ -416,15 +416,18 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         std::vector<std::wstring> inputsBack;
         bool refusesOnce;
         int backAt;
+        bool stale;  // another device takes its index, where its dead handle still answers
     } cases[] = {
-        {"input, back at its index", false, false, false, kWmDeviceChange, kIn, false, 0},
+        {"input, back at its index", false, false, false, kWmDeviceChange, kIn, false, 0, false},
         {"input closed by its driver, back behind another", false, false, false, kMmMimClose,
-         {L"New Keys", L"Sim MIDI In"}, false, 1},
-        {"input with thru", true, false, false, kWmDeviceChange, kIn, false, 0},
-        {"input while recognition is off", true, true, false, kWmDeviceChange, kIn, false, 0},
-        {"output alone", true, false, true, kWmDeviceChange, kIn, false, 0},
-        {"input back but busy at first", false, false, false, kWmDeviceChange, kIn, true, 0},
-        {"output back but busy at first", true, false, true, kWmDeviceChange, kIn, true, 0},
+         {L"New Keys", L"Sim MIDI In"}, false, 1, false},
+        {"input replaced at its index by another", false, false, false, kWmDeviceChange,
+         {L"New Keys", L"Sim MIDI In"}, false, 1, true},
+        {"input with thru", true, false, false, kWmDeviceChange, kIn, false, 0, false},
+        {"input while recognition is off", true, true, false, kWmDeviceChange, kIn, false, 0, false},
+        {"output alone", true, false, true, kWmDeviceChange, kIn, false, 0, false},
+        {"input back but busy at first", false, false, false, kWmDeviceChange, kIn, true, 0, false},
+        {"output back but busy at first", true, false, true, kWmDeviceChange, kIn, true, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -443,7 +446,9 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
             WindowProc(a, kMain, c.notice, c.notice == kWmDeviceChange ? kDbtDevNodesChanged : 0, 0);
         };
 
+        h.staleIdsAnswer = c.stale;
         (c.outputGoes ? h.outputs : h.inputs).clear();
+        if (c.stale) h.inputs = {L"New Keys"};
         notice();
         WindowProc(a, kMain, kMmMimData, 0, On(64));  // on its way before the device went
         EXPECT_EQ(h.openInputs.size(), c.outputGoes ? 1u : 0u);
