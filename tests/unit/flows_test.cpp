@@ -517,6 +517,49 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
     }
 }
 
+// A device the settings applied by OK no longer use is left alone when it comes and goes, whether
+// it was open or already gone at the OK.
+TEST_F(FlowMend, DevicesTheNewSettingsDoNotUseAreLeftAlone) {
+    const struct {
+        const char* name;
+        bool goneBeforeOk, inputChanges;
+    } cases[] = {
+        {"thru turned off, then the output replugged", false, false},
+        {"thru turned off while the output is gone", true, false},
+        {"another input chosen while the first is gone", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost h;
+        App a(h);
+        h.inputs = {L"Sim MIDI In", L"Other In"};
+        PutConfig(h, Stored(true));
+        Main(a);
+        const auto unplug = [&] {
+            if (c.inputChanges) h.inputs = {L"Other In"};
+            if (!c.inputChanges) h.outputs.clear();
+            h.DevicesChanged();
+            WindowProc(a, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+        };
+        if (c.goneBeforeOk) unplug();
+        SettingsRecord next = Stored();
+        if (c.inputChanges) next.MidiInName = MakeNameField(L"Other In");
+        PutConfig(h, next);
+        ApplyLikeOk(a);
+        h.log.clear();
+        if (!c.goneBeforeOk) unplug();
+        h.inputs = {L"Sim MIDI In", L"Other In"};
+        h.outputs = {L"Sim MIDI Out"};
+        h.DevicesChanged();
+        WindowProc(a, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+        EXPECT_TRUE(
+            CallsAre(h.Named({"midiInOpen", "midiOutOpen", "midiOutShortMsg", "midiOutClose"}), {}));
+        EXPECT_TRUE(h.openOutputs.empty() && h.boxes.empty());
+        EXPECT_EQ(h.openInputs.size(), 1u);
+        EXPECT_EQ(h.trayShown.Tip, kTipEnabled);
+    }
+}
+
 TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
     StartWith(Stored());
     Toggle(app);
