@@ -217,8 +217,24 @@ void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp 
     data.Window = app.MainWindow;
     data.Icon = picture;
     data.Tip = tip;
-    app.host.NotifyIcon(operation, data);
+    const bool taken = app.host.NotifyIcon(operation, data);
     app.TrayTip = operation == TrayOp::Delete ? L"" : tip;
+    // At log-on the task bar may not be ready for the first Add. Without a retry the icon, the
+    // only way to the settings and to Exit, would never appear.
+    const bool missing = operation != TrayOp::Delete && !taken;
+    if (missing == app.TrayMissing) return;
+    app.TrayMissing = missing;
+    if (missing) {
+        app.host.SetTimer(app.MainWindow, kTrayTimerId, kTrayRetryMs);
+    } else {
+        app.host.KillTimer(app.MainWindow, kTrayTimerId);
+    }
+}
+
+void RetryTrayIcon(App& app) {
+    if (!app.TrayMissing || !app.Running()) return;
+    ShowRecognitionState(app, TrayOp::Modify);
+    if (app.TrayMissing) ShowRecognitionState(app, TrayOp::Add);
 }
 
 void ShowRecognitionState(App& app, TrayOp operation) {
@@ -232,7 +248,7 @@ void ShowRecognitionState(App& app, TrayOp operation) {
         picture = kPictureEnabled;
         tip = kTipEnabled;
     }
-    if (operation == TrayOp::Modify && app.TrayTip == tip) return;
+    if (operation == TrayOp::Modify && app.TrayTip == tip && !app.TrayMissing) return;
     SetTrayIcon(app, picture, tip, operation);
 }
 

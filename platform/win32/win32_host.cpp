@@ -177,12 +177,25 @@ bool Win32Host::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
     nid.cbSize = sizeof nid;
     nid.hWnd = Hwnd(data.Window);
     nid.uID = data.Id;
-    nid.uFlags = data.Flags;
+    // At NOTIFYICON_VERSION_4 the shell shows the tip only when asked to.
+    nid.uFlags = data.Flags | NIF_SHOWTIP;
     nid.uCallbackMessage = data.CallbackMessage;
     nid.hIcon = TrayIcon(data.Icon);
     wcsncpy(nid.szTip, data.Tip.c_str(), ARRAYSIZE(nid.szTip) - 1);
-    return ::Shell_NotifyIconW(static_cast<DWORD>(operation), &nid) != FALSE;
+    if (!::Shell_NotifyIconW(static_cast<DWORD>(operation), &nid)) return false;
+    // The version that tells of the keyboard too: Space or Enter on the icon, the menu key.
+    if (operation == TrayOp::Add) {
+        nid.uVersion = NOTIFYICON_VERSION_4;
+        ::Shell_NotifyIconW(NIM_SETVERSION, &nid);
+    }
+    return true;
 }
+
+void Win32Host::SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {
+    ::SetTimer(Hwnd(window), id, milliseconds, nullptr);
+}
+
+void Win32Host::KillTimer(WindowHandle window, std::uintptr_t id) { ::KillTimer(Hwnd(window), id); }
 
 bool Win32Host::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
     return ::RegisterHotKey(Hwnd(window), id, modifiers, key) != FALSE;

@@ -60,6 +60,8 @@ class Win32Host final : public Host {
                             const std::wstring& file, const std::optional<std::wstring>& parameters,
                             const std::wstring& directory, int showCommand) override;
     bool NotifyIcon(TrayOp operation, const NotifyIconData& data) override;
+    void SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) override;
+    void KillTimer(WindowHandle window, std::uintptr_t id) override;
     bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) override;
     bool UnregisterHotKey(WindowHandle window, int id) override;
     WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) override;

@@ -261,6 +261,14 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
                              {"cb", data.CallbackMessage},
                              {"icon", static_cast<int>(data.Icon)},
                              {"tip", data.Tip}});
+    if (operation != TrayOp::Delete && trayRefusals > 0) {
+        --trayRefusals;
+        if (trayLate && operation == TrayOp::Add && !trayIconPresent) {
+            trayIconPresent = true;
+            trayShown = data;
+        }
+        return false;
+    }
     switch (operation) {
         case TrayOp::Add:
             if (trayIconPresent) return false;
@@ -277,6 +285,16 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
             return true;
     }
     return false;
+}
+
+void SimHost::SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {
+    Log("SetTimer", {{"wnd", window}, {"id", id}, {"ms", milliseconds}});
+    timers.insert(id);
+}
+
+void SimHost::KillTimer(WindowHandle window, std::uintptr_t id) {
+    Log("KillTimer", {{"wnd", window}, {"id", id}});
+    timers.erase(id);
 }
 
 bool SimHost::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {

@@ -103,6 +103,10 @@ class SimHost : public Host {
     // file dialog ("GetOpenFileName") and shell call ("ShellExecute"), as the messages Windows
     // dispatches there: Exit, a log-off.
     std::function<void(const std::wstring&)> insideModalLoop;
+    // The shell not ready: the next trayRefusals Add or Modify calls fail; with trayLate, a failing
+    // Add is carried out all the same (it timed out).
+    int trayRefusals = 0;
+    bool trayLate = false;
     std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
     // Runs while a file is being replaced: the new bytes are in "<path>.tmp", the old ones still
     // in place.
@@ -123,6 +127,7 @@ class SimHost : public Host {
     std::set<MidiHandle> deadHandles;
     bool staleIdsAnswer = false;
     bool trayIconPresent = false;
+    std::set<std::uintptr_t> timers;  // running now
     NotifyIconData trayShown;
     bool ended = false;
     bool mainWindowLoaded = false;
@@ -165,6 +170,8 @@ class SimHost : public Host {
                             const std::wstring& file, const std::optional<std::wstring>& parameters,
                             const std::wstring& directory, int showCommand) override;
     bool NotifyIcon(TrayOp operation, const NotifyIconData& data) override;
+    void SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) override;
+    void KillTimer(WindowHandle window, std::uintptr_t id) override;
     bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) override;
     bool UnregisterHotKey(WindowHandle window, int id) override;
     WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) override;

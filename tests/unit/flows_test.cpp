@@ -577,6 +577,49 @@ TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
     EXPECT_TRUE(TrayIs(host, TrayOp::Add, true));
 }
 
+// At log-on the shell may not take the icon yet; it is tried again on a timer until it is there,
+// never added twice, and the timer runs only meanwhile.
+TEST_F(FlowMend, TrayIconIsTriedAgainUntilTheShellTakesIt) {
+    constexpr TrayOp M = TrayOp::Modify, A = TrayOp::Add;
+    const struct {
+        const char* name;
+        int refusals;
+        bool late, restart;
+        std::vector<TrayOp> retries;  // the calls of every tick, in order
+    } cases[] = {
+        {"taken at once", 0, false, false, {}},
+        {"the first Add refused", 1, false, false, {M, A}},
+        {"the first Add timed out but was carried out", 1, true, false, {M}},
+        {"refused at the first tick too", 3, false, false, {M, A, M, A}},
+        {"not ready after Explorer restarted", 1, false, true, {M, A}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost h;
+        App a(h);
+        PutConfig(h, Stored());
+        h.trayRefusals = c.restart ? 0 : c.refusals;
+        h.trayLate = c.late;
+        Main(a);
+        if (c.restart) {
+            h.trayIconPresent = false;
+            h.trayRefusals = c.refusals;
+            OnTaskbarCreated(a);
+        }
+        h.trayCalls.clear();
+        for (int tick = 0; tick < 5 && !h.timers.empty(); ++tick) {
+            WindowProc(a, kMain, kWmTimer, kTrayTimerId, 0);
+        }
+        WindowProc(a, kMain, kWmTimer, kTrayTimerId, 0);  // one already on its way
+        std::vector<TrayOp> ops;
+        for (const sim::TrayCall& t : h.trayCalls) ops.push_back(t.op);
+        EXPECT_EQ(ops, c.retries);
+        EXPECT_TRUE(h.trayIconPresent && h.trayShown.Tip == kTipEnabled);
+        EXPECT_TRUE(h.timers.empty());
+        EXPECT_EQ(h.Named({"SetTimer"}).size(), c.refusals ? 1u : 0u);
+    }
+}
+
 using FlowWindowProc = FlowTest;
 
 TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
@@ -589,7 +632,11 @@ TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
         {kWmHotkey, 0, true, false},           {kTrayCallback, 0x201, true, false},
         {kTrayCallback, 0x204, false, true},   {kTrayCallback, 0x202, false, false},
         {kTrayCallback, 0x203, false, false},  {kTrayCallback, 0x200, false, false},
-        {kTrayCallback, 0x205, false, false},  {kWmClose, 0x201, false, false},
+        {kTrayCallback, 0x205, false, false},
+        // What the shell sends after the clicks above, and what the keyboard sends.
+        {kTrayCallback, kNinSelect, false, false}, {kTrayCallback, kWmContextMenu, false, false},
+        {kTrayCallback, kNinKeySelect, true, false}, {kTrayCallback, kNinSelect, true, false},
+        {kTrayCallback, kWmContextMenu, false, true}, {kWmClose, 0x201, false, false},
         {kMmMimData, 0xF8, false, false},      {0x0400, 0x201, false, false},
     };
     for (const auto& c : cases) {
