@@ -144,6 +144,7 @@ wait_log_count "$E2E_RECORDER_LOG" 'recorder\.exe' 2 5 || e2e_fail "D-F-A does n
 e2e_log "--- OK again with thru on: the output is closed before it is opened again"
 # ... and a config.bin the user made hidden and system stays so.
 attrs() { timeout 30 wine cmd /c attrib "$(e2e_winpath "$config")" | tr -d '\r' | cut -c1-11; }
+# one attribute a call: Wine's attrib takes only the first of several
 timeout 30 wine cmd /c attrib +h "$(e2e_winpath "$config")" || e2e_fail "attrib +h failed"
 timeout 30 wine cmd /c attrib +s "$(e2e_winpath "$config")" || e2e_fail "attrib +s failed"
 [[ $(attrs) == *H* && $(attrs) == *S* ]] || e2e_fail "Wine keeps no hidden and system attributes: $(attrs)"
