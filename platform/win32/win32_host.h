@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "app/app.h"
 #include "platform/host.h"
@@ -104,6 +105,9 @@ class Win32Host final : public Host {
     ScopedMenu menu_;
     ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
     int trayIconSize_ = 0;
+    bool trayVersion4_ = false;
+    // Where the menu opens when the keyboard asked for it (the icon's place); else at the mouse.
+    std::optional<POINT> menuAnchor_;
     // Destroyed before the icons and the menu it uses; WM_DESTROY lets go of it when the window
     // goes by any other way.
     ScopedWindow mainWindow_;
