@@ -69,7 +69,7 @@ struct EncodeResult {
     std::vector<std::uint8_t> bytes;
 };
 // Lays out the header and the entries; CodeCount is taken from the list, not from the header.
-// Each text is stored in code page 932. Where one does not survive that (é, Ж, 😀), its entry
+// Each text is stored in code page 932. Where one does not survive that (é, ї, 😀), its entry
 // holds the system's conversion, with '?' for what is missing, as every older reader expects, and
 // the exact texts follow the last entry in one record of exact texts (docs/config-format.md). A
 // file whose texts all fit is laid out exactly as it always was.
