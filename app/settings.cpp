@@ -418,13 +418,18 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
     if (tail == Tail::Keep && host.ReadWholeFile(path, old, kMaxSettingsFileBytes) == FileStatus::Ok &&
         old.size() > bytes.size()) {
         const auto end = old.begin() + static_cast<std::ptrdiff_t>(bytes.size());
-        // Right behind entries that need no record, an old record would be read as theirs: one
-        // left by entries the same size whose texts then held '?' for what the new ones say.
-        const bool oldRecordBehind =
-            enc.entriesEnd == bytes.size() &&
-            static_cast<std::size_t>(old.end() - end) >= kExactSignature.size() &&
-            std::equal(kExactSignature.begin(), kExactSignature.end(), end);
-        if (!oldRecordBehind) bytes.insert(bytes.end(), end, old.end());
+        // Right behind entries that need no record, an old one would be read as theirs if it still
+        // matched them: left by entries of the same bytes, whose texts held '?' where it has
+        // other characters. Only then do the old bytes go.
+        bool oldRecordApplies = enc.entriesEnd == bytes.size() &&
+                                old.size() - bytes.size() >= kExactSignature.size() &&
+                                std::equal(kExactSignature.begin(), kExactSignature.end(), end);
+        if (oldRecordApplies) {
+            std::vector<std::uint8_t> kept = bytes;
+            kept.insert(kept.end(), end, old.end());
+            oldRecordApplies = DecodeSettings(kept).codes != DecodeSettings(bytes).codes;
+        }
+        if (!oldRecordApplies) bytes.insert(bytes.end(), end, old.end());
     }
     result.file = host.ReplaceFileContents(path, bytes);
     if (result.file != FileStatus::Ok) result.status = WriteStatus::CannotWrite;
