@@ -263,7 +263,7 @@ std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view pat
     std::wstring why;
     switch (d.status) {
         case DecodeStatus::ShortHeader:
-            why = text::kDamagedShort;
+            why = Text(text::kDamagedShort);
             break;
         case DecodeStatus::BadCodeCount:
             why = Fill(text::kDamagedCount, {std::to_wstring(d.header.CodeCount)});
@@ -283,7 +283,7 @@ std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view p
             return {};
         case WriteStatus::TextTooLong:
             return Fill(text::kTextTooLong, {EntryNumber(result.badEntry),
-                                             result.badIsPath ? text::kPath : text::kParameters});
+                                             Text(result.badIsPath ? text::kPath : text::kParameters)});
         case WriteStatus::TooLarge:
             return Fill(text::kSettingsTooLarge,
                         {std::to_wstring(kMaxSettingsFileBytes / (1024 * 1024))});

@@ -27,7 +27,7 @@ std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (const bool isPath : {true, false}) {
             if (Cp932Holds(isPath ? codes[i].Path : codes[i].Command)) continue;
-            return Fill(text::kUnstorable, {EntryNumber(i), isPath ? text::kPath : text::kParameters});
+            return Fill(text::kUnstorable, {EntryNumber(i), Text(isPath ? text::kPath : text::kParameters)});
         }
     }
     return {};
@@ -252,7 +252,7 @@ void frmConfig::cmdDel_Click() {
     int i = lstCP.ListIndex();
     int c = lstCP.ListCount();
     if (c == 1) {
-        Say(text::kOneEntryNeeded, kMbIconExclamation);
+        Say(Text(text::kOneEntryNeeded), kMbIconExclamation);
         return;
     }
     if (i < 0) return;
@@ -263,7 +263,7 @@ void frmConfig::cmdDel_Click() {
 
 void frmConfig::cmdSansyo_Click() {
     std::optional<std::wstring> chosen =
-        app_.host.OpenFileDialog(kOfnHideReadOnly, text::kAllFilesFilter, txtPath.Text());
+        app_.host.OpenFileDialog(kOfnHideReadOnly, Text(text::kAllFilesFilter), txtPath.Text());
     // The file dialog runs its own message loop, in which the program may have begun closing.
     if (chosen && !Gone()) txtPath.SetText(*chosen);
 }
@@ -306,7 +306,7 @@ void frmConfig::chkLearn_Click() {
         if (it != names.end()) device = static_cast<int>(it - names.begin());
     }
     if (app_.MidiInHandle == 0 && device < 0) {
-        if (Say(text::kChooseInput, kMbIconExclamation)) chkLearn.SetValue(0);
+        if (Say(Text(text::kChooseInput), kMbIconExclamation)) chkLearn.SetValue(0);
         return;
     }
     if (!StartLearning(app_, device)) {
@@ -391,11 +391,11 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     // -1 with an empty name: it matches itself at every start, so no start would ask again, and
     // every one would fail to open it.
     if (cmbMIDev.ListIndex() < 0) {
-        Say(text::kChooseInput, kMbIconExclamation);
+        Say(Text(text::kChooseInput), kMbIconExclamation);
         return std::nullopt;
     }
     if (chkMidiOut.Checked() && cmbMODev.ListIndex() < 0) {
-        Say(text::kChooseOutput, kMbIconExclamation);
+        Say(Text(text::kChooseOutput), kMbIconExclamation);
         return std::nullopt;
     }
     SettingsRecord s = loaded_;
@@ -414,14 +414,14 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     if (cmbPC.ListIndex() >= 0) {
         s.Program = static_cast<std::uint8_t>(cmbPC.ListIndex());
     } else if (chkMidiOut.Checked() && loaded_.Program > 127) {
-        Say(text::kChooseProgram, kMbIconExclamation);
+        Say(Text(text::kChooseProgram), kMbIconExclamation);
         return std::nullopt;
     }
     s.UseShortcut = chkShortcut.Checked() ? kTrue16 : kFalse16;
     if (std::optional<std::uint8_t> key = GetKeyCode(cmbSKey.ListIndex())) {
         s.ShortcutKey = *key;
     } else if (chkShortcut.Checked()) {
-        Say(text::kChooseShortcut, kMbIconExclamation);
+        Say(Text(text::kChooseShortcut), kMbIconExclamation);
         return std::nullopt;
     }
     s.ShortcutModifiers = static_cast<std::uint8_t>((chkShift.Checked() ? kModShift : 0) |
@@ -440,7 +440,7 @@ void frmConfig::cmdOK_Click() {
         Say(problem, kMbIconError);
         return;
     }
-    std::optional<int> check = Say(text::kAskDuplicates, kStyleAskDuplicates);
+    std::optional<int> check = Say(Text(text::kAskDuplicates), kStyleAskDuplicates);
     if (!check || (*check == kIdYes && !CheckDuplicateCodes())) return;
     std::optional<SettingsRecord> header = BuildHeader();
     if (!header) return;

@@ -72,7 +72,7 @@ void PutConfig(sim::SimHost& host, const SettingsRecord& h,
     if (host.trayCalls.empty()) return ::testing::AssertionFailure() << "no tray call";
     const sim::TrayCall& c = host.trayCalls.back();
     if (c.op == op && c.data.Icon == (enabled ? TrayPicture::picIcon1 : TrayPicture::picIcon2) &&
-        c.data.Tip == (enabled ? kTipEnabled : kTipDisabled)) {
+        c.data.Tip == Text(enabled ? text::kTipEnabled : text::kTipDisabled)) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure()
@@ -121,11 +121,11 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         std::wstring text;
         unsigned style;
     } cases[] = {
-        {"another instance", true, false, in, {}, text::kAlreadyRunning, 48},
-        {"no input device", false, false, {}, {}, text::kNoMidiInput, 16},
-        {"No to the terms", false, true, in, {kIdNo}, text::kTerms, 308},
-        {"the terms closed", false, true, in, {2}, text::kTerms, 308},
-        {"the terms with Enter", false, true, in, {}, text::kTerms, 308},
+        {"another instance", true, false, in, {}, Text(text::kAlreadyRunning), 48},
+        {"no input device", false, false, {}, {}, Text(text::kNoMidiInput), 16},
+        {"No to the terms", false, true, in, {kIdNo}, Text(text::kTerms), 308},
+        {"the terms closed", false, true, in, {2}, Text(text::kTerms), 308},
+        {"the terms with Enter", false, true, in, {}, Text(text::kTerms), 308},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -454,11 +454,11 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         if (c.off) released = {0x00007cb0};
         if (!c.thru || c.outputGoes) released.clear();
         EXPECT_EQ(h.sent, released);
-        EXPECT_EQ(h.trayShown.Tip, c.outputGoes ? kTipEnabled : kTipInputGone);
+        EXPECT_EQ(h.trayShown.Tip, Text(c.outputGoes ? text::kTipEnabled : text::kTipInputGone));
         if (!c.off) WindowProc(a, kMain, kTrayCallback, 0, kWmLButtonDown);  // off while gone
         if (!c.off) WindowProc(a, kMain, kWmHotkey, 0, 0);                   // and on again
         if (!c.outputGoes) {
-            EXPECT_EQ(h.trayShown.Tip, kTipInputGone);
+            EXPECT_EQ(h.trayShown.Tip, Text(text::kTipInputGone));
         }
 
         h.inputs = c.inputsBack;
@@ -469,7 +469,7 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         notice();
         if (c.refusesOnce) {
             EXPECT_TRUE(OnlyBox(h, L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r", 48, true));
-            EXPECT_EQ(h.trayShown.Tip, kTipInputRefused);
+            EXPECT_EQ(h.trayShown.Tip, Text(text::kTipInputRefused));
             notice();
             EXPECT_EQ(h.boxes.size(), 1u) << "told once, not at every device change";
             h.failingInputs.clear();
@@ -488,7 +488,7 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         EXPECT_EQ(a.ThruEnabled, c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
         EXPECT_EQ(a.Enabled, !c.off);
-        EXPECT_EQ(h.trayShown.Tip, c.off ? kTipDisabled : kTipEnabled);
+        EXPECT_EQ(h.trayShown.Tip, Text(c.off ? text::kTipDisabled : text::kTipEnabled));
         EXPECT_EQ(h.trayShown.Icon, c.off ? TrayPicture::picIcon2 : TrayPicture::picIcon1);
         EXPECT_TRUE(h.files == file) << "config.bin untouched";
         WindowProc(a, kMain, kMmMimData, 0, On(60));

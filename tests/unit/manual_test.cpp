@@ -178,23 +178,24 @@ TEST(Manual, LinksLeadSomewhere) {
 TEST(Manual, QuotesTheProgramsTextsExactly) {
     const std::string html = ReadManual();
     std::vector<std::string> texts = {
-        Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kTipInputGone), Utf8(kTipInputRefused),
+        Utf8(Text(text::kTipEnabled)), Utf8(Text(text::kTipDisabled)), Utf8(Text(text::kTipInputGone)), Utf8(Text(text::kTipInputRefused)),
         Utf8(kUndefinedPath), Utf8(layout::kCaption),
         Utf8(kConfigFileName), Utf8(kManualFileName),
     };
-    for (std::wstring menu : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+    for (text::Key key : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+        std::wstring menu = Text(key);
         std::erase(menu, L'&');
         texts.push_back(Utf8(menu));
     }
     // The messages the manual explains, one line at a time, without the values filled in.
-    for (const wchar_t* message :
+    for (text::Key key :
          {text::kTerms, text::kChooseInput, text::kNoMidiInput, text::kAlreadyRunning,
           text::kInputChanged, text::kOutputChanged, text::kShortcutRefused,
           text::kCannotOpenInput, text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates,
           text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
           text::kDialogCannotOpen}) {
         std::wstring piece;
-        for (const wchar_t* c = message;; ++c) {
+        for (const wchar_t* c = Text(key);; ++c) {
             const bool place = c[0] == L'{' && c[1] != 0 && c[2] == L'}';
             if (*c == 0 || *c == L'\r' || place) {
                 if (piece.size() > 1) texts.push_back(Utf8(piece));
@@ -245,14 +246,16 @@ std::string WithoutValues(std::string s) {
 }
 
 std::vector<TableLine> ReadTextTable() {
-    // Adjacent literals form one text, up to the semicolon that ends its definition.
+    // Adjacent literals form one text: only blanks and line continuations lie between them.
     std::vector<std::string> texts;
     const std::string header = ReadSource("app/texts.h");
     const std::regex literal("L\"((?:[^\"\\\\]|\\\\.)*)\"");
     std::string current;
     for (std::sregex_iterator it(header.begin(), header.end(), literal), end; it != end; ++it) {
         const auto before = it->prefix();
-        if (!current.empty() && std::find(before.first, before.second, ';') != before.second) {
+        if (!current.empty() && std::any_of(before.first, before.second, [](char c) {
+                return std::string_view(" \t\r\n\\").find(c) == std::string_view::npos;
+            })) {
             texts.push_back(current);
             current.clear();
         }

@@ -239,7 +239,7 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         {L"gminst.bin", std::nullopt, Fill(text::kFileNotFound, {gminst})},
         {L"vkname.bin", std::nullopt, Fill(text::kFileNotFound, {vkname})},
         {L"vkvalue.bin", std::nullopt, Fill(text::kFileNotFound, {vkvalue})},
-        {L"vkname.bin", "", Fill(text::kFileUnreadable, {vkname}) + L"\r" + text::kReasonIsFolder,
+        {L"vkname.bin", "", Fill(text::kFileUnreadable, {vkname}) + L"\r" + Text(text::kReasonIsFolder),
          16},
         {L"gminst.bin", std::string(127, '\n'), lines(gminst, L"128", L"127")},
         {L"vkname.bin", "F1\r\nF2\r\n", lines(vkname, L"77", L"2")},
