@@ -194,7 +194,7 @@ Activation OpenDevices(App& app, const SettingsRecord& s) {
 }  // namespace
 
 std::wstring ConfigPath(App& app) { return JoinPath(app.host.ProgramFolder(), kConfigFileName); }
-std::wstring ManualPath(App& app) { return JoinPath(app.host.ProgramFolder(), kManualFileName); }
+std::wstring ManualPath(App& app) { return JoinPath(app.host.ProgramFolder(), ManualFileName()); }
 
 bool FileExists(App& app, const std::wstring& path) {
     std::optional<std::uint32_t> attributes = app.host.FileAttributes(path);

@@ -201,7 +201,11 @@ SettingsRecord DefaultSettings(std::wstring_view midiIn0Name) {
 }
 
 std::vector<LaunchCode> DefaultCodes(std::wstring_view programFolder) {
-    return {LaunchCode{0x91, JoinPath(programFolder, kManualFileName), L""}};
+    return {LaunchCode{0x91, JoinPath(programFolder, ManualFileName()), L""}};
+}
+
+std::wstring_view ManualFileName() {
+    return CurrentLanguage() == Language::English ? kManualFileNameEnglish : kManualFileName;
 }
 
 ReadResult ReadSettings(Host& host, const std::wstring& path) {

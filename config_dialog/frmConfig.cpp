@@ -155,7 +155,11 @@ bool frmConfig::Form_Load() {
     }
     // Every side file is checked before anything is shown, so a short one cannot leave the
     // dialog half filled.
-    SideLines instruments = ReadSideFileLines(h, SideFile(L"gminst.bin"), kInstrumentCount);
+    // In English the General MIDI names of their own file, where it has been installed.
+    const bool englishNames =
+        CurrentLanguage() == Language::English && FileExists(app_, SideFile(L"gminst.en.bin"));
+    SideLines instruments = ReadSideFileLines(
+        h, SideFile(englishNames ? L"gminst.en.bin" : L"gminst.bin"), kInstrumentCount);
     SideLines keyNames = ReadSideFileLines(h, SideFile(L"vkname.bin"), kShortcutKeyCount);
     std::wstring keyValues = CheckKeyValues(h, SideFile(L"vkvalue.bin"));
     const std::wstring& problem = !instruments.ok ? instruments.problem
