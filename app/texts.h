@@ -61,10 +61,10 @@ inline constexpr wchar_t kTitle[] = L"Vosselmar";
     X(kChooseOutput, L"MIDI出力デバイスを選択してください。", L"Select a MIDI output device.")     \
     X(kInputChanged,                                                                               \
       L"MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。", \
-      L"The MIDI input devices have been added to or changed.\rSelect the device to use again.")   \
+      L"The MIDI input devices have changed.\rSelect the device to use again.")                   \
     X(kOutputChanged,                                                                              \
       L"MIDI出力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。", \
-      L"The MIDI output devices have been added to or changed.\rSelect the device to use again.")  \
+      L"The MIDI output devices have changed.\rSelect the device to use again.")                  \
     X(kShortcutRefused,                                                                            \
       L"ショートカットキーを設定できませんでした。\r"                                              \
       L"もう一度使用するショートカットキーを選択してください。",                                   \

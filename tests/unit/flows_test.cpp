@@ -29,6 +29,7 @@ using test::CallsAre;
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
 constexpr int kIn = 0x1000, kOut = 0x2000;  // the handles the simulated host gives out first
 const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
+const std::wstring kManualEnglish = L"C:\\Vosselmar\\Manual.htm";
 // midiInOpen of a device with the main window as callback, and what it returned.
 CallIs InputOpened(int device, int result = 0) {
     return {"midiInOpen",
@@ -120,12 +121,15 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         std::deque<int> answers;
         std::wstring text;
         unsigned style;
+        Language language = Language::Japanese;
     } cases[] = {
         {"another instance", true, false, in, {}, Text(text::kAlreadyRunning), 48},
         {"no input device", false, false, {}, {}, Text(text::kNoMidiInput), 16},
         {"No to the terms", false, true, in, {kIdNo}, Text(text::kTerms), 308},
         {"the terms closed", false, true, in, {2}, Text(text::kTerms), 308},
         {"the terms with Enter", false, true, in, {}, Text(text::kTerms), 308},
+        {"the terms in English", false, true, in, {kIdNo}, Text(text::kTerms, Language::English), 308,
+         Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -134,6 +138,7 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         h.inputs = c.inputs;
         h.answers = c.answers;
         App a(h);
+        test::SpeakLanguage speak(c.language);
         Main(a);
         EXPECT_TRUE(OnlyBox(h, c.text, c.style));
         EXPECT_TRUE(h.ended);
@@ -668,6 +673,7 @@ TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
         const char* label;
         std::function<void(sim::SimHost&, App&)> act;
         std::vector<std::pair<std::wstring, std::optional<std::wstring>>> opened;
+        Language language = Language::Japanese;
     } cases[] = {
         {"the manual from the tray menu",
          [](sim::SimHost& h, App& a) {
@@ -691,12 +697,23 @@ TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
              play(a, {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)});
          },
          {{kManual, L""}, {player, parameters}}},
+        {"in English: its own manual, from the menu, the dialog and the first start's chord",
+         [&](sim::SimHost& h, App& a) {
+             h.menuChoices = {MenuChoice::mnuRCHelp};
+             WindowProc(a, kMain, kTrayCallback, 0, kWmRButtonDown);
+             ASSERT_TRUE(LoadConfigDialog(a));
+             a.Config->cmdHelp.UserClick();
+             play(a, {On(60), On(64), On(67)});
+         },
+         {{kManualEnglish, std::nullopt}, {kManualEnglish, std::nullopt}, {kManualEnglish, L""}},
+         Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         sim::SimHost h;
         App a(h);
         h.answers = {kIdYes};
+        test::SpeakLanguage speak(c.language);
         Main(a);
         ASSERT_TRUE(a.Running());
         c.act(h, a);

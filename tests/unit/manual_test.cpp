@@ -1,5 +1,6 @@
-// The Japanese manual, resources/説明書.htm: markup every browser reads the same way, links that
-// lead somewhere, and the program's own texts quoted exactly as the program shows them.
+// The manuals, resources/説明書.htm and its English version Manual.htm: markup every browser reads
+// the same way, links that lead somewhere, and the program's own texts quoted exactly as the
+// program shows them in the manual's language.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,8 +43,21 @@ fs::path FromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(
 
 const fs::path kDir = FromUtf8(VOS_SOURCE_DIR) / "resources";
 
-std::string ReadManual() {
-    std::ifstream in(kDir / FromUtf8(Utf8(kManualFileName)), std::ios::binary);
+// A manual for each language: its file, its <html lang>, and the heading of its terms of use, which
+// the first start's question names.
+struct ManualOf {
+    Language language;
+    const wchar_t* file;
+    const char* lang;
+    const char* terms;
+};
+const ManualOf kManuals[] = {
+    {Language::Japanese, kManualFileName, "ja", "４．使用規約"},
+    {Language::English, kManualFileNameEnglish, "en", "4. Terms of use"},
+};
+
+std::string ReadManual(const ManualOf& manual) {
+    std::ifstream in(kDir / FromUtf8(Utf8(manual.file)), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -134,18 +148,25 @@ TEST(ManualCheck, TagCheckerFindsBrokenMarkup) {
     for (const auto& [html, ok] : cases) EXPECT_EQ(CheckTags(html).empty(), ok) << html;
 }
 
-TEST(Manual, IsSelfContainedWellFormedHtml) {
-    const std::string html = ReadManual();
+void IsSelfContainedWellFormedHtml(const ManualOf& manual) {
+    const std::string html = ReadManual(manual);
     ASSERT_FALSE(html.empty()) << "cannot read the manual in " << kDir;
     EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
     EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
-    EXPECT_NE(html.find("<html lang=\"ja\">"), std::string::npos);
+    EXPECT_NE(html.find("<html lang=\"" + std::string(manual.lang) + "\">"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(CheckTags(html), "");
 }
 
-TEST(Manual, LinksLeadSomewhere) {
-    const std::string html = ReadManual();
+TEST(Manual, IsSelfContainedWellFormedHtml) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        IsSelfContainedWellFormedHtml(manual);
+    }
+}
+
+void LinksLeadSomewhere(const ManualOf& manual) {
+    const std::string html = ReadManual(manual);
     std::vector<Tag> tags;
     ASSERT_EQ(CheckTags(html, &tags), "");
     std::set<std::string> ids, targets;
@@ -155,7 +176,7 @@ TEST(Manual, LinksLeadSomewhere) {
         if (std::string id = Attribute(t, "id"); !id.empty()) {
             EXPECT_TRUE(ids.insert(id).second) << "id twice: " << id;
             // The first-start question sends the reader to this heading by its exact title.
-            const std::string title = "４．使用規約</h2>";
+            const std::string title = std::string(manual.terms) + "</h2>";
             terms |=
                 t.name == "h2" && html.compare(html.find('>', t.at) + 1, title.size(), title) == 0;
         }
@@ -172,18 +193,31 @@ TEST(Manual, LinksLeadSomewhere) {
     }
     for (const std::string& target : targets)
         EXPECT_TRUE(ids.count(target)) << "no id for #" << target;
-    EXPECT_TRUE(terms) << "no <h2 id=\"...\">４．使用規約</h2>";
+    EXPECT_TRUE(terms) << "no <h2 id=\"...\">" << manual.terms << "</h2>";
+    EXPECT_NE(Utf8(Text(text::kTerms, manual.language)).find(manual.terms), std::string::npos)
+        << "the question names another heading";
 }
 
-TEST(Manual, QuotesTheProgramsTextsExactly) {
-    const std::string html = ReadManual();
+TEST(Manual, LinksLeadSomewhere) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        LinksLeadSomewhere(manual);
+    }
+}
+
+void QuotesTheProgramsTextsExactly(const ManualOf& manual) {
+    const Language language = manual.language;
+    const std::string html = ReadManual(manual);
     std::vector<std::string> texts = {
-        Utf8(Text(text::kTipEnabled)), Utf8(Text(text::kTipDisabled)), Utf8(Text(text::kTipInputGone)), Utf8(Text(text::kTipInputRefused)),
-        Utf8(kUndefinedPath), Utf8(layout::kCaption),
-        Utf8(kConfigFileName), Utf8(kManualFileName),
+        Utf8(kUndefinedPath), Utf8(layout::DialogCaption(language)),
+        Utf8(kConfigFileName), Utf8(manual.file),
     };
+    for (text::Key key : {text::kTipEnabled, text::kTipDisabled, text::kTipInputGone,
+                          text::kTipInputRefused}) {
+        texts.push_back(Utf8(Text(key, language)));
+    }
     for (text::Key key : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
-        std::wstring menu = Text(key);
+        std::wstring menu = Text(key, language);
         std::erase(menu, L'&');
         texts.push_back(Utf8(menu));
     }
@@ -195,7 +229,7 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
           text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
           text::kDialogCannotOpen}) {
         std::wstring piece;
-        for (const wchar_t* c = Text(key);; ++c) {
+        for (const wchar_t* c = Text(key, language);; ++c) {
             const bool place = c[0] == L'{' && c[1] != 0 && c[2] == L'}';
             if (*c == 0 || *c == L'\r' || place) {
                 if (piece.size() > 1) texts.push_back(Utf8(piece));
@@ -208,12 +242,19 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
         }
     }
     for (const layout::Item& item : layout::kItems) {  // every caption of the dialog
-        std::string caption = Utf8(item.caption);
+        std::string caption = Utf8(layout::CaptionOf(item, language));
         std::erase(caption, '&');
         if (!caption.empty()) texts.push_back(caption);
     }
     for (const std::string& text : texts)
         EXPECT_NE(html.find(text), std::string::npos) << "not quoted: " << text;
+}
+
+TEST(Manual, QuotesTheProgramsTextsExactly) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        QuotesTheProgramsTextsExactly(manual);
+    }
 }
 
 }  // namespace
