@@ -328,6 +328,56 @@ bool InTable(const std::vector<TableLine>& table, const std::string& line) {
     });
 }
 
+// Each language has every text, with the same values in it (a value left out would be lost, one
+// made up shown as "{3}"), the English column holds no Japanese left behind, and each key is found
+// by its name.
+TEST(Texts, BothLanguagesHaveEveryTextWithItsValues) {
+    const std::regex place("\\{[0-9]\\}");
+    for (std::size_t i = 0; i < text::kCount; ++i) {
+        const auto key = static_cast<text::Key>(i);
+        SCOPED_TRACE(std::string(KeyName(key)));
+        const std::string japanese = Utf8(Text(key, Language::Japanese)),
+                          english = Utf8(Text(key, Language::English));
+        EXPECT_FALSE(english.empty());
+        std::multiset<std::string> places[2];
+        for (int l = 0; l < 2; ++l) {
+            const std::string& t = l == 0 ? japanese : english;
+            for (std::sregex_iterator it(t.begin(), t.end(), place), end; it != end; ++it)
+                places[l].insert(it->str());
+        }
+        EXPECT_EQ(places[0], places[1]);
+        const std::wstring wide = Text(key, Language::English);
+        EXPECT_TRUE(std::all_of(wide.begin(), wide.end(), [](wchar_t c) { return c < 0x2E80; }))
+            << english;
+        EXPECT_EQ(KeyNamed(KeyName(key)), key);
+    }
+    EXPECT_EQ(KeyNamed("kNoSuchText"), std::nullopt);
+}
+
+TEST(Texts, LanguageFollowsTheDisplayLanguageUnlessTheCommandLineSays) {
+    constexpr std::uint16_t japanese = 0x0411, english = 0x0409, german = 0x0407;
+    const struct {
+        std::uint16_t display;
+        const wchar_t* commandLine;
+        Language chosen;
+    } cases[] = {
+        {japanese, L"", Language::Japanese},
+        {0x0C11, L"", Language::Japanese},  // another sublanguage of Japanese
+        {english, L"", Language::English},
+        {german, L"", Language::English},
+        {japanese, L"/lang:en", Language::English},
+        {german, L"  /LANG:JA\t", Language::Japanese},
+        {japanese, L"/lang:en /lang:ja", Language::Japanese},
+        {english, L"\"C:\\a b\\/lang:ja\"", Language::English},  // inside a quoted name
+        {english, L"/lang:japanese", Language::English},
+        {japanese, L"x/lang:en", Language::Japanese},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ChooseLanguage(c.display, c.commandLine), c.chosen)
+            << std::hex << c.display << " " << Utf8(c.commandLine);
+    }
+}
+
 // The tests expect the program's messages by their text. Every sentence a scenario or a unit test
 // quotes must be one of the texts of app/texts.h (read here as the file it is), so that a text
 // changed there cannot go on passing in a copy.
