@@ -73,7 +73,7 @@ inline constexpr std::array<Item, 36> kItems = {{
     {Id::cmdDel, Kind::Button, L"cmdDel", L"削除(&D)", L"&Delete", 1680, 1680, 1335, 375, 6},
     {Id::Label5, Kind::Label, L"Label5", L"実行するアプリケーション／ファイル", L"Application or file to open", 120, 2160, 3015, 255, 35},
     {Id::txtPath, Kind::Edit, L"txtPath", L"", L"", 120, 2400, 4455, 270, 7},
-    {Id::cmdSansyo, Kind::Button, L"cmdSansyo", L"参照(&R)", L"&Browse…", 3720, 2760, 855, 375, 8},
+    {Id::cmdSansyo, Kind::Button, L"cmdSansyo", L"参照(&R)", L"&Browse", 3720, 2760, 855, 375, 8},
     {Id::picKey0, Kind::Key, L"picKey(0)", L"C", L"C", 120, kKeyTop, 375, 1215, 9},
     {Id::picKey1, Kind::Key, L"picKey(1)", L"C#", L"C#", 360, kKeyTop, 255, 735, 10},
     {Id::picKey2, Kind::Key, L"picKey(2)", L"D", L"D", 480, kKeyTop, 375, 1215, 11},
