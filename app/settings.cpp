@@ -286,8 +286,9 @@ std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view p
         case WriteStatus::Ok:
             return {};
         case WriteStatus::TextTooLong:
-            return Fill(text::kTextTooLong, {EntryNumber(result.badEntry),
-                                             Text(result.badIsPath ? text::kPath : text::kParameters)});
+            return Fill(text::kTextTooLong,
+                        {EntryNumber(result.badEntry),
+                         Text(result.badIsPath ? text::kPath : text::kParameters)});
         case WriteStatus::TooLarge:
             return Fill(text::kSettingsTooLarge,
                         {std::to_wstring(kMaxSettingsFileBytes / (1024 * 1024))});

@@ -120,7 +120,8 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
                           const std::vector<LaunchCode>& codes, Tail tail = Tail::Keep,
                           std::size_t largest = kMaxSettingsFileBytes);
 
-// Explanations for the message boxes, in the language in force, naming the file and what is wrong with it.
+// Explanations for the message boxes, in the language in force, naming the file and what is wrong
+// with it.
 std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view path);
 std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view path);
 

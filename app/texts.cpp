@@ -43,11 +43,12 @@ Language ChooseLanguage(std::uint16_t uiLanguage, std::wstring_view commandLine)
     constexpr std::uint16_t kPrimaryLanguageMask = 0x3FF;
     constexpr std::uint16_t kLangJapanese = 0x11;
     Language chosen = (uiLanguage & kPrimaryLanguageMask) == kLangJapanese ? Language::Japanese
-                                                                            : Language::English;
+                                                                           : Language::English;
     // Words are what lies between blanks; a switch inside quotes is part of a file name.
     std::size_t at = 0;
     while (at < commandLine.size()) {
-        while (at < commandLine.size() && (commandLine[at] == L' ' || commandLine[at] == L'\t')) ++at;
+        while (at < commandLine.size() && (commandLine[at] == L' ' || commandLine[at] == L'\t'))
+            ++at;
         std::size_t end = at;
         bool quoted = false;
         while (end < commandLine.size() &&

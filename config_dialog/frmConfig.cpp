@@ -27,7 +27,8 @@ std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
     for (std::size_t i = 0; i < codes.size(); ++i) {
         for (const bool isPath : {true, false}) {
             if (Cp932Holds(isPath ? codes[i].Path : codes[i].Command)) continue;
-            return Fill(text::kUnstorable, {EntryNumber(i), Text(isPath ? text::kPath : text::kParameters)});
+            return Fill(text::kUnstorable,
+                        {EntryNumber(i), Text(isPath ? text::kPath : text::kParameters)});
         }
     }
     return {};

@@ -396,9 +396,9 @@ void ConfigWindow::MakeFonts(int dpi) {
     const std::wstring face = english ? EnglishListFace() : std::wstring(layout::kListFontFace);
     const int charset = english ? layout::kListFontCharsetEnglish : layout::kListFontCharset;
     ScopedFont list(CreateFontW(-MulDiv(layout::kListFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL,
-                                FALSE, FALSE, FALSE, static_cast<DWORD>(charset), OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN,
-                                face.c_str()));
+                                FALSE, FALSE, FALSE, static_cast<DWORD>(charset),
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                FIXED_PITCH | FF_MODERN, face.c_str()));
     HFONT uiHandle = ui ? ui.Get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     HFONT listHandle = list ? list.Get() : uiHandle;
     for (const Item& item : layout::kItems) {

@@ -114,6 +114,7 @@ using FlowStart = FlowTest;
 // before the main window is loaded.
 TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
     const std::vector<std::wstring> in{L"Sim MIDI In"};
+    const std::wstring termsEn = Text(text::kTerms, Language::English);
     const struct {
         const char* label;
         bool otherInstance, windowLoaded;
@@ -128,8 +129,7 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         {"No to the terms", false, true, in, {kIdNo}, Text(text::kTerms), 308},
         {"the terms closed", false, true, in, {2}, Text(text::kTerms), 308},
         {"the terms with Enter", false, true, in, {}, Text(text::kTerms), 308},
-        {"the terms in English", false, true, in, {kIdNo}, Text(text::kTerms, Language::English), 308,
-         Language::English},
+        {"the terms in English", false, true, in, {kIdNo}, termsEn, 308, Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

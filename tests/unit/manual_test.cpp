@@ -209,11 +209,13 @@ void QuotesTheProgramsTextsExactly(const ManualOf& manual) {
     const Language language = manual.language;
     const std::string html = ReadManual(manual);
     std::vector<std::string> texts = {
-        Utf8(kUndefinedPath), Utf8(layout::DialogCaption(language)),
-        Utf8(kConfigFileName), Utf8(manual.file),
+        Utf8(kUndefinedPath),
+        Utf8(layout::DialogCaption(language)),
+        Utf8(kConfigFileName),
+        Utf8(manual.file),
     };
-    for (text::Key key : {text::kTipEnabled, text::kTipDisabled, text::kTipInputGone,
-                          text::kTipInputRefused}) {
+    for (text::Key key :
+         {text::kTipEnabled, text::kTipDisabled, text::kTipInputGone, text::kTipInputRefused}) {
         texts.push_back(Utf8(Text(key, language)));
     }
     for (text::Key key : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
@@ -224,9 +226,9 @@ void QuotesTheProgramsTextsExactly(const ManualOf& manual) {
     // The messages the manual explains, one line at a time, without the values filled in.
     for (text::Key key :
          {text::kTerms, text::kChooseInput, text::kNoMidiInput, text::kAlreadyRunning,
-          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused,
-          text::kCannotOpenInput, text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates,
-          text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
+          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused, text::kCannotOpenInput,
+          text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates, text::kContained,
+          text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
           text::kDialogCannotOpen}) {
         std::wstring piece;
         for (const wchar_t* c = Text(key, language);; ++c) {

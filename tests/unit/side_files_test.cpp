@@ -237,6 +237,10 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
     const auto bytes = [&](const wchar_t* held) {
         return Fill(text::kSideFileBytes, {vkvalue, L"77", held});
     };
+    const std::string piano = "Piano\r\n" + std::string(127, '\n');
+    const std::wstring englishShort =
+        Fill(Text(text::kSideFileLines, Language::English),
+             {Fill(Text(text::kSideFile, Language::English), {L"gminst.en.bin"}), L"128", L"127"});
     const struct {
         const wchar_t* file;
         std::optional<std::string> bytes;  // nothing: missing
@@ -248,8 +252,8 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         {L"gminst.bin", std::nullopt, Fill(text::kFileNotFound, {gminst})},
         {L"vkname.bin", std::nullopt, Fill(text::kFileNotFound, {vkname})},
         {L"vkvalue.bin", std::nullopt, Fill(text::kFileNotFound, {vkvalue})},
-        {L"vkname.bin", "", Fill(text::kFileUnreadable, {vkname}) + L"\r" + Text(text::kReasonIsFolder),
-         16},
+        {L"vkname.bin", "",
+         Fill(text::kFileUnreadable, {vkname}) + L"\r" + Text(text::kReasonIsFolder), 16},
         {L"gminst.bin", std::string(127, '\n'), lines(gminst, L"128", L"127")},
         {L"vkname.bin", "F1\r\nF2\r\n", lines(vkname, L"77", L"2")},
         {L"vkname.bin", "a\r\n", lines(vkname, L"77", L"1")},
@@ -268,13 +272,10 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
          {L"? pf", L"?@", L"?"}},
         // In English its own names where they are, the others where they are not; never the
         // English file in Japanese.
-        {L"gminst.en.bin", "Piano\r\n" + std::string(127, '\n'), L"", 0, {L"Piano"}, Language::English},
+        {L"gminst.en.bin", piano, L"", 0, {L"Piano"}, Language::English},
         {L"gminst.en.bin", std::nullopt, L"", 0, {L"Instrument 0"}, Language::English},
-        {L"gminst.en.bin", "Piano\r\n" + std::string(127, '\n'), L"", 0, {L"Instrument 0"}},
-        {L"gminst.en.bin", std::string(127, '\n'),
-         Fill(Text(text::kSideFileLines, Language::English),
-              {Fill(Text(text::kSideFile, Language::English), {L"gminst.en.bin"}), L"128", L"127"}),
-         0, {}, Language::English},
+        {L"gminst.en.bin", piano, L"", 0, {L"Instrument 0"}},
+        {L"gminst.en.bin", std::string(127, '\n'), englishShort, 0, {}, Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(sim::Utf8(c.file) + " " + std::to_string(c.bytes ? c.bytes->size() : 0) +

@@ -28,13 +28,15 @@ inline void AppendLe(std::vector<std::uint8_t>& out, std::uint64_t v, int width)
 
 // The language the start would have chosen, for the life of a scope.
 class SpeakLanguage {
-public:
-    explicit SpeakLanguage(Language language) : before_(CurrentLanguage()) { SetLanguage(language); }
+  public:
+    explicit SpeakLanguage(Language language) : before_(CurrentLanguage()) {
+        SetLanguage(language);
+    }
     ~SpeakLanguage() { SetLanguage(before_); }
     SpeakLanguage(const SpeakLanguage&) = delete;
     SpeakLanguage& operator=(const SpeakLanguage&) = delete;
 
-private:
+  private:
     Language before_;
 };
 

@@ -204,18 +204,21 @@ protected:
                 HWND h = Ctl(item.id);
                 const std::wstring caption = Text(h);
                 HDC dc = GetDC(h);
-                HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
+                HGDIOBJ old =
+                    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
                 RECT text{};
-                DrawTextW(dc, caption.c_str(), -1, &text,
-                          DT_CALCRECT | DT_SINGLELINE | (item.kind == Kind::Label ? DT_NOPREFIX : 0));
+                DrawTextW(
+                    dc, caption.c_str(), -1, &text,
+                    DT_CALCRECT | DT_SINGLELINE | (item.kind == Kind::Label ? DT_NOPREFIX : 0));
                 SelectObject(dc, old);
                 ReleaseDC(h, dc);
                 RECT face{};
                 GetClientRect(h, &face);
-                EXPECT_TRUE(text.right + aroundX <= face.right && text.bottom + aroundY <= face.bottom)
-                    << Name(item.id) << " \"" << Utf8(caption) << "\" needs " << text.right + aroundX
-                    << "x" << text.bottom + aroundY << " in " << face.right << "x" << face.bottom
-                    << " at " << dpi << " DPI";
+                EXPECT_TRUE(text.right + aroundX <= face.right &&
+                            text.bottom + aroundY <= face.bottom)
+                    << Name(item.id) << " \"" << Utf8(caption) << "\" needs "
+                    << text.right + aroundX << "x" << text.bottom + aroundY << " in " << face.right
+                    << "x" << face.bottom << " at " << dpi << " DPI";
             }
         }
     }
