@@ -139,7 +139,8 @@ inline constexpr wchar_t kTitle[] = L"Vosselmar";
       L"{1} is too short ({2} bytes are needed, but it has only {3}).")                            \
                                                                                                    \
     /* The settings dialog. */                                                                     \
-    X(kDialogCannotOpen, L"{1}\r設定画面を開けません。", L"{1}\rThe settings cannot be opened.")   \
+    X(kDialogCannotOpen, L"{1}\r設定画面を開けません。",                                            \
+      L"{1}\rThe settings window cannot be opened.")                                               \
     X(kOneEntryNeeded, L"少なくとも１つの項目は必要です。", L"At least one launch code is needed.") \
     X(kAllFilesFilter, L"すべてのファイル(*.*)|*.*", L"All files (*.*)|*.*")                       \
     X(kNoChord,                                                                                    \
