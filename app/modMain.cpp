@@ -4,7 +4,6 @@
 
 #include "config_dialog/frmConfig.h"
 #include "midi/modMidiIO.h"
-#include "platform/cp932.h"
 
 namespace vos {
 
@@ -73,18 +72,9 @@ std::wstring BackupPath(App& app, const std::wstring& path) {
 // The defaults, written as a fresh file: nothing of what was there before stays behind them (a
 // file too large to read would otherwise stay too large).
 Outcome WriteDefaults(App& app, const std::wstring& path) {
-    std::vector<LaunchCode> codes = DefaultCodes(app.host.ProgramFolder());
-    // config.bin holds code page 932. A folder name it cannot hold would be stored with '?' in
-    // place of those characters, and the chord would open nothing, silently.
-    if (!Cp932Holds(codes[0].Path)) {
-        if (Outcome o = Tell(app, Fill(text::kFolderNotCp932, {app.host.ProgramFolder()}),
-                             kMbIconExclamation)) {
-            return o;
-        }
-        codes[0].Path = kUndefinedPath;
-    }
-    WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)), codes,
-                                  Tail::Drop);
+    // Any folder name is stored exactly, one outside code page 932 in the record of exact texts.
+    WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)),
+                                  DefaultCodes(app.host.ProgramFolder()), Tail::Drop);
     if (w.status == WriteStatus::Ok) return std::nullopt;
     if (Outcome o = Tell(app, Fill(text::kEnding, {DescribeWriteProblem(w, path)}), kMbIconError)) {
         return o;

@@ -79,14 +79,6 @@ inline constexpr wchar_t kTitle[] = L"Vosselmar";
       L"他のプログラムが使用していないか、接続を確認してください。",                               \
       L"Could not open the MIDI output device \"{1}\".\r"                                          \
       L"Make sure that it is connected and that no other program is using it.")                    \
-    X(kFolderNotCp932,                                                                             \
-      L"Vosselmarのフォルダ「{1}」の名前にシフトJISにない文字があるため、説明書を開く起動コードを" \
-      L"設定できませんでした。\r"                                                                  \
-      L"設定画面で起動するファイルを選ぶか、シフトJISにある文字だけの名前のフォルダに移してください。", \
-      L"The name of the Vosselmar folder \"{1}\" has characters that are not in Shift JIS, so "    \
-      L"the launch code that opens the manual could not be set up.\r"                              \
-      L"Choose a file to open in Settings, or move Vosselmar to a folder whose name has only "     \
-      L"Shift JIS characters.")                                                                    \
     X(kEnding, L"{1}\rVosselmarを終了します。", L"{1}\rVosselmar will now exit.")                  \
     X(kAskRebuild,                                                                                 \
       L"{1}\r元のファイルを残して、初期設定で作り直しますか？",                                    \
@@ -152,11 +144,6 @@ inline constexpr wchar_t kTitle[] = L"Vosselmar";
     X(kAskDuplicates,                                                                              \
       L"起動コードの重複をチェックしますか？",                                                     \
       L"Check the launch codes for overlaps?")                                                     \
-    X(kUnstorable,                                                                                 \
-      L"{1}番目の起動コードの{2}に、保存できない文字が含まれています。\r"                          \
-      L"シフトJISにある文字だけにしてください。",                                                  \
-      L"The {2} of launch code{1} has characters that cannot be saved.\r"                          \
-      L"Use only characters that are in Shift JIS.")                                               \
     X(kChooseProgram, L"使用する音色を選択してください。", L"Select an instrument.")               \
     X(kChooseShortcut, L"ショートカットキーを選択してください。", L"Select a shortcut key.")
 // clang-format on

@@ -663,12 +663,13 @@ using FlowLaunch = FlowTest;
 // Everything the program opens, after a first start: the manual from the tray menu and from the
 // dialog, and the chords. The shell gets the main window as owner, "open", no folder and the normal
 // show state; the parameters are a null pointer for the manual and the stored text, even an empty
-// one, for a chord.
+// one, for a chord. Texts code page 932 cannot hold reach the shell exactly.
 TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
     const auto play = [](App& a, std::initializer_list<LParam> messages) {
         for (LParam m : messages) WindowProc(a, kMain, kMmMimData, 0, m);
     };
-    const std::wstring player = L"C:\\Tools\\player.exe", parameters = L"/play \"曲.mid\"";
+    const std::wstring player = L"C:\\Tools\\Música 😀\\player.exe",
+                       parameters = L"/play \"曲 ї 龘.mid\"";
     const struct {
         const char* label;
         std::function<void(sim::SimHost&, App&)> act;
