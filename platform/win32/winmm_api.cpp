@@ -28,7 +28,7 @@ void Take(FARPROC proc, Fn& into) {
 
 Winmm::Winmm() : module_(LoadFromSystemFolder()) {
     if (!module_) {
-        problem_ = text::kNoWinmm;
+        problem_ = Text(text::kNoWinmm);
         return;
     }
     const char* missing = nullptr;

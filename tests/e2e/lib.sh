@@ -511,7 +511,7 @@ e2e_click_tray_icon() {
 e2e_copy_side_files() {
     local src f
     src=$(dirname "$E2E_PROGRAM")
-    for f in gminst.bin vkname.bin vkvalue.bin 説明書.htm; do
+    for f in gminst.bin gminst.en.bin vkname.bin vkvalue.bin 説明書.htm Manual.htm; do
         [[ -f $src/$f ]] || e2e_fail "side file $src/$f missing"
         cp "$src/$f" "$E2E_PROG_DIR/"
     done

@@ -1,5 +1,6 @@
-// The Japanese manual, resources/説明書.htm: markup every browser reads the same way, links that
-// lead somewhere, and the program's own texts quoted exactly as the program shows them.
+// The manuals, resources/説明書.htm and its English version Manual.htm: markup every browser reads
+// the same way, links that lead somewhere, and the program's own texts quoted exactly as the
+// program shows them in the manual's language.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -42,8 +43,21 @@ fs::path FromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(
 
 const fs::path kDir = FromUtf8(VOS_SOURCE_DIR) / "resources";
 
-std::string ReadManual() {
-    std::ifstream in(kDir / FromUtf8(Utf8(kManualFileName)), std::ios::binary);
+// A manual for each language: its file, its <html lang>, and the heading of its terms of use, which
+// the first start's question names.
+struct ManualOf {
+    Language language;
+    const wchar_t* file;
+    const char* lang;
+    const char* terms;
+};
+const ManualOf kManuals[] = {
+    {Language::Japanese, kManualFileName, "ja", "４．使用規約"},
+    {Language::English, kManualFileNameEnglish, "en", "4. Terms of use"},
+};
+
+std::string ReadManual(const ManualOf& manual) {
+    std::ifstream in(kDir / FromUtf8(Utf8(manual.file)), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -134,18 +148,25 @@ TEST(ManualCheck, TagCheckerFindsBrokenMarkup) {
     for (const auto& [html, ok] : cases) EXPECT_EQ(CheckTags(html).empty(), ok) << html;
 }
 
-TEST(Manual, IsSelfContainedWellFormedHtml) {
-    const std::string html = ReadManual();
+void IsSelfContainedWellFormedHtml(const ManualOf& manual) {
+    const std::string html = ReadManual(manual);
     ASSERT_FALSE(html.empty()) << "cannot read the manual in " << kDir;
     EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
     EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
-    EXPECT_NE(html.find("<html lang=\"ja\">"), std::string::npos);
+    EXPECT_NE(html.find("<html lang=\"" + std::string(manual.lang) + "\">"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(CheckTags(html), "");
 }
 
-TEST(Manual, LinksLeadSomewhere) {
-    const std::string html = ReadManual();
+TEST(Manual, IsSelfContainedWellFormedHtml) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        IsSelfContainedWellFormedHtml(manual);
+    }
+}
+
+void LinksLeadSomewhere(const ManualOf& manual) {
+    const std::string html = ReadManual(manual);
     std::vector<Tag> tags;
     ASSERT_EQ(CheckTags(html, &tags), "");
     std::set<std::string> ids, targets;
@@ -155,7 +176,7 @@ TEST(Manual, LinksLeadSomewhere) {
         if (std::string id = Attribute(t, "id"); !id.empty()) {
             EXPECT_TRUE(ids.insert(id).second) << "id twice: " << id;
             // The first-start question sends the reader to this heading by its exact title.
-            const std::string title = "４．使用規約</h2>";
+            const std::string title = std::string(manual.terms) + "</h2>";
             terms |=
                 t.name == "h2" && html.compare(html.find('>', t.at) + 1, title.size(), title) == 0;
         }
@@ -172,29 +193,45 @@ TEST(Manual, LinksLeadSomewhere) {
     }
     for (const std::string& target : targets)
         EXPECT_TRUE(ids.count(target)) << "no id for #" << target;
-    EXPECT_TRUE(terms) << "no <h2 id=\"...\">４．使用規約</h2>";
+    EXPECT_TRUE(terms) << "no <h2 id=\"...\">" << manual.terms << "</h2>";
+    EXPECT_NE(Utf8(Text(text::kTerms, manual.language)).find(manual.terms), std::string::npos)
+        << "the question names another heading";
 }
 
-TEST(Manual, QuotesTheProgramsTextsExactly) {
-    const std::string html = ReadManual();
+TEST(Manual, LinksLeadSomewhere) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        LinksLeadSomewhere(manual);
+    }
+}
+
+void QuotesTheProgramsTextsExactly(const ManualOf& manual) {
+    const Language language = manual.language;
+    const std::string html = ReadManual(manual);
     std::vector<std::string> texts = {
-        Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kTipInputGone), Utf8(kTipInputRefused),
-        Utf8(kUndefinedPath), Utf8(layout::kCaption),
-        Utf8(kConfigFileName), Utf8(kManualFileName),
+        Utf8(kUndefinedPath),
+        Utf8(layout::DialogCaption(language)),
+        Utf8(kConfigFileName),
+        Utf8(manual.file),
     };
-    for (std::wstring menu : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+    for (text::Key key :
+         {text::kTipEnabled, text::kTipDisabled, text::kTipInputGone, text::kTipInputRefused}) {
+        texts.push_back(Utf8(Text(key, language)));
+    }
+    for (text::Key key : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+        std::wstring menu = Text(key, language);
         std::erase(menu, L'&');
         texts.push_back(Utf8(menu));
     }
     // The messages the manual explains, one line at a time, without the values filled in.
-    for (const wchar_t* message :
+    for (text::Key key :
          {text::kTerms, text::kChooseInput, text::kNoMidiInput, text::kAlreadyRunning,
-          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused,
-          text::kCannotOpenInput, text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates,
-          text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
+          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused, text::kCannotOpenInput,
+          text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates, text::kContained,
+          text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
           text::kDialogCannotOpen}) {
         std::wstring piece;
-        for (const wchar_t* c = message;; ++c) {
+        for (const wchar_t* c = Text(key, language);; ++c) {
             const bool place = c[0] == L'{' && c[1] != 0 && c[2] == L'}';
             if (*c == 0 || *c == L'\r' || place) {
                 if (piece.size() > 1) texts.push_back(Utf8(piece));
@@ -207,12 +244,19 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
         }
     }
     for (const layout::Item& item : layout::kItems) {  // every caption of the dialog
-        std::string caption = Utf8(item.caption);
+        std::string caption = Utf8(layout::CaptionOf(item, language));
         std::erase(caption, '&');
         if (!caption.empty()) texts.push_back(caption);
     }
     for (const std::string& text : texts)
         EXPECT_NE(html.find(text), std::string::npos) << "not quoted: " << text;
+}
+
+TEST(Manual, QuotesTheProgramsTextsExactly) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        QuotesTheProgramsTextsExactly(manual);
+    }
 }
 
 }  // namespace
@@ -245,14 +289,16 @@ std::string WithoutValues(std::string s) {
 }
 
 std::vector<TableLine> ReadTextTable() {
-    // Adjacent literals form one text, up to the semicolon that ends its definition.
+    // Adjacent literals form one text: only blanks and line continuations lie between them.
     std::vector<std::string> texts;
     const std::string header = ReadSource("app/texts.h");
     const std::regex literal("L\"((?:[^\"\\\\]|\\\\.)*)\"");
     std::string current;
     for (std::sregex_iterator it(header.begin(), header.end(), literal), end; it != end; ++it) {
         const auto before = it->prefix();
-        if (!current.empty() && std::find(before.first, before.second, ';') != before.second) {
+        if (!current.empty() && std::any_of(before.first, before.second, [](char c) {
+                return std::string_view(" \t\r\n\\").find(c) == std::string_view::npos;
+            })) {
             texts.push_back(current);
             current.clear();
         }
@@ -282,6 +328,56 @@ bool InTable(const std::vector<TableLine>& table, const std::string& line) {
         return t.bare.find(bare) != std::string::npos ||
                (t.fixedEnough && std::regex_search(line, t.filled));
     });
+}
+
+// Each language has every text, with the same values in it (a value left out would be lost, one
+// made up shown as "{3}"), the English column holds no Japanese left behind, and each key is found
+// by its name.
+TEST(Texts, BothLanguagesHaveEveryTextWithItsValues) {
+    const std::regex place("\\{[0-9]\\}");
+    for (std::size_t i = 0; i < text::kCount; ++i) {
+        const auto key = static_cast<text::Key>(i);
+        SCOPED_TRACE(std::string(KeyName(key)));
+        const std::string japanese = Utf8(Text(key, Language::Japanese)),
+                          english = Utf8(Text(key, Language::English));
+        EXPECT_FALSE(english.empty());
+        std::multiset<std::string> places[2];
+        for (int l = 0; l < 2; ++l) {
+            const std::string& t = l == 0 ? japanese : english;
+            for (std::sregex_iterator it(t.begin(), t.end(), place), end; it != end; ++it)
+                places[l].insert(it->str());
+        }
+        EXPECT_EQ(places[0], places[1]);
+        const std::wstring wide = Text(key, Language::English);
+        EXPECT_TRUE(std::all_of(wide.begin(), wide.end(), [](wchar_t c) { return c < 0x2E80; }))
+            << english;
+        EXPECT_EQ(KeyNamed(KeyName(key)), key);
+    }
+    EXPECT_EQ(KeyNamed("kNoSuchText"), std::nullopt);
+}
+
+TEST(Texts, LanguageFollowsTheDisplayLanguageUnlessTheCommandLineSays) {
+    constexpr std::uint16_t japanese = 0x0411, english = 0x0409, german = 0x0407;
+    const struct {
+        std::uint16_t display;
+        const wchar_t* commandLine;
+        Language chosen;
+    } cases[] = {
+        {japanese, L"", Language::Japanese},
+        {0x0C11, L"", Language::Japanese},  // another sublanguage of Japanese
+        {english, L"", Language::English},
+        {german, L"", Language::English},
+        {japanese, L"/lang:en", Language::English},
+        {german, L"  /LANG:JA\t", Language::Japanese},
+        {japanese, L"/lang:en /lang:ja", Language::Japanese},
+        {english, L"\"C:\\a b\\/lang:ja\"", Language::English},  // inside a quoted name
+        {english, L"/lang:japanese", Language::English},
+        {japanese, L"x/lang:en", Language::Japanese},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ChooseLanguage(c.display, c.commandLine), c.chosen)
+            << std::hex << c.display << " " << Utf8(c.commandLine);
+    }
 }
 
 // The tests expect the program's messages by their text. Every sentence a scenario or a unit test

@@ -32,19 +32,22 @@ names=$(vos_package_names "$zip") || e2e_fail "cannot read the zip's central dir
 printf '%s\n' "$names" >"$E2E_ART/zip-names.txt"
 expected="$top/
 $top/LICENSE
+$top/Manual.htm
 $top/README.txt
 $top/Vosselmar.exe
 $top/gminst.bin
+$top/gminst.en.bin
 $top/vkname.bin
 $top/vkvalue.bin
 $top/説明書.htm"
-if [[ -d $build/説明書_images || -d $E2E_DIR/../../resources/説明書_images ]]; then
-    e2e_log "the manual has a picture folder: only its top entry is checked"
-    got=$(cut -d' ' -f2- <<<"$names" | grep -v "^$top/説明書_images/.")
-    expected=$(printf '%s\n%s\n' "$expected" "$top/説明書_images/" | LC_ALL=C sort)
-else
-    got=$(cut -d' ' -f2- <<<"$names")
-fi
+got=$(cut -d' ' -f2- <<<"$names")
+for images in 説明書_images Manual_images; do
+    if [[ -d $build/$images || -d $E2E_DIR/../../resources/$images ]]; then
+        e2e_log "a manual has the picture folder $images: only its top entry is checked"
+        got=$(grep -v "^$top/$images/." <<<"$got")
+        expected=$(printf '%s\n%s\n' "$expected" "$top/$images/" | LC_ALL=C sort)
+    fi
+done
 [[ $got == "$expected" ]] || e2e_fail "zip entries differ: $(diff <(echo "$expected") <(echo "$got") | tr '\n' ' ')"
 # Bit 11: the name is UTF-8. Without it Windows reads the bytes in the local code page, the manual
 # is unpacked under a garbled name and neither Help nor the default chord can open it.
