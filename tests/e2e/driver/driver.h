@@ -8,8 +8,11 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "app/texts.h"
 
 namespace driver {
 
@@ -34,6 +37,7 @@ wstring unescape(const wstring& s);
 struct Args {
     std::map<wstring, wstring> opt;
     std::vector<wstring> pos;
+    std::vector<wstring> values;  // every --value, in order
 
     bool has(const wchar_t* k) const { return opt.count(k) != 0; }
     wstring get(const wchar_t* k, const wchar_t* def = L"") const {
@@ -45,6 +49,23 @@ struct Args {
         return it == opt.end() ? def : std::wcstoll(it->second.c_str(), nullptr, 0);
     }
 };
+
+// --- the program's texts --------------------------------------------------------
+
+// Tests name the program's texts by their keys in app/texts.h rather than copy
+// them, so a text reworded there, or another language, needs no change here.
+// The language: --lang ja|en, else VOS_E2E_LANG, else the one the program
+// picks for this user when started without a switch.
+bool text_language(const Args& a, vos::Language& language, wstring& error);
+// The text asked for by --TEXT_OPT (escapes undone, as `unescape`) or by
+// --KEY_OPT K: the text of key K, its places {1}, {2}, ... filled by vos::Fill
+// with the --value options in order, each taken as written. A value "@K2"
+// stands for the text of key K2, filled in turn by the values after it (they
+// are its own until its places are full); "@@x" is the value "@x". Nothing
+// when neither option is given, or when `error` says why the key cannot be
+// filled (an unknown key, too few or too many values).
+std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const wchar_t* key_opt,
+                                   wstring& error);
 
 // --- windows and processes ------------------------------------------------------
 

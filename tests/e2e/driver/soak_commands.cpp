@@ -609,11 +609,14 @@ int cmd_window_cycles(const Args& a) {
     RegisterClassW(&wc);
     HWND owner = CreateWindowExW(0, L"SoakBaseline", L"SoakBaselineOwner", WS_OVERLAPPEDWINDOW, 0,
                                  0, 100, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    vos::Language language;
+    wstring why;
+    if (!text_language(a, language, why)) return fail(why, 2);
     HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, 1, L"設定(&C)");
-    AppendMenuW(menu, MF_STRING, 2, L"ヘルプ(&H)");
+    AppendMenuW(menu, MF_STRING, 1, vos::Text(vos::text::kMenuConfig, language));
+    AppendMenuW(menu, MF_STRING, 2, vos::Text(vos::text::kMenuHelp, language));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, 3, L"終了(&X)");
+    AppendMenuW(menu, MF_STRING, 3, vos::Text(vos::text::kMenuEnd, language));
     // --sync FOLDER: the caller samples this process from outside (its
     // memory as Linux sees it) when a file "warm" appears there, and answers
     // with a file "go"; the same with "done" and "end" after the cycles.
