@@ -163,21 +163,29 @@ bool fill_key(const wstring& name, vos::Language language, const std::vector<wst
 
 }  // namespace
 
+std::optional<wstring> key_text(const Args& a, const wstring& key, wstring& error) {
+    vos::Language language;
+    wstring text;
+    size_t next = 0;
+    if (!text_language(a, language, error) || !fill_key(key, language, a.values, next, text, error))
+        return std::nullopt;
+    if (next != a.values.size()) {
+        error = L"more values than " + key + L" has places for";
+        return std::nullopt;
+    }
+    return text;
+}
+
 std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const wchar_t* key_opt,
                                    wstring& error) {
     if (a.has(text_opt)) return unescape(a.get(text_opt));
     if (!a.has(key_opt)) return std::nullopt;
-    vos::Language language;
-    wstring text;
-    size_t next = 0;
-    if (!text_language(a, language, error) ||
-        !fill_key(a.get(key_opt), language, a.values, next, text, error))
-        return std::nullopt;
-    if (next != a.values.size()) {
-        error = L"more values than " + a.get(key_opt) + L" has places for";
-        return std::nullopt;
-    }
-    return text;
+    return key_text(a, a.get(key_opt), error);
+}
+
+wchar_t access_letter(const wstring& text) {
+    size_t amp = text.find(L'&');
+    return amp + 1 < text.size() ? text[amp + 1] : 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -66,6 +66,10 @@ bool text_language(const Args& a, vos::Language& language, wstring& error);
 // filled (an unknown key, too few or too many values).
 std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const wchar_t* key_opt,
                                    wstring& error);
+// The text of `key` filled as for --KEY_OPT.
+std::optional<wstring> key_text(const Args& a, const wstring& key, wstring& error);
+// The access key of a menu row or caption: the letter after its '&', or 0.
+wchar_t access_letter(const wstring& text);
 
 // --- windows and processes ------------------------------------------------------
 

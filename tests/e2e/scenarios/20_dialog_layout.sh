@@ -87,7 +87,7 @@ dlg_wait_keys "1 4 7" 3 || e2e_fail "a click at 470,3600 twips did not toggle C 
 
 e2e_log "--- OK saves what the keys show"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --expect-buttons yesno \
+dlg_drv msgbox --expect-key kAskDuplicates --expect-buttons yesno \
     --expect-default no --expect-icon information --answer no || e2e_fail "duplicate question not as expected"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
