@@ -6,7 +6,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -214,118 +213,6 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
     }
     for (const std::string& text : texts)
         EXPECT_NE(html.find(text), std::string::npos) << "not quoted: " << text;
-}
-
-}  // namespace
-}  // namespace vos
-
-namespace vos {
-namespace {
-
-std::string ReadSource(const fs::path& relative) {
-    std::ifstream in(FromUtf8(VOS_SOURCE_DIR) / relative, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A line of a text of app/texts.h, as the tests may quote it: whole but for its values, or a
-// piece of it, or with its values filled in.
-struct TableLine {
-    std::string bare;    // the values' places, names in 「」 and numbers taken out
-    std::regex filled;   // its fixed parts in order, anything between them
-    bool fixedEnough;    // a line that is little more than its values cannot tell anything
-};
-
-// What stays of a text once the values a message is given are taken out: the places {n}, a
-// device or file name between 「 and 」, and numbers (an entry's number with its blank).
-std::string WithoutValues(std::string s) {
-    s = std::regex_replace(s, std::regex("\\{[0-9]\\}"), "");
-    s = std::regex_replace(s, std::regex("「.*?」"), "「」");
-    return std::regex_replace(s, std::regex(" ?[0-9]+"), "");
-}
-
-std::vector<TableLine> ReadTextTable() {
-    // Adjacent literals form one text: only blanks and line continuations lie between them.
-    std::vector<std::string> texts;
-    const std::string header = ReadSource("app/texts.h");
-    const std::regex literal("L\"((?:[^\"\\\\]|\\\\.)*)\"");
-    std::string current;
-    for (std::sregex_iterator it(header.begin(), header.end(), literal), end; it != end; ++it) {
-        const auto before = it->prefix();
-        if (!current.empty() && std::any_of(before.first, before.second, [](char c) {
-                return std::string_view(" \t\r\n\\").find(c) == std::string_view::npos;
-            })) {
-            texts.push_back(current);
-            current.clear();
-        }
-        current += std::regex_replace((*it)[1].str(), std::regex("\\\\r"), "\n");
-    }
-    texts.push_back(current);
-    std::vector<TableLine> table;
-    const std::regex special("[\\\\^$.|?*+()\\[\\]{}]");
-    for (const std::string& text : texts) {
-        std::stringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            std::string pattern, fixed;
-            std::stringstream parts(std::regex_replace(line, std::regex("\\{[0-9]\\}"), "\n"));
-            for (std::string part; std::getline(parts, part);) {
-                pattern += (pattern.empty() ? "" : ".*") + std::regex_replace(part, special, "\\$&");
-                fixed += part;
-            }
-            table.push_back({WithoutValues(line), std::regex(pattern), fixed.size() >= 9});
-        }
-    }
-    return table;
-}
-
-bool InTable(const std::vector<TableLine>& table, const std::string& line) {
-    const std::string bare = WithoutValues(line);
-    return std::any_of(table.begin(), table.end(), [&](const TableLine& t) {
-        return t.bare.find(bare) != std::string::npos ||
-               (t.fixedEnough && std::regex_search(line, t.filled));
-    });
-}
-
-// The tests expect the program's messages by their text. Every sentence a scenario or a unit test
-// quotes must be one of the texts of app/texts.h (read here as the file it is), so that a text
-// changed there cannot go on passing in a copy.
-TEST(Texts, TestsQuoteTheProgramsTexts) {
-    const std::vector<TableLine> table = ReadTextTable();
-    ASSERT_GT(table.size(), 50u);
-    std::size_t checked = 0;
-    auto check = [&](const std::string& where, const std::string& quoted) {
-        std::stringstream lines(quoted);
-        for (std::string line; std::getline(lines, line);) {
-            if (WithoutValues(line).size() < 6) continue;
-            ++checked;
-            EXPECT_TRUE(InTable(table, line)) << where << ": \"" << line << "\" is no text of app/texts.h";
-        }
-    };
-    // In a scenario, a quoted string ending a Japanese sentence; \r as the driver reads it (written
-    // \\r inside double quotes); shell variables in it are values.
-    const std::regex quoted(
-        "'([^'\\n]*(?:。|？)[^'\\n]*)'|\"((?:[^\"'\\\\\\n]|\\\\.)*(?:。|？)(?:[^\"'\\\\\\n]|\\\\.)*)\"");
-    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/e2e/scenarios")) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("00_", 0) == 0) continue;  // the harness's own stand-in and its texts
-        const std::string script = ReadSource(fs::path("tests/e2e/scenarios") / name);
-        for (std::sregex_iterator it(script.begin(), script.end(), quoted), end; it != end; ++it) {
-            std::string text = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
-            text = std::regex_replace(text, std::regex("\\\\{1,2}r(\\\\{1,2}n)?"), "\n");
-            check(name, std::regex_replace(text, std::regex("\\$\\{?[A-Za-z_0-9]+\\}?"), "\n"));
-        }
-    }
-    // In a unit test, a wide literal ending a Japanese sentence.
-    const std::regex wide("L\"((?:[^\"\\\\]|\\\\.)*(?:。|？)(?:[^\"\\\\]|\\\\.)*)\"");
-    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/unit")) {
-        const std::string name = entry.path().filename().string();
-        const std::string source = ReadSource(fs::path("tests/unit") / name);
-        for (std::sregex_iterator it(source.begin(), source.end(), wide), end; it != end; ++it) {
-            check(name, std::regex_replace((*it)[1].str(), std::regex("\\\\r"), "\n"));
-        }
-    }
-    EXPECT_GT(checked, 60u);
 }
 
 }  // namespace
