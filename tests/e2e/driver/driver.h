@@ -50,24 +50,18 @@ struct Args {
     }
 };
 
-// --- the program's texts --------------------------------------------------------
+// --- the program's texts, named by their keys in app/texts.h instead of copied ------
 
-// Tests name the program's texts by their keys in app/texts.h rather than copy
-// them, so a text reworded there, or another language, needs no change here.
-// The language: --lang ja|en, else VOS_E2E_LANG, else the one the program
-// picks for this user when started without a switch.
+// --lang ja|en, else VOS_E2E_LANG, else the program's own choice for this user.
 bool text_language(const Args& a, vos::Language& language, wstring& error);
-// The text asked for by --TEXT_OPT (escapes undone, as `unescape`) or by
-// --KEY_OPT K: the text of key K, its places {1}, {2}, ... filled by vos::Fill
-// with the --value options in order, each taken as written. A value "@K2"
-// stands for the text of key K2, filled in turn by the values after it (they
-// are its own until its places are full); "@@x" is the value "@x". Nothing
-// when neither option is given, or when `error` says why the key cannot be
-// filled (an unknown key, too few or too many values).
+// The text of `key`, its places filled by vos::Fill with the --value options in
+// order, as written. A value "@K" is the text of key K, filled in turn by the
+// values after it; "@@x" is the value "@x". Nothing, and `error` says why, for
+// an unknown key or values that do not fit its places.
+std::optional<wstring> key_text(const Args& a, const wstring& key, wstring& error);
+// --TEXT_OPT (escapes undone), else key_text of --KEY_OPT, else nothing.
 std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const wchar_t* key_opt,
                                    wstring& error);
-// The text of `key` filled as for --KEY_OPT.
-std::optional<wstring> key_text(const Args& a, const wstring& key, wstring& error);
 // The access key of a menu row or caption: the letter after its '&', or 0.
 wchar_t access_letter(const wstring& text);
 

@@ -58,8 +58,7 @@ int cmd_menu_key(const Args& a) {
     } else {
         return fail(L"unknown --method " + method + L" (post, char, input)", 2);
     }
-    say(L"key=" + name + L" method=" + method + L" menu=" +
-        hexw(reinterpret_cast<ULONG_PTR>(m)));
+    say(L"key=" + name + L" method=" + method + L" menu=" + hexw(reinterpret_cast<ULONG_PTR>(m)));
     return 0;
 }
 

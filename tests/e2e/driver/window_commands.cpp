@@ -125,8 +125,7 @@ int cmd_window(const Args& a) {
     wait_for(a.num(L"timeout", 5000), [&] {
         found.clear();
         for (HWND h : top_windows())
-            if ((!title || window_text(h) == *title) &&
-                (!a.has(L"class") || class_of(h) == cls) &&
+            if ((!title || window_text(h) == *title) && (!a.has(L"class") || class_of(h) == cls) &&
                 (!a.has(L"visible") || (IsWindowVisible(h) != 0) == (a.num(L"visible", 1) != 0)))
                 found.push_back(h);
         return !found.empty();

@@ -67,12 +67,9 @@ ok_in_dialog() {
     dlg_drv keys alt+o >/dev/null || problem "cannot press Alt+O in the dialog"
 }
 
-box() { # KEY ANSWER [VALUE...]: the program's text KEY with VALUEs filled in
-    local key=$1 answer=$2 v values=()
-    shift 2
-    for v; do values+=(--value "$v"); done
-    dlg_drv msgbox --timeout 10000 --expect-key "$key" "${values[@]}" --answer "$answer" >/dev/null ||
-        problem "message box $key not as expected (answer $answer)"
+box() { # KEY ANSWER [--value V]...
+    dlg_drv msgbox --timeout 10000 --expect-key "$1" "${@:3}" --answer "$2" >/dev/null ||
+        problem "message box $1 not as expected (answer $2)"
 }
 
 # How the program is told to end; sets T_END (when it was told).
@@ -190,12 +187,12 @@ up_ask_dup() {
     prepare && started && ok_in_dialog && box kAskDuplicates none
 }
 up_dup_pair() {
-    prepare && started && ok_in_dialog && box kAskDuplicates yes && box kContained none ' 1' ' 2'
+    prepare && started && ok_in_dialog && box kAskDuplicates yes && box kContained none --value ' 1' --value ' 2'
 }
 up_open_failed() {
     prepare && started || return
     e2e_inject_raw 'fail in_open'
-    ok_in_dialog && box kAskDuplicates no && box kCannotOpenInput none 'テスト鍵盤'
+    ok_in_dialog && box kAskDuplicates no && box kCannotOpenInput none --value 'テスト鍵盤'
 }
 # Another program holds Ctrl+F12 from before the start: the start says so
 # once, and the activation after OK meets it again.

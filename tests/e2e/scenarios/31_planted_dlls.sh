@@ -82,17 +82,16 @@ e2e_wait_program_exit 10
 no_marks "the whole run"
 
 # --- no usable winmm in the system folder ---------------------------------
-# CASE KEY [VALUE]: the box of the program's text KEY, its answer, then the end
-# with nothing touched: no MIDI call, config.bin and the folder as they were,
-# no tray icon.
+# CASE KEY [--value V]: the box of the program's text KEY, its answer, then the
+# end with nothing touched: no MIDI call, config.bin and the folder as they
+# were, no tray icon.
 no_winmm() {
-    local files state values=()
-    (($# > 2)) && values=(--value "$3")
+    local files state
     files=$(ls -A "$E2E_PROG_DIR")
     state=$(cksum <"$config")
     rm -f "$E2E_MIDI_LOG"
     e2e_start_program
-    dlg_drv msgbox --timeout 10000 --title Vosselmar --expect-key "$2" "${values[@]}" --expect-buttons ok \
+    dlg_drv msgbox --timeout 10000 --title Vosselmar --expect-key "$2" "${@:3}" --expect-buttons ok \
         --expect-icon error --answer ok >/dev/null || e2e_fail "$1: no box or not as expected"
     e2e_wait_program_exit 5
     ((E2E_EXIT_CODE == 1)) || e2e_fail "$1: exit code $E2E_EXIT_CODE, expected 1"
@@ -111,7 +110,7 @@ e2e_log "--- winmm lacks a function"
 system_winmm=$WINEPREFIX/drive_c/windows/system32/winmm.dll
 trap 'e2e_install_fake_winmm; e2e_cleanup_scenario' EXIT
 e2e_install_fake_winmm "$E2E_TOOLS/planted-lacking.dll"
-no_winmm "winmm lacking midiOutShortMsg" kWinmmLacks midiOutShortMsg
+no_winmm "winmm lacking midiOutShortMsg" kWinmmLacks --value midiOutShortMsg
 # and it was that one the program asked: the system's, not the planted one
 [[ -f $system_winmm.loaded ]] || e2e_fail "the program did not load the system folder's winmm.dll"
 rm -f "$system_winmm.loaded"
