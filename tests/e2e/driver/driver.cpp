@@ -143,8 +143,8 @@ bool fill_key(const wstring& name, vos::Language language, const std::vector<wst
     std::array<wstring, 9> filled;
     for (size_t i = 0; i < places; i++) {
         if (next == values.size()) {
-            error = name + L" has " + num(static_cast<long long>(places)) +
-                    L" places, and too few values follow it";
+            error = name + L" takes " + num(static_cast<long long>(places)) +
+                    L" values, and fewer follow it";
             return false;
         }
         const wstring& v = values[next++];
@@ -185,7 +185,7 @@ std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const
 
 wchar_t access_letter(const wstring& text) {
     size_t amp = text.find(L'&');
-    return amp + 1 < text.size() ? text[amp + 1] : 0;
+    return amp != wstring::npos && amp + 1 < text.size() ? text[amp + 1] : 0;
 }
 
 // ---------------------------------------------------------------------------
