@@ -116,11 +116,10 @@ e2e_midi_env
 e2e_register_htm_recorder
 recorder=$(e2e_winpath "$E2E_TOOLS/recorder.exe")
 
-terms='Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r使用規約に同意してVosselmarを使用しますか？'
 e2e_start_program
-e2e_driver msgbox --timeout 10000 --expect-text "$terms" --expect-buttons yesno --answer yes ||
+e2e_driver msgbox --timeout 10000 --expect-key kTerms --expect-buttons yesno --answer yes ||
     e2e_fail "terms question not as expected"
-e2e_driver msgbox --expect-text 'MIDI入力デバイスを選択してください。' --expect-buttons ok --answer ok ||
+e2e_driver msgbox --expect-key kChooseInput --expect-buttons ok --answer ok ||
     e2e_fail "device request not as expected"
 # The dialog only opens when the side files were found beside the program.
 e2e_driver window --title 'Vosselmar の設定' --timeout 5000 >/dev/null ||
@@ -137,7 +136,7 @@ e2e_log "--- Help in the tray menu"
 e2e_driver tray --lparam 0x204 >/dev/null || e2e_fail "cannot post the tray callback"
 e2e_driver menu --wait 5000 >/dev/null || e2e_fail "no tray menu"
 e2e_screenshot menu
-e2e_driver menu-key H >/dev/null || e2e_fail "cannot choose Help"
+e2e_driver menu-key --row kMenuHelp >/dev/null || e2e_fail "cannot choose Help"
 wait_log_count "$E2E_RECORDER_LOG" . 1 5 || e2e_fail "Help opened nothing"
 line=$(log_lines "$E2E_RECORDER_LOG" . | sed -n 1p)
 [[ ${line%%$'\t'*} == "$launch_of_manual" ]] || e2e_fail "Help launched: ${line%%$'\t'*} expected: $launch_of_manual"
