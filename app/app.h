@@ -37,66 +37,13 @@ enum class Port {
     Refused,  // present, but it would not open; the user has been told once
 };
 
-struct App {
-    explicit App(Host& h);
-    ~App();
-    App(const App&) = delete;
-    App& operator=(const App&) = delete;
-
-    Host& host;
-
-    // modMain
+// The settings in force and recognition. modMain puts settings in force and decides whether
+// recognition is on (SetRecognition); the chord tracking (midi/chord) follows the keys and learns.
+struct Recognition {
     std::vector<LaunchCode> LaunchCodes;
+    // Pitch classes held now, whatever the channel: bit n is n semitones above C.
     std::int32_t HeldNotes = 0;
     bool Enabled = false;
-    bool ThruEnabled = false;
-    int HotkeyId = 0;
-    WndProcValue PrevWndProc = 0;
-    WindowHandle MainWindow = 0;  // frmMain
-
-    // modMidiIO
-    MidiHandle MidiInHandle = 0;
-    MidiHandle MidiOutHandle = 0;
-    MidiHeader MidiInHeader{};
-    std::array<char, 1024> MidiInBuffer{};
-    // What thru has left sounding at the output: per channel, the notes forwarded on and not yet
-    // released, and the pedals forwarded down (bits of kPedalControllers' order).
-    std::array<std::bitset<128>, 16> SoundingNotes{};
-    std::array<std::uint8_t, 16> PedalsDown{};
-    // The devices of the settings in force, and those settings (names, program); an index here is
-    // where the device was found last, which may differ from config.bin's.
-    Port MidiInPort = Port::Closed;
-    Port MidiOutPort = Port::Closed;
-    // The user has been told that the device would not open. Until it opens, every later try is
-    // silent, also after it was unplugged and plugged in again while another program holds it.
-    bool MidiInRefusalTold = false;
-    bool MidiOutRefusalTold = false;
-    SettingsRecord InForce{};
-    // A device change that arrives while one is being handled (a warning box runs a message loop)
-    // is handled again once the first is done, instead of inside it.
-    bool CheckingDevices = false;
-    bool RecheckDevices = false;
-
-    // Bookkeeping of the running program.
-    Life life = Life::Starting;
-    bool Running() const { return life == Life::Running; }
-    bool Closing() const { return life == Life::Closing || life == Life::Ended; }
-    std::wstring TrayTip;  // what the tray icon says now; empty while there is none
-    // The shell has not taken the icon: it is tried again on a timer, which runs only meanwhile.
-    bool TrayMissing = false;
-    // A click on the icon is handled at the button's press; the shell follows its release with
-    // the notification the keyboard sends too (NIN_SELECT, WM_CONTEXTMENU), which repeats it.
-    bool TraySelectFollows = false, TrayContextMenuFollows = false;
-    // Set by the dialog's OK once its own activation has succeeded, so that the activation that
-    // showed the dialog modally does not open everything a second time.
-    bool AppliedByDialog = false;
-
-    // The configuration dialog while it is loaded. An unloaded dialog moves to ConfigUnloaded and
-    // lives until the message loop is back at its top, because it is often unloaded from inside
-    // its own handlers, and OK may even see a second dialog come and go before it returns.
-    std::unique_ptr<frmConfig> Config;
-    std::vector<std::unique_ptr<frmConfig>> ConfigUnloaded;
-
     // Learning a chord from the keyboard (the dialog's toggle): notes launch nothing meanwhile.
     struct Learning {
         bool on = false;
@@ -105,10 +52,83 @@ struct App {
         MidiHandle input = 0;
         std::bitset<128> keys;      // note numbers down now, whatever the channel
         std::int32_t largest = 0;   // the largest set of pitch classes down at one time
+        // The dialog's ear (StartLearning).
+        std::function<void(std::int32_t held, std::int32_t chord)> heard;
     } Learn;
-    // Told after every key while learning: the pitch classes down now and, once every key is up
-    // again, the chord that was learnt (0 until then).
-    std::function<void(std::int32_t held, std::int32_t chord)> Learned;
+};
+
+// The ports, owned by modMidiIO: the one open input and output and what thru left sounding.
+struct Ports {
+    MidiHandle MidiInHandle = 0;
+    MidiHandle MidiOutHandle = 0;
+    MidiHeader MidiInHeader{};
+    std::array<char, 1024> MidiInBuffer{};
+    // Per channel, the notes forwarded on and not yet released, and the pedals forwarded down
+    // (bits of kPedalControllers' order).
+    std::array<std::bitset<128>, 16> SoundingNotes{};
+    std::array<std::uint8_t, 16> PedalsDown{};
+    // The devices of the settings in force.
+    Port MidiInPort = Port::Closed;
+    Port MidiOutPort = Port::Closed;
+    bool ThruEnabled() const { return MidiOutPort == Port::Open; }
+};
+
+// What modMidiIO keeps to follow the devices of the settings in force as they come and go.
+struct DeviceWatch {
+    // The settings' names of the devices, and its program.
+    SettingsRecord InForce{};
+    // The user has been told that the device would not open. Until it opens, every later try is
+    // silent, also after it was unplugged and plugged in again while another program holds it.
+    bool MidiInRefusalTold = false;
+    bool MidiOutRefusalTold = false;
+    // A device change that arrives while one is being handled (a warning box runs a message loop)
+    // is handled again once the first is done, instead of inside it.
+    bool CheckingDevices = false;
+    bool RecheckDevices = false;
+};
+
+// The program's life and its tray icon: modMain, frmMain and modHook.
+struct Program {
+    Life life = Life::Starting;
+    WindowHandle MainWindow = 0;
+    WndProcValue PrevWndProc = 0;
+    int HotkeyId = 0;
+    std::wstring TrayTip;  // empty while there is no icon
+    // The shell has not taken the icon: it is tried again on a timer, which runs only meanwhile.
+    bool TrayMissing = false;
+    // A click on the icon is handled at the button's press; the shell follows its release with
+    // the notification the keyboard sends too (NIN_SELECT, WM_CONTEXTMENU), which repeats it.
+    bool TraySelectFollows = false, TrayContextMenuFollows = false;
+};
+
+// The configuration dialog, owned by frmConfig (LoadConfigDialog, UnloadConfigDialog).
+struct Dialog {
+    std::unique_ptr<frmConfig> Config;
+    // An unloaded dialog lives until the message loop is back at its top, because it is often
+    // unloaded from inside its own handlers, and OK may even see a second dialog come and go
+    // before it returns.
+    std::vector<std::unique_ptr<frmConfig>> ConfigUnloaded;
+    // Set by OK once its own activation has succeeded, so that the activation that showed the
+    // dialog modally does not open everything a second time.
+    bool AppliedByDialog = false;
+};
+
+// Each part is changed only by its owner's functions; the others read it.
+struct App {
+    explicit App(Host& h);
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    bool Running() const { return program.life == Life::Running; }
+    bool Closing() const { return program.life == Life::Closing || program.life == Life::Ended; }
+
+    Host& host;
+    Recognition recognition;
+    Ports ports;
+    DeviceWatch watch;
+    Program program;
+    Dialog dialog;
 };
 
 }  // namespace vos

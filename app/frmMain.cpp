@@ -7,7 +7,7 @@
 namespace vos {
 
 void ShowTrayMenu(App& app) {
-    const MenuChoice choice = app.host.PopupMenu(app.MainWindow);
+    const MenuChoice choice = app.host.PopupMenu(app.program.MainWindow);
     // The menu's own loop dispatches messages; a log-off may have come meanwhile.
     if (app.Closing()) return;
     switch (choice) {
@@ -26,12 +26,12 @@ void mnuRCConfig_Click(App& app) {
     if (!LoadConfigDialog(app)) return;
     app.host.DoEvents();
     // What DoEvents dispatched may have been Exit, or the dialog's own Cancel.
-    if (app.Closing() || !app.Config) return;
+    if (app.Closing() || !app.dialog.Config) return;
     app.host.ShowConfigModeless();
 }
 
 void mnuRCHelp_Click(App& app) {
-    app.host.ShellExec(app.MainWindow, L"open", ManualPath(app), std::nullopt, L"", kSwShow);
+    app.host.ShellExec(app.program.MainWindow, L"open", ManualPath(app), std::nullopt, L"", kSwShow);
 }
 
 void mnuRCEnd_Click(App& app) { UnloadMain(app); }
@@ -39,7 +39,7 @@ void mnuRCEnd_Click(App& app) { UnloadMain(app); }
 void Form_QueryUnload(App& app) {
     if (app.Closing()) return;
     const bool running = app.Running();
-    app.life = Life::Closing;
+    app.program.life = Life::Closing;
     UnloadConfigDialog(app);
     if (running) {
         Shutdown(app);
@@ -56,7 +56,7 @@ void UnloadMain(App& app) {
 }
 
 void Form_MidiData(App& app, std::uint32_t message) {
-    if (app.life == Life::Starting) HandleMidiData(app, message);
+    if (app.program.life == Life::Starting) HandleMidiData(app, message);
 }
 
 void OnTaskbarCreated(App& app) {

@@ -10,9 +10,7 @@
 namespace vos {
 
 void Toggle(App& app) {
-    // Notes still sounding through thru would hang while recognition is off.
-    if (app.Enabled && app.ThruEnabled) SilenceMidiOut(app);
-    app.Enabled = !app.Enabled;
+    SetRecognition(app, !app.recognition.Enabled);
     // While the input is missing the icon goes on saying so; the choice shows once it is back.
     ShowRecognitionState(app);
 }
@@ -20,25 +18,25 @@ void Toggle(App& app) {
 void TrayNotice(App& app, LParam event) {
     switch (event) {
         case kWmLButtonDown:
-            app.TraySelectFollows = true;
+            app.program.TraySelectFollows = true;
             return Toggle(app);
         case kWmRButtonDown:
-            app.TrayContextMenuFollows = true;
+            app.program.TrayContextMenuFollows = true;
             return ShowTrayMenu(app);
         case kNinSelect:  // after a click, or Enter on the icon the mouse chose
-            if (!std::exchange(app.TraySelectFollows, false)) Toggle(app);
+            if (!std::exchange(app.program.TraySelectFollows, false)) Toggle(app);
             return;
         case kNinKeySelect:  // Space or Enter on the icon the keyboard chose
             return Toggle(app);
         case kWmContextMenu:  // after a right click, or the menu key or Shift+F10
-            if (!std::exchange(app.TrayContextMenuFollows, false)) ShowTrayMenu(app);
+            if (!std::exchange(app.program.TrayContextMenuFollows, false)) ShowTrayMenu(app);
             return;
         default:
             // The second click of a double click comes as a double click and is not toggled
             // again, but it is followed by its own NIN_SELECT.
-            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) app.TraySelectFollows = true;
+            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) app.program.TraySelectFollows = true;
             if (event > kWmRButtonDown && event <= kWmRButtonDblClk) {
-                app.TrayContextMenuFollows = true;
+                app.program.TrayContextMenuFollows = true;
             }
             return;
     }
@@ -53,7 +51,7 @@ LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam 
         case kMmMimData:
             // What a device that has just gone still had on its way is not the keys held now. An
             // input the dialog opened to learn a chord is heard while the settings' one is gone.
-            if (app.MidiInPort == Port::Open || app.Learn.ownsInput) {
+            if (app.ports.MidiInPort == Port::Open || app.recognition.Learn.ownsInput) {
                 HandleMidiData(app, static_cast<std::uint32_t>(lParam));
             }
             break;
@@ -72,7 +70,7 @@ LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam 
         default:
             break;
     }
-    return app.host.CallWndProc(app.PrevWndProc, window, message, wParam, lParam);
+    return app.host.CallWndProc(app.program.PrevWndProc, window, message, wParam, lParam);
 }
 
 }  // namespace vos

@@ -19,7 +19,7 @@ constexpr unsigned kStyleResetDamaged = kMbYesNo | kMbIconExclamation | kMbDefBu
 using Outcome = std::optional<Activation>;
 
 void EndAtOnce(App& app) {
-    app.life = Life::Ended;
+    app.program.life = Life::Ended;
     app.host.EndAtOnce();
 }
 
@@ -27,20 +27,6 @@ void EndAtOnce(App& app) {
 Outcome Tell(App& app, const std::wstring& text, unsigned style) {
     if (!Ask(app, text, style)) return Activation::Closing;
     return std::nullopt;
-}
-
-enum class Modal { Cancelled, Applied, CannotOpen, Closing };
-
-// Shows the dialog modally. Applied when its OK has already activated the new settings.
-Modal ShowConfigModal(App& app) {
-    if (!LoadConfigDialog(app)) return app.Closing() ? Modal::Closing : Modal::CannotOpen;
-    app.AppliedByDialog = false;
-    app.host.ShowConfigModal();
-    // The modal loop only ends once the dialog is gone, or when the program is told to quit.
-    UnloadConfigDialog(app);
-    const bool applied = std::exchange(app.AppliedByDialog, false);
-    if (app.Closing()) return Modal::Closing;
-    return applied ? Modal::Applied : Modal::Cancelled;
 }
 
 // Sends the user to the dialog. After a Cancel the file must be read again; after an OK the
@@ -128,7 +114,7 @@ Outcome ReadUntilDevicesMatch(App& app, const std::wstring& path, SettingsRecord
             continue;
         }
         const SettingsRecord& s = read.decoded.header;
-        app.LaunchCodes = std::move(read.decoded.codes);
+        app.recognition.LaunchCodes = std::move(read.decoded.codes);
 
         std::optional<text::Key> changed;
         if (!NameMatches(s.MidiInName, GetMidiInName(app, s.MidiInDevice))) {
@@ -150,8 +136,8 @@ Outcome ReadUntilDevicesMatch(App& app, const std::wstring& path, SettingsRecord
 
 Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
     if (!IsOn(s.UseShortcut)) return std::nullopt;
-    app.HotkeyId = 0;
-    if (app.host.RegisterHotKey(app.MainWindow, app.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
+    app.program.HotkeyId = 0;
+    if (app.host.RegisterHotKey(app.program.MainWindow, app.program.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
         return std::nullopt;
     }
     if (Outcome o = Tell(app, Text(text::kShortcutRefused), kMbIconInformation)) {
@@ -161,25 +147,12 @@ Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
 }
 
 Activation OpenDevices(App& app, const SettingsRecord& s) {
-    app.InForce = s;
     // Either open may tell of a failure in a box, during which the program may begin closing.
-    const bool input = OpenMidiIn(app, s.MidiInDevice);
-    if (app.Closing()) return Activation::Closing;
-    // A device that would not open is tried again at the next device change.
-    app.MidiInPort = input ? Port::Open : Port::Refused;
-    app.MidiInRefusalTold = !input;
-    app.MidiOutRefusalTold = false;
-    if (IsOn(s.UseMidiOut)) {
-        const bool opened = OpenMidiOut(app, s.MidiOutDevice);
-        if (app.Closing()) return Activation::Closing;
-        if (opened) {
-            StartThru(app, s.Program);
-        } else {
-            app.MidiOutPort = Port::Refused;
-            app.MidiOutRefusalTold = true;
-        }
-    }
-    // Recognition is on again after new settings; the icon must not go on saying otherwise.
+    if (!OpenInForceInput(app, s)) return Activation::Closing;
+    // New settings turn recognition on, also while their input is waited for.
+    SetRecognition(app, true);
+    if (!OpenInForceOutput(app)) return Activation::Closing;
+    // The icon must not go on saying otherwise.
     if (app.Running()) ShowRecognitionState(app);
     return Activation::Active;
 }
@@ -190,55 +163,52 @@ std::wstring ConfigPath(App& app) { return JoinPath(app.host.ProgramFolder(), kC
 std::wstring ManualPath(App& app) { return JoinPath(app.host.ProgramFolder(), ManualFileName()); }
 
 bool FileExists(App& app, const std::wstring& path) {
-    std::optional<std::uint32_t> attributes = app.host.FileAttributes(path);
-    bool found = false;
-    // A directory search under every attribute mask without the volume label: an entry qualifies
-    // when its hidden, system and folder attributes are all in the mask (read-only and ordinary
-    // files always do). Together the masks find any file or folder.
-    for (std::uint32_t mask = 0; mask < 32; ++mask) {
-        if (mask & 8) continue;
-        if (attributes && (*attributes & (2u | 4u | 16u) & ~mask) == 0) found = true;
-    }
-    return found;
+    return app.host.FileAttributes(path).has_value();
+}
+
+void SetRecognition(App& app, bool on) {
+    // Notes still sounding through thru would hang while recognition is off.
+    if (!on && app.recognition.Enabled && app.ports.ThruEnabled()) SilenceMidiOut(app);
+    app.recognition.Enabled = on;
 }
 
 void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp operation) {
     NotifyIconData data;
-    data.Window = app.MainWindow;
+    data.Window = app.program.MainWindow;
     data.Icon = picture;
     data.Tip = tip;
     const bool taken = app.host.NotifyIcon(operation, data);
-    app.TrayTip = operation == TrayOp::Delete ? L"" : tip;
+    app.program.TrayTip = operation == TrayOp::Delete ? L"" : tip;
     // At log-on the task bar may not be ready for the first Add. Without a retry the icon, the
     // only way to the settings and to Exit, would never appear.
     const bool missing = operation != TrayOp::Delete && !taken;
-    if (missing == app.TrayMissing) return;
-    app.TrayMissing = missing;
+    if (missing == app.program.TrayMissing) return;
+    app.program.TrayMissing = missing;
     if (missing) {
-        app.host.SetTimer(app.MainWindow, kTrayTimerId, kTrayRetryMs);
+        app.host.SetTimer(app.program.MainWindow, kTrayTimerId, kTrayRetryMs);
     } else {
-        app.host.KillTimer(app.MainWindow, kTrayTimerId);
+        app.host.KillTimer(app.program.MainWindow, kTrayTimerId);
     }
 }
 
 void RetryTrayIcon(App& app) {
-    if (!app.TrayMissing || !app.Running()) return;
+    if (!app.program.TrayMissing || !app.Running()) return;
     ShowRecognitionState(app, TrayOp::Modify);
-    if (app.TrayMissing) ShowRecognitionState(app, TrayOp::Add);
+    if (app.program.TrayMissing) ShowRecognitionState(app, TrayOp::Add);
 }
 
 void ShowRecognitionState(App& app, TrayOp operation) {
     TrayPicture picture = kPictureDisabled;
     text::Key tip = text::kTipDisabled;
-    if (app.MidiInPort == Port::Gone) {
+    if (app.ports.MidiInPort == Port::Gone) {
         tip = text::kTipInputGone;
-    } else if (app.MidiInPort == Port::Refused) {
+    } else if (app.ports.MidiInPort == Port::Refused) {
         tip = text::kTipInputRefused;
-    } else if (app.Enabled) {
+    } else if (app.recognition.Enabled) {
         picture = kPictureEnabled;
         tip = text::kTipEnabled;
     }
-    if (operation == TrayOp::Modify && app.TrayTip == Text(tip) && !app.TrayMissing) return;
+    if (operation == TrayOp::Modify && app.program.TrayTip == Text(tip) && !app.program.TrayMissing) return;
     SetTrayIcon(app, picture, Text(tip), operation);
 }
 
@@ -268,7 +238,7 @@ void Main(App& app) {
         Ask(app, Text(text::kNoMidiInput), kMbIconError);
         return EndAtOnce(app);
     }
-    app.MainWindow = h.LoadMainWindow();
+    app.program.MainWindow = h.LoadMainWindow();
     switch (LoadSettings(app)) {
         case Activation::Active:
         case Activation::ShortcutRefused:  // the program runs without it; the user was told
@@ -279,23 +249,22 @@ void Main(App& app) {
             // frmMain is gone and whatever the dialog opened is released; the loop ends at once.
             return;
     }
-    app.HeldNotes = 0;
+    app.recognition.HeldNotes = 0;
     ShowRecognitionState(app, TrayOp::Add);
-    app.PrevWndProc = h.SetWndProc(app.MainWindow, kGwlpWndProc, h.WindowProcAddress());
-    app.life = Life::Running;
+    app.program.PrevWndProc = h.SetWndProc(app.program.MainWindow, kGwlpWndProc, h.WindowProcAddress());
+    app.program.life = Life::Running;
 }
 
 void ReleaseDevicesAndShortcut(App& app) {
-    CloseMidiIn(app);
-    if (app.ThruEnabled) CloseMidiOut(app);
-    app.MidiInPort = app.MidiOutPort = Port::Closed;
-    app.host.UnregisterHotKey(app.MainWindow, app.HotkeyId);
+    ClosePorts(app);
+    SetRecognition(app, false);
+    app.host.UnregisterHotKey(app.program.MainWindow, app.program.HotkeyId);
 }
 
 void Shutdown(App& app) {
     Host& h = app.host;
     ReleaseDevicesAndShortcut(app);
-    h.SetWndProc(app.MainWindow, kGwlpWndProc, app.PrevWndProc);
+    h.SetWndProc(app.program.MainWindow, kGwlpWndProc, app.program.PrevWndProc);
     SetTrayIcon(app, kPictureEnabled, L"", TrayOp::Delete);
 }
 

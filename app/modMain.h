@@ -34,6 +34,10 @@ Activation LoadSettings(App& app);
 // before new settings take effect, and at the end.
 void ReleaseDevicesAndShortcut(App& app);
 
+// Whether notes are recognised and forwarded: on with new settings in force, off with their
+// release, and the user's toggle in between. Opening and closing a port leave it as it is.
+void SetRecognition(App& app, bool on);
+
 void Main(App& app);
 void Shutdown(App& app);
 // A tray icon the shell did not take is tried again every kTrayRetryMs, as Modify first (an Add

@@ -11,18 +11,18 @@ namespace {
 void BM_NoteEvent(benchmark::State& state) {
     vos::sim::SimHost host;
     vos::App app(host);
-    app.Enabled = true;
+    app.recognition.Enabled = true;
     const auto count = static_cast<std::size_t>(state.range(0));
     for (std::size_t i = 0; i < count; ++i) {
         // Codes with bit 12 set never equal the held mask, so the pass always runs to the end.
-        app.LaunchCodes.push_back({static_cast<std::int32_t>(0x1000 | (i & 0xFFF)),
+        app.recognition.LaunchCodes.push_back({static_cast<std::int32_t>(0x1000 | (i & 0xFFF)),
                                    L"C:\\Programs\\target" + std::to_wstring(i) + L".exe", L"-x"});
     }
     const std::uint32_t messages[] = {0x403C90, 0x003C90, 0x404090, 0x004090};
     std::size_t n = 0;
     for (auto _ : state) {
         vos::HandleMidiData(app, messages[n++ & 3]);
-        benchmark::DoNotOptimize(app.HeldNotes);
+        benchmark::DoNotOptimize(app.recognition.HeldNotes);
     }
     state.SetItemsProcessed(state.iterations());
 }

@@ -16,7 +16,7 @@ namespace {
 // A dialog opened on a config.bin with `count` entries, the last one selected.
 struct OpenDialog {
     explicit OpenDialog(std::size_t count) {
-        app.MainWindow = vos::sim::SimHost::kMainWindow;
+        app.program.MainWindow = vos::sim::SimHost::kMainWindow;
         std::vector<vos::LaunchCode> codes;
         for (std::size_t i = 0; i < count; ++i) {
             codes.push_back({static_cast<std::int32_t>(1 + i % 4095),
@@ -28,7 +28,7 @@ struct OpenDialog {
         if (!vos::LoadConfigDialog(app)) throw std::runtime_error("the dialog did not open");
         dialog().lstCP.UserSelect(static_cast<int>(count) - 1);
     }
-    vos::frmConfig& dialog() { return *app.Config; }
+    vos::frmConfig& dialog() { return *app.dialog.Config; }
 
     vos::sim::SimHost host;
     vos::App app{host};

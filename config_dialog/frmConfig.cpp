@@ -1,6 +1,7 @@
 #include "config_dialog/frmConfig.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "app/modMain.h"
 #include "config_dialog/layout.h"
@@ -125,7 +126,7 @@ std::optional<int> frmConfig::Say(const std::wstring& text, unsigned style) {
     return answer;
 }
 
-bool frmConfig::Gone() const { return app_.Closing() || app_.Config.get() != this; }
+bool frmConfig::Gone() const { return app_.Closing() || app_.dialog.Config.get() != this; }
 
 std::wstring frmConfig::SideFile(const wchar_t* name) const {
     return JoinPath(app_.host.ProgramFolder(), name);
@@ -283,7 +284,6 @@ void frmConfig::picKey_Click(int index) {
 void frmConfig::chkLearn_Click() {
     if (!chkLearn.Checked()) {
         StopLearning(app_);
-        app_.Learned = nullptr;
         DrawKeyboard();
         return;
     }
@@ -295,16 +295,13 @@ void frmConfig::chkLearn_Click() {
         auto it = std::find(names.begin(), names.end(), cmbMIDev.Items()[static_cast<std::size_t>(shown)]);
         if (it != names.end()) device = static_cast<int>(it - names.begin());
     }
-    if (app_.MidiInHandle == 0 && device < 0) {
+    if (app_.ports.MidiInHandle == 0 && device < 0) {
         if (Say(Text(text::kChooseInput), kMbIconExclamation)) chkLearn.SetValue(0);
         return;
     }
-    if (!StartLearning(app_, device)) {
-        // Told in a box already, in which the program may have begun closing.
-        if (!Gone()) chkLearn.SetValue(0);
-        return;
-    }
-    app_.Learned = [this](std::int32_t held, std::int32_t chord) { KeysHeard(held, chord); };
+    auto heard = [this](std::int32_t held, std::int32_t chord) { KeysHeard(held, chord); };
+    // A failure is told in a box, in which the program may have begun closing.
+    if (!StartLearning(app_, device, heard) && !Gone()) chkLearn.SetValue(0);
 }
 
 void frmConfig::KeysHeard(std::int32_t held, std::int32_t chord) {
@@ -441,7 +438,7 @@ void frmConfig::cmdOK_Click() {
     // A refused shortcut or an unreadable file keeps the dialog open for another try; a program
     // that began closing meanwhile does nothing more.
     if (LoadSettings(app_) != Activation::Active || Gone()) return;
-    app_.AppliedByDialog = true;
+    app_.dialog.AppliedByDialog = true;
     UnloadConfigDialog(app_);
 }
 
@@ -451,28 +448,39 @@ void frmConfig::DevicesChanged() {
     FollowDevices(cmbMIDev, DeviceNames(app_, true));
     FollowDevices(cmbMODev, DeviceNames(app_, false));
     // The input heard is gone, or gave way to the settings' own input coming back.
-    if (chkLearn.Checked() && (!app_.Learn.on || app_.MidiInHandle == 0)) chkLearn.SetValue(0);
+    if (chkLearn.Checked() && (!app_.recognition.Learn.on || app_.ports.MidiInHandle == 0)) chkLearn.SetValue(0);
 }
 
 void frmConfig::cmdHelp_Click() {
-    app_.host.ShellExec(app_.MainWindow, L"open", ManualPath(app_), std::nullopt, L"", kSwShow);
+    app_.host.ShellExec(app_.program.MainWindow, L"open", ManualPath(app_), std::nullopt, L"", kSwShow);
 }
 
 bool LoadConfigDialog(App& app) {
-    if (app.Config) return true;
+    if (app.dialog.Config) return true;
     auto dialog = std::make_unique<frmConfig>(app);
     if (!dialog->Form_Load()) return false;
-    app.Config = std::move(dialog);
+    app.dialog.Config = std::move(dialog);
     return true;
 }
 
 void UnloadConfigDialog(App& app) {
-    if (!app.Config) return;
-    app.Config->chkLearn.SetValue(0);
+    if (!app.dialog.Config) return;
+    app.dialog.Config->chkLearn.SetValue(0);
     app.host.UnloadConfig();
-    app.ConfigUnloaded.push_back(std::move(app.Config));
+    app.dialog.ConfigUnloaded.push_back(std::move(app.dialog.Config));
 }
 
-void CollectUnloadedDialogs(App& app) { app.ConfigUnloaded.clear(); }
+Modal ShowConfigModal(App& app) {
+    if (!LoadConfigDialog(app)) return app.Closing() ? Modal::Closing : Modal::CannotOpen;
+    app.dialog.AppliedByDialog = false;
+    app.host.ShowConfigModal();
+    // The modal loop only ends once the dialog is gone, or when the program is told to quit.
+    UnloadConfigDialog(app);
+    const bool applied = std::exchange(app.dialog.AppliedByDialog, false);
+    if (app.Closing()) return Modal::Closing;
+    return applied ? Modal::Applied : Modal::Cancelled;
+}
+
+void CollectUnloadedDialogs(App& app) { app.dialog.ConfigUnloaded.clear(); }
 
 }  // namespace vos

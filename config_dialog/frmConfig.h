@@ -105,4 +105,8 @@ void UnloadConfigDialog(App& app);
 // Frees unloaded dialogs. Only where no handler of theirs can be running: the top of the loop.
 void CollectUnloadedDialogs(App& app);
 
+// Shows the dialog modally. Applied when its OK has already activated the new settings.
+enum class Modal { Cancelled, Applied, CannotOpen, Closing };
+Modal ShowConfigModal(App& app);
+
 }  // namespace vos

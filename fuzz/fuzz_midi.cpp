@@ -91,8 +91,8 @@ struct Sounding {
 
 std::vector<std::wstring> Matching(const App& app) {
     std::vector<std::wstring> out;
-    for (const LaunchCode& c : app.LaunchCodes) {
-        if (c.Code == app.HeldNotes) out.push_back(c.Path);
+    for (const LaunchCode& c : app.recognition.LaunchCodes) {
+        if (c.Code == app.recognition.HeldNotes) out.push_back(c.Path);
     }
     return out;
 }
@@ -115,29 +115,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool thru = flags & 1;
     sim::SimHost host = fuzz::FreshHost(false);
     App app(host);
-    app.MainWindow = fuzz::kMain;
-    app.life = Life::Running;
-    app.Enabled = true;
-    app.InForce = DefaultSettings(L"Sim MIDI In");
-    app.InForce.MidiOutName = MakeNameField(L"Sim MIDI Out");
-    app.InForce.Program = 9;
-    host.midiInOpen(app.MidiInHandle, 0, fuzz::kMain, 0, kCallbackWindow);
-    app.MidiInPort = Port::Open;
+    app.program.MainWindow = fuzz::kMain;
+    app.program.life = Life::Running;
+    app.recognition.Enabled = true;
+    app.watch.InForce = DefaultSettings(L"Sim MIDI In");
+    app.watch.InForce.MidiOutName = MakeNameField(L"Sim MIDI Out");
+    app.watch.InForce.Program = 9;
+    host.midiInOpen(app.ports.MidiInHandle, 0, fuzz::kMain, 0, kCallbackWindow);
+    app.ports.MidiInPort = Port::Open;
     for (int i = 0, n = (flags >> 1) & 7; i < n; ++i) {
         const auto v = static_cast<std::int32_t>(in.Le(2));
-        app.LaunchCodes.push_back({(v & 0x8000) ? v : (v & 0xFFF), L"code" + std::to_wstring(i), L""});
+        app.recognition.LaunchCodes.push_back({(v & 0x8000) ? v : (v & 0xFFF), L"code" + std::to_wstring(i), L""});
     }
     if (thru) {
-        host.midiOutOpen(app.MidiOutHandle, 0, 0, 0, 0);
-        app.ThruEnabled = true;
-        app.MidiOutPort = Port::Open;
+        host.midiOutOpen(app.ports.MidiOutHandle, 0, 0, 0, 0);
+        app.ports.MidiOutPort = Port::Open;
     }
 
     fuzz::Sounding sounding;
     while (in.Left() > 0) {
         const fuzz::Step step = fuzz::NextStep(in);
-        const bool enabled = app.Enabled;
-        const std::int32_t held = app.HeldNotes;
+        const bool enabled = app.recognition.Enabled;
+        const std::int32_t held = app.recognition.HeldNotes;
         const std::size_t sent = host.sent.size(), launched = host.launches.size(),
                           logged = host.log.size();
         const bool inPresent = !host.inputs.empty(), outPresent = !host.outputs.empty();
@@ -152,18 +151,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                 : std::vector<std::wstring>{};
             host.DevicesChanged();
             WindowProc(app, fuzz::kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
-            VOS_REQUIRE(app.Enabled == enabled);
+            VOS_REQUIRE(app.recognition.Enabled == enabled);
             VOS_REQUIRE(host.launches.size() == launched && host.boxes.empty());
             VOS_REQUIRE(host.openInputs.size() == (host.inputs.empty() ? 0u : 1u));
             const bool outOpen = thru && !host.inputs.empty() && !host.outputs.empty();
-            VOS_REQUIRE(host.openOutputs.size() == (outOpen ? 1u : 0u) && app.ThruEnabled == outOpen);
+            VOS_REQUIRE(host.openOutputs.size() == (outOpen ? 1u : 0u) && app.ports.ThruEnabled() == outOpen);
             std::vector<std::uint32_t> expected;
             if (input && inPresent) {
-                VOS_REQUIRE(app.HeldNotes == 0);
+                VOS_REQUIRE(app.recognition.HeldNotes == 0);
                 // An output that is still there hears the releases before it is closed.
                 if (thru && outPresent) expected = sounding.Releases();
             } else if (input || inPresent) {
-                VOS_REQUIRE(app.HeldNotes == held);
+                VOS_REQUIRE(app.recognition.HeldNotes == held);
             }
             if (outOpen && !(inPresent && outPresent)) expected = {0x09C0};
             VOS_REQUIRE(sentSince() == expected);
@@ -173,8 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool forwarding = thru && inPresent && outPresent;
         if (step.kind == fuzz::Step::Toggle) {
             WindowProc(app, fuzz::kMain, kWmHotkey, 0, 0);
-            VOS_REQUIRE(app.Enabled != enabled);
-            VOS_REQUIRE(app.HeldNotes == held);
+            VOS_REQUIRE(app.recognition.Enabled != enabled);
+            VOS_REQUIRE(app.recognition.HeldNotes == held);
             VOS_REQUIRE(host.launches.size() == launched);
             // Switching off releases what thru left sounding; switching on sends nothing.
             VOS_REQUIRE(sentSince() == (enabled && forwarding ? sounding.Releases()
@@ -183,11 +182,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         WindowProc(app, fuzz::kMain, kMmMimData, 0, static_cast<LParam>(step.message));
-        VOS_REQUIRE((app.HeldNotes & ~0xFFF) == 0);
+        VOS_REQUIRE((app.recognition.HeldNotes & ~0xFFF) == 0);
         if (!inPresent) {
             // Whatever was still on its way from a device that has gone.
             VOS_REQUIRE(host.sent.size() == sent && host.launches.size() == launched);
-            VOS_REQUIRE(app.HeldNotes == held);
+            VOS_REQUIRE(app.recognition.HeldNotes == held);
             continue;
         }
         if (!enabled) {
@@ -195,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VOS_REQUIRE(host.launches.size() == launched);
             if (step.kind == fuzz::Step::NoteLike) {
                 const std::int32_t expected = fuzz::Expected(held, step.message);
-                VOS_REQUIRE(app.HeldNotes == (expected < 0 ? held : expected));
+                VOS_REQUIRE(app.recognition.HeldNotes == (expected < 0 ? held : expected));
             }
             continue;
         }
@@ -210,12 +209,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t status = step.message & 0xF0u;
         if (status != 0x80u && status != 0x90u) {
             // Only note messages move the held set or open anything.
-            VOS_REQUIRE(app.HeldNotes == held);
+            VOS_REQUIRE(app.recognition.HeldNotes == held);
             VOS_REQUIRE(opened.empty());
             continue;
         }
         if (step.kind == fuzz::Step::NoteLike) {
-            VOS_REQUIRE(app.HeldNotes == fuzz::Expected(held, step.message));
+            VOS_REQUIRE(app.recognition.HeldNotes == fuzz::Expected(held, step.message));
         }
         VOS_REQUIRE(opened == fuzz::Matching(app));
     }

@@ -121,19 +121,19 @@ void CheckSave(const std::vector<std::uint8_t>& bytes, const DecodeResult& d) {
     int rounds = 0;
     ActAsUser(host, rounds);
     App app(host);
-    app.MainWindow = sim::SimHost::kMainWindow;
-    app.life = Life::Running;
+    app.program.MainWindow = sim::SimHost::kMainWindow;
+    app.program.life = Life::Running;
     VOS_REQUIRE(LoadConfigDialog(app));
     host.answers = {kIdNo};  // no check for contained chords
-    app.Config->cmdOK.UserClick();
+    app.dialog.Config->cmdOK.UserClick();
 
     for (const sim::MsgBoxCall& box : host.boxes) VOS_REQUIRE(box.title == L"Vosselmar");
     if (host.Named({"ReplaceFile"}).empty()) {
         VOS_REQUIRE(host.files.at(path).bytes == bytes);
-        VOS_REQUIRE(app.Config != nullptr);
+        VOS_REQUIRE(app.dialog.Config != nullptr);
         // The last message says why nothing was saved; it is not the question about chords.
         VOS_REQUIRE(!host.boxes.empty() && host.boxes.back().style != 324);
-        VOS_REQUIRE(app.Config->WorkingCodes == d.codes);
+        VOS_REQUIRE(app.dialog.Config->WorkingCodes == d.codes);
     } else if (rounds < 2) {
         const ReadResult saved = ReadSettings(host, path);
         VOS_REQUIRE(saved.status == ReadStatus::Ok);

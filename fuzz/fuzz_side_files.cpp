@@ -93,7 +93,7 @@ void CheckDialog(const std::vector<std::uint8_t>& bytes, const std::vector<std::
         return;
     }
     VOS_REQUIRE(host.boxes.empty());
-    const frmConfig& d = *app.Config;
+    const frmConfig& d = *app.dialog.Config;
     if (file == kSideFiles[0]) {
         VOS_REQUIRE(std::equal(d.cmbPC.Items().begin(), d.cmbPC.Items().end(), all.begin()));
         VOS_REQUIRE(d.cmbPC.ListCount() == static_cast<int>(kInstrumentCount));

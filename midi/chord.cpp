@@ -19,7 +19,7 @@ std::int32_t PitchClassesOf(const std::bitset<128>& keys) {
 // Keys, not pitch classes, tell when the hands are off the keyboard: letting go of one C while
 // another is still down does not end the chord.
 void Learn(App& app, NoteEvent event, std::uint32_t m) {
-    App::Learning& learn = app.Learn;
+    Recognition::Learning& learn = app.recognition.Learn;
     const std::size_t note = (m >> 8) & 0x7Fu;
     learn.keys.set(note, event == NoteEvent::Press);
     const std::int32_t held = PitchClassesOf(learn.keys);
@@ -30,15 +30,7 @@ void Learn(App& app, NoteEvent event, std::uint32_t m) {
     }
     std::int32_t chord = 0;
     if (learn.keys.none()) chord = std::exchange(learn.largest, 0);
-    if (app.Learned) app.Learned(held, chord);
-}
-
-// Opening and closing leave recognition as it was: the toggle and the tray icon say what it is.
-bool OpenInputKeepingState(App& app, int device) {
-    const bool enabled = app.Enabled;
-    const bool opened = OpenMidiIn(app, device);
-    app.Enabled = enabled;
-    return opened;
+    if (learn.heard) learn.heard(held, chord);
 }
 
 }  // namespace
@@ -53,61 +45,64 @@ int PitchClassOf(std::uint32_t m) { return static_cast<int>((m >> 8) & 0xFFu) % 
 
 void HandleMidiData(App& app, std::uint32_t m) {
     // Thru happens before anything else so the synthesizer hears every message, notes or not.
-    if (app.Enabled && app.ThruEnabled) ForwardMidiOut(app, m);
+    if (app.recognition.Enabled && app.ports.ThruEnabled()) ForwardMidiOut(app, m);
     NoteEvent event = ClassifyMessage(m);
     if (event == NoteEvent::Other) return;
     // Keys are followed while recognition is off too (nothing is forwarded or launched then), so
     // that once it is back on the held set is the keys really held.
     const std::int32_t bit = std::int32_t{1} << PitchClassOf(m);
     if (event == NoteEvent::Press) {
-        app.HeldNotes |= bit;
+        app.recognition.HeldNotes |= bit;
     } else {
-        app.HeldNotes &= ~bit;
+        app.recognition.HeldNotes &= ~bit;
     }
-    if (app.Learn.on) {
+    if (app.recognition.Learn.on) {
         Learn(app, event, m);
         return;
     }
-    if (app.Enabled) LaunchMatchingCodes(app);
+    if (app.recognition.Enabled) LaunchMatchingCodes(app);
 }
 
 void LaunchMatchingCodes(App& app) {
-    for (std::size_t i = 0; i < app.LaunchCodes.size(); ++i) {
-        if (app.LaunchCodes[i].Code != app.HeldNotes) continue;
+    for (std::size_t i = 0; i < app.recognition.LaunchCodes.size(); ++i) {
+        if (app.recognition.LaunchCodes[i].Code != app.recognition.HeldNotes) continue;
         // A copy, and the size checked on every round: the shell may run a message loop while it
         // opens the target, and settings applied inside that loop replace the list, or Exit ends
         // the program.
         if (app.Closing()) return;
-        const LaunchCode code = app.LaunchCodes[i];
-        app.host.ShellExec(app.MainWindow, L"open", code.Path, code.Command, L"", kSwShow);
+        const LaunchCode code = app.recognition.LaunchCodes[i];
+        app.host.ShellExec(app.program.MainWindow, L"open", code.Path, code.Command, L"", kSwShow);
     }
 }
 
-bool StartLearning(App& app, int device) {
-    App::Learning& learn = app.Learn;
-    if (learn.on) return true;
-    learn = App::Learning{};
-    if (app.MidiInHandle == 0) {
-        // A failure has been told in a box, during which the program may have begun closing.
-        if (!OpenInputKeepingState(app, device)) return false;
-        learn.ownsInput = true;
-        learn.input = app.MidiInHandle;
+void ForgetHeldNotes(App& app) { app.recognition.HeldNotes = 0; }
+
+bool StartLearning(App& app, int device,
+                   std::function<void(std::int32_t held, std::int32_t chord)> heard) {
+    Recognition::Learning& learn = app.recognition.Learn;
+    if (!learn.on) {
+        learn = Recognition::Learning{};
+        if (app.ports.MidiInHandle == 0) {
+            // A failure has been told in a box, during which the program may have begun closing.
+            if (!OpenMidiIn(app, device)) return false;
+            learn.ownsInput = true;
+            learn.input = app.ports.MidiInHandle;
+        }
+        learn.on = true;
     }
-    learn.on = true;
+    learn.heard = std::move(heard);
     return true;
 }
 
 void StopLearning(App& app) {
-    App::Learning& learn = app.Learn;
+    Recognition::Learning& learn = app.recognition.Learn;
     if (!learn.on) return;
     // Only the input opened here, and only while it is still the one open: settings applied
     // meanwhile have closed it and opened their own.
-    if (learn.ownsInput && app.MidiInHandle == learn.input && app.MidiInHandle != 0) {
-        const bool enabled = app.Enabled;
+    if (learn.ownsInput && app.ports.MidiInHandle == learn.input && app.ports.MidiInHandle != 0) {
         CloseMidiIn(app);
-        app.Enabled = enabled;
     }
-    learn = App::Learning{};
+    learn = Recognition::Learning{};
 }
 
 }  // namespace vos

@@ -17,47 +17,41 @@ void ReportOpenFailure(App& app, bool input, const std::wstring& name) {
 // Opens and starts the input; recognition's state is the caller's business.
 bool StartMidiIn(App& app, int device) {
     Host& h = app.host;
-    if (h.midiInOpen(app.MidiInHandle, device, app.MainWindow, 0, kCallbackWindow) !=
+    if (h.midiInOpen(app.ports.MidiInHandle, device, app.program.MainWindow, 0, kCallbackWindow) !=
         kMmSysErrNoError) {
-        app.MidiInHandle = 0;
+        app.ports.MidiInHandle = 0;
         return false;
     }
-    app.MidiInHeader = MidiHeader{};
-    app.MidiInHeader.BufferLength = static_cast<std::uint32_t>(app.MidiInBuffer.size());
-    app.MidiInHeader.Data = app.MidiInBuffer.data();
-    h.midiInPrepareHeader(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
-    h.midiInAddBuffer(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
-    h.midiInStart(app.MidiInHandle);
+    app.ports.MidiInHeader = MidiHeader{};
+    app.ports.MidiInHeader.BufferLength = static_cast<std::uint32_t>(app.ports.MidiInBuffer.size());
+    app.ports.MidiInHeader.Data = app.ports.MidiInBuffer.data();
+    h.midiInPrepareHeader(app.ports.MidiInHandle, &app.ports.MidiInHeader, kMidiHeaderSize);
+    h.midiInAddBuffer(app.ports.MidiInHandle, &app.ports.MidiInHeader, kMidiHeaderSize);
+    h.midiInStart(app.ports.MidiInHandle);
     return true;
 }
 
 bool StartMidiOut(App& app, int device) {
-    if (app.host.midiOutOpen(app.MidiOutHandle, device, 0, 0, 0) == kMmSysErrNoError) return true;
-    app.MidiOutHandle = 0;
+    if (app.host.midiOutOpen(app.ports.MidiOutHandle, device, 0, 0, 0) == kMmSysErrNoError) return true;
+    app.ports.MidiOutHandle = 0;
     return false;
 }
 
 }  // namespace
 
 bool OpenMidiIn(App& app, int device) {
-    const bool opened = StartMidiIn(app, device);
-    if (!opened) {
-        ReportOpenFailure(app, true, GetMidiInName(app, device));
-        // Closed meanwhile: recognition must stay off.
-        if (app.Closing()) return false;
-    }
-    app.Enabled = true;
-    return opened;
+    if (StartMidiIn(app, device)) return true;
+    ReportOpenFailure(app, true, GetMidiInName(app, device));
+    return false;
 }
 
 void CloseMidiIn(App& app) {
     Host& h = app.host;
-    app.Enabled = false;
-    h.midiInStop(app.MidiInHandle);
-    h.midiInReset(app.MidiInHandle);
-    h.midiInUnprepareHeader(app.MidiInHandle, &app.MidiInHeader, kMidiHeaderSize);
-    h.midiInClose(app.MidiInHandle);
-    app.MidiInHandle = 0;
+    h.midiInStop(app.ports.MidiInHandle);
+    h.midiInReset(app.ports.MidiInHandle);
+    h.midiInUnprepareHeader(app.ports.MidiInHandle, &app.ports.MidiInHeader, kMidiHeaderSize);
+    h.midiInClose(app.ports.MidiInHandle);
+    app.ports.MidiInHandle = 0;
 }
 
 bool OpenMidiOut(App& app, int device) {
@@ -68,20 +62,51 @@ bool OpenMidiOut(App& app, int device) {
 
 void CloseMidiOut(App& app) {
     SilenceMidiOut(app);
-    app.host.midiOutClose(app.MidiOutHandle);
-    app.MidiOutHandle = 0;
-    app.ThruEnabled = false;
+    app.host.midiOutClose(app.ports.MidiOutHandle);
+    app.ports.MidiOutHandle = 0;
+    app.ports.MidiOutPort = Port::Closed;
 }
 
 void StartThru(App& app, std::uint8_t program) {
     // A number past 127 has no program change; its byte would read as a status byte.
     if (program <= 127) SendMidiOut(app, 0xC0u + program * 256u);
-    app.ThruEnabled = true;
-    app.MidiOutPort = Port::Open;
+    app.ports.MidiOutPort = Port::Open;
+    app.ports.MidiOutPort = Port::Open;
+}
+
+bool OpenInForceInput(App& app, const SettingsRecord& s) {
+    app.watch.InForce = s;
+    const bool opened = OpenMidiIn(app, s.MidiInDevice);
+    if (app.Closing()) return false;
+    // A device that would not open is tried again at the next device change.
+    app.ports.MidiInPort = opened ? Port::Open : Port::Refused;
+    app.watch.MidiInRefusalTold = !opened;
+    app.watch.MidiOutRefusalTold = false;
+    return true;
+}
+
+bool OpenInForceOutput(App& app) {
+    const SettingsRecord& s = app.watch.InForce;
+    if (!IsOn(s.UseMidiOut)) return true;
+    const bool opened = OpenMidiOut(app, s.MidiOutDevice);
+    if (app.Closing()) return false;
+    if (opened) {
+        StartThru(app, s.Program);
+    } else {
+        app.ports.MidiOutPort = Port::Refused;
+        app.watch.MidiOutRefusalTold = true;
+    }
+    return true;
+}
+
+void ClosePorts(App& app) {
+    CloseMidiIn(app);
+    if (app.ports.ThruEnabled()) CloseMidiOut(app);
+    app.ports.MidiInPort = app.ports.MidiOutPort = Port::Closed;
 }
 
 void SendMidiOut(App& app, std::uint32_t message) {
-    app.host.midiOutShortMsg(app.MidiOutHandle, message);
+    app.host.midiOutShortMsg(app.ports.MidiOutHandle, message);
 }
 
 void ForwardMidiOut(App& app, std::uint32_t m) {
@@ -93,22 +118,22 @@ void ForwardMidiOut(App& app, std::uint32_t m) {
     const std::size_t channel = status & 0x0Fu;
     switch (status & 0xF0u) {
         case 0x90u:
-            app.SoundingNotes[channel].set(data1, data2 > 0);
+            app.ports.SoundingNotes[channel].set(data1, data2 > 0);
             break;
         case 0x80u:
-            app.SoundingNotes[channel].reset(data1);
+            app.ports.SoundingNotes[channel].reset(data1);
             break;
         case 0xB0u:
             for (std::size_t p = 0; p < std::size(kPedalControllers); ++p) {
                 if (data1 != kPedalControllers[p]) continue;
                 const auto bit = static_cast<std::uint8_t>(1u << p);
-                app.PedalsDown[channel] = data2 >= 64 ? app.PedalsDown[channel] | bit
-                                                      : app.PedalsDown[channel] & ~bit;
+                app.ports.PedalsDown[channel] = data2 >= 64 ? app.ports.PedalsDown[channel] | bit
+                                                      : app.ports.PedalsDown[channel] & ~bit;
             }
             // All sound off, all notes off and the mode messages end the channel's notes; reset
             // all controllers lifts its pedals.
-            if (data1 == 120 || data1 >= 123) app.SoundingNotes[channel].reset();
-            if (data1 == 121) app.PedalsDown[channel] = 0;
+            if (data1 == 120 || data1 >= 123) app.ports.SoundingNotes[channel].reset();
+            if (data1 == 121) app.ports.PedalsDown[channel] = 0;
             break;
         default:
             break;
@@ -118,17 +143,17 @@ void ForwardMidiOut(App& app, std::uint32_t m) {
 void SilenceMidiOut(App& app) {
     SendMidiOut(app, SilenceMessage);
     for (std::uint32_t channel = 0; channel < 16; ++channel) {
-        std::bitset<128>& notes = app.SoundingNotes[channel];
+        std::bitset<128>& notes = app.ports.SoundingNotes[channel];
         for (std::uint32_t note = 0; notes.any() && note < 128; ++note) {
             if (notes.test(note)) SendMidiOut(app, 0x80u | channel | note << 8 | 64u << 16);
         }
         notes.reset();
         for (std::size_t p = 0; p < std::size(kPedalControllers); ++p) {
-            if (app.PedalsDown[channel] & (1u << p)) {
+            if (app.ports.PedalsDown[channel] & (1u << p)) {
                 SendMidiOut(app, 0xB0u | channel | std::uint32_t{kPedalControllers[p]} << 8);
             }
         }
-        app.PedalsDown[channel] = 0;
+        app.ports.PedalsDown[channel] = 0;
     }
 }
 
@@ -164,66 +189,61 @@ int FindDevice(App& app, bool input, const NameField& name) {
 bool StillThere(App& app, bool input) {
     unsigned id = 0;
     if (input) {
-        return app.host.midiInGetID(app.MidiInHandle, id) == kMmSysErrNoError &&
-               NameMatches(app.InForce.MidiInName, GetMidiInName(app, static_cast<int>(id)));
+        return app.host.midiInGetID(app.ports.MidiInHandle, id) == kMmSysErrNoError &&
+               NameMatches(app.watch.InForce.MidiInName, GetMidiInName(app, static_cast<int>(id)));
     }
-    return app.host.midiOutGetID(app.MidiOutHandle, id) == kMmSysErrNoError &&
-           NameMatches(app.InForce.MidiOutName, GetMidiOutName(app, static_cast<int>(id)));
+    return app.host.midiOutGetID(app.ports.MidiOutHandle, id) == kMmSysErrNoError &&
+           NameMatches(app.watch.InForce.MidiOutName, GetMidiOutName(app, static_cast<int>(id)));
 }
 
 void LoseInput(App& app) {
-    const bool enabled = app.Enabled;
     CloseMidiIn(app);
-    app.Enabled = enabled;
-    // Keys held on a device that is gone are never released.
-    app.HeldNotes = 0;
-    app.MidiInPort = Port::Gone;
+    ForgetHeldNotes(app);
+    app.ports.MidiInPort = Port::Gone;
     // Thru has nothing to forward; the output is let go with what it left sounding.
-    if (app.MidiOutPort == Port::Open) {
+    if (app.ports.MidiOutPort == Port::Open) {
         CloseMidiOut(app);
-        app.MidiOutPort = Port::Gone;
+        app.ports.MidiOutPort = Port::Gone;
     }
 }
 
 // Each returns false when it told the user something: the box's message loop may have changed
 // anything, so the look at the devices starts again.
 bool ReopenInput(App& app) {
-    const int device = FindDevice(app, true, app.InForce.MidiInName);
+    const int device = FindDevice(app, true, app.watch.InForce.MidiInName);
     if (device < 0) {
-        app.MidiInPort = Port::Gone;
+        app.ports.MidiInPort = Port::Gone;
         return true;
     }
     // An input the dialog opened to learn a chord gives way to the one of the settings.
-    if (app.Learn.ownsInput) StopLearning(app);
+    if (app.recognition.Learn.ownsInput) StopLearning(app);
     if (StartMidiIn(app, device)) {
-        app.MidiInPort = Port::Open;
-        app.MidiInRefusalTold = false;
-        app.InForce.MidiInDevice = device;
+        app.ports.MidiInPort = Port::Open;
+        app.watch.MidiInRefusalTold = false;
         return true;
     }
-    app.MidiInPort = Port::Refused;
-    if (app.MidiInRefusalTold) return true;
-    app.MidiInRefusalTold = true;
+    app.ports.MidiInPort = Port::Refused;
+    if (app.watch.MidiInRefusalTold) return true;
+    app.watch.MidiInRefusalTold = true;
     ShowRecognitionState(app);
     ReportOpenFailure(app, true, GetMidiInName(app, device));
     return false;
 }
 
 bool ReopenOutput(App& app) {
-    const int device = FindDevice(app, false, app.InForce.MidiOutName);
+    const int device = FindDevice(app, false, app.watch.InForce.MidiOutName);
     if (device < 0) {
-        app.MidiOutPort = Port::Gone;
+        app.ports.MidiOutPort = Port::Gone;
         return true;
     }
     if (StartMidiOut(app, device)) {
-        app.MidiOutRefusalTold = false;
-        app.InForce.MidiOutDevice = device;
-        StartThru(app, app.InForce.Program);
+        app.watch.MidiOutRefusalTold = false;
+        StartThru(app, app.watch.InForce.Program);
         return true;
     }
-    app.MidiOutPort = Port::Refused;
-    if (app.MidiOutRefusalTold) return true;
-    app.MidiOutRefusalTold = true;
+    app.ports.MidiOutPort = Port::Refused;
+    if (app.watch.MidiOutRefusalTold) return true;
+    app.watch.MidiOutRefusalTold = true;
     ReportOpenFailure(app, false, GetMidiOutName(app, device));
     return false;
 }
@@ -231,13 +251,13 @@ bool ReopenOutput(App& app) {
 bool Waiting(Port port) { return port == Port::Gone || port == Port::Refused; }
 
 bool LookAtDevices(App& app) {
-    if (app.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
-    if (app.MidiOutPort == Port::Open && !StillThere(app, false)) {
+    if (app.ports.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
+    if (app.ports.MidiOutPort == Port::Open && !StillThere(app, false)) {
         CloseMidiOut(app);
-        app.MidiOutPort = Port::Gone;
+        app.ports.MidiOutPort = Port::Gone;
     }
-    if (Waiting(app.MidiInPort) && !ReopenInput(app)) return false;
-    if (app.MidiInPort == Port::Open && Waiting(app.MidiOutPort) && !ReopenOutput(app)) return false;
+    if (Waiting(app.ports.MidiInPort) && !ReopenInput(app)) return false;
+    if (app.ports.MidiInPort == Port::Open && Waiting(app.ports.MidiOutPort) && !ReopenOutput(app)) return false;
     return true;
 }
 
@@ -247,21 +267,21 @@ void CheckDevices(App& app) {
     // Before the start is complete nothing is in force yet, but the dialog may be up asking for a
     // device, perhaps the one just plugged in. While closing, everything goes anyway.
     if (!app.Running()) {
-        if (app.life == Life::Starting && app.Config) app.Config->DevicesChanged();
+        if (app.program.life == Life::Starting && app.dialog.Config) app.dialog.Config->DevicesChanged();
         return;
     }
-    if (app.CheckingDevices) {
-        app.RecheckDevices = true;
+    if (app.watch.CheckingDevices) {
+        app.watch.RecheckDevices = true;
         return;
     }
-    app.CheckingDevices = true;
+    app.watch.CheckingDevices = true;
     do {
-        app.RecheckDevices = false;
-        if (!LookAtDevices(app)) app.RecheckDevices = true;
+        app.watch.RecheckDevices = false;
+        if (!LookAtDevices(app)) app.watch.RecheckDevices = true;
         if (app.Running()) ShowRecognitionState(app);
-        if (app.Running() && app.Config) app.Config->DevicesChanged();
-    } while (app.RecheckDevices && app.Running());
-    app.CheckingDevices = false;
+        if (app.Running() && app.dialog.Config) app.dialog.Config->DevicesChanged();
+    } while (app.watch.RecheckDevices && app.Running());
+    app.watch.CheckingDevices = false;
 }
 
 }  // namespace vos

@@ -11,11 +11,19 @@ namespace vos {
 // Control change 124 on channel 1 (Omni Off, which also ends sounding notes), value 0.
 inline constexpr std::uint32_t SilenceMessage = 0x00007CB0;
 
+// Opening and closing leave recognition as it was: whether it is on is modMain's business.
 // Each returns false when the device could not be opened; the user has been told already.
 bool OpenMidiIn(App& app, int device);
 void CloseMidiIn(App& app);
 bool OpenMidiOut(App& app, int device);
 void CloseMidiOut(App& app);
+// The devices of new settings, as their activation opens them: the input, then the output (when
+// the settings use one). A device that would not open is told of and waited for. False when the
+// program began closing meanwhile.
+bool OpenInForceInput(App& app, const SettingsRecord& settings);
+bool OpenInForceOutput(App& app);
+// Before new settings take effect, and at the end.
+void ClosePorts(App& app);
 // The output is open: its program is chosen and thru begins.
 void StartThru(App& app, std::uint8_t program);
 void SendMidiOut(App& app, std::uint32_t message);
@@ -30,8 +38,7 @@ void SilenceMidiOut(App& app);
 inline constexpr std::uint8_t kPedalControllers[] = {64, 66, 67};
 
 // A device may have gone or come (WM_DEVICECHANGE, or the driver closed the input): a device in use
-// that is gone is closed, and one that is back is opened again as activation opened it, with
-// recognition's on/off state as the user left it. Nothing else changes, config.bin least of all.
+// that is gone is closed, and one that is back is opened again as activation opened it. Nothing else changes, config.bin least of all.
 // The open settings dialog's device lists follow.
 void CheckDevices(App& app);
 

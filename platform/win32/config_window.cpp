@@ -725,7 +725,7 @@ LRESULT ConfigWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPAR
             return 0;
         case WM_CLOSE:
             // The close box unloads without saving; no handler of the dialog runs.
-            if (form_ && app_.Config.get() == form_) {
+            if (form_ && app_.dialog.Config.get() == form_) {
                 UnloadConfigDialog(app_);
             } else {
                 Close();

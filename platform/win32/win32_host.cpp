@@ -386,10 +386,10 @@ bool Win32Host::PumpMessage(Loop loop, Wait wait) {
 }
 
 void Win32Host::ShowConfigModeless() {
-    if (!app_ || !app_->Config) return;
+    if (!app_ || !app_->dialog.Config) return;
     if (dialog_ && !dialog_->IsOpen()) dialog_.reset();
     if (!dialog_) {
-        dialog_ = ConfigWindow::Open(instance_, *app_, *app_->Config);
+        dialog_ = ConfigWindow::Open(instance_, *app_, *app_->dialog.Config);
         if (!dialog_) return;
     }
     dialog_->BringToFront();

@@ -19,8 +19,8 @@ constexpr std::uint32_t Off(int note, int channel = 0) {
 class ChordTest : public ::testing::Test {
 protected:
     ChordTest() {
-        app.Enabled = true;
-        app.MainWindow = sim::SimHost::kMainWindow;
+        app.recognition.Enabled = true;
+        app.program.MainWindow = sim::SimHost::kMainWindow;
     }
     std::vector<std::wstring> Opened() const {
         std::vector<std::wstring> out;
@@ -53,7 +53,7 @@ TEST(Classify, AllChannelsAndVelocityZero) {
 }
 
 TEST_F(ChordTest, TriadOnAnyOctavesAndChannelsOpensOnThirdKeyAndAgainOnRepress) {
-    app.LaunchCodes = {{0x91, L"C:\\manual.htm", L""}};
+    app.recognition.LaunchCodes = {{0x91, L"C:\\manual.htm", L""}};
     Play({On(36, 90, 0), On(64, 80, 3)});
     EXPECT_TRUE(host.launches.empty());
     Play({On(91, 1, 15)});  // G, third key
@@ -69,25 +69,25 @@ TEST_F(ChordTest, TriadOnAnyOctavesAndChannelsOpensOnThirdKeyAndAgainOnRepress) 
 }
 
 TEST_F(ChordTest, ReleasesMatchTooAndClearTheWholePitchClass) {
-    app.LaunchCodes = {{0x91, L"ceg", L""}, {0x10, L"e", L""}};
+    app.recognition.LaunchCodes = {{0x91, L"ceg", L""}, {0x10, L"e", L""}};
     Play({On(60), On(64), On(67), On(71)});  // C E G B
     EXPECT_EQ(Opened(), std::vector<std::wstring>{L"ceg"});
     Play({On(71, 0)});  // B released by velocity 0: back to C E G
     EXPECT_EQ(Opened(), (std::vector<std::wstring>{L"ceg", L"ceg"}));
     Play({On(72), Off(60)});  // second C held, one C released: bit cleared anyway
-    EXPECT_EQ(app.HeldNotes, 0x90);
+    EXPECT_EQ(app.recognition.HeldNotes, 0x90);
     Play({Off(67)});
-    EXPECT_EQ(app.HeldNotes, 0x10);
+    EXPECT_EQ(app.recognition.HeldNotes, 0x10);
     EXPECT_EQ(Opened().back(), L"e");
     Play({Off(64)});
-    EXPECT_EQ(app.HeldNotes, 0);
+    EXPECT_EQ(app.recognition.HeldNotes, 0);
     // Two keys of one pitch class let go one after the other, by either kind of release: the
     // second release finds the class already clear and must leave it clear, or E alone would
     // never match again.
     for (std::uint32_t first : {Off(36), On(36, 0)}) {
         for (std::uint32_t second : {Off(84), On(84, 0)}) {
             Play({On(36), On(84), first, second});
-            EXPECT_EQ(app.HeldNotes, 0) << std::hex << first << " " << second;
+            EXPECT_EQ(app.recognition.HeldNotes, 0) << std::hex << first << " " << second;
         }
     }
     const std::size_t opened = host.launches.size();
@@ -97,7 +97,7 @@ TEST_F(ChordTest, ReleasesMatchTooAndClearTheWholePitchClass) {
 }
 
 TEST_F(ChordTest, EqualCodesOpenInListOrderWithTheirParameters) {
-    app.LaunchCodes = {{0x800, L"first", L"-a"}, {0x1, L"other", L""}, {0x800, L"second", L""},
+    app.recognition.LaunchCodes = {{0x800, L"first", L"-a"}, {0x1, L"other", L""}, {0x800, L"second", L""},
                        {0x800, L"third", L"x y"}};
     Play({On(59)});
     EXPECT_EQ(Opened(), (std::vector<std::wstring>{L"first", L"second", L"third"}));
@@ -107,21 +107,21 @@ TEST_F(ChordTest, EqualCodesOpenInListOrderWithTheirParameters) {
 // Nothing is forwarded or opened while recognition is off, but the keys are followed: a key let go
 // meanwhile is not still "held" when recognition comes back.
 TEST_F(ChordTest, WhileRecognitionIsOffKeysAreFollowedButNothingHappens) {
-    app.LaunchCodes = {{0x1, L"c", L""}, {0x10, L"e", L""}};
+    app.recognition.LaunchCodes = {{0x1, L"c", L""}, {0x10, L"e", L""}};
     MidiHandle out = 0;
     host.midiOutOpen(out, 0, 0, 0, 0);
-    app.MidiOutHandle = out;
-    app.ThruEnabled = true;
+    app.ports.MidiOutHandle = out;
+    app.ports.MidiOutPort = Port::Open;
     Play({On(60), On(64)});
     host.launches.clear();
     host.sent.clear();
-    app.Enabled = false;
+    app.recognition.Enabled = false;
     Play({On(62), Off(62), Off(60), 0x0040B0});
     EXPECT_TRUE(host.launches.empty());
     EXPECT_TRUE(host.sent.empty());
-    EXPECT_EQ(app.HeldNotes, 0x10);
-    EXPECT_EQ(app.SoundingNotes[0].count(), 2u) << "what the output heard, unchanged";
-    app.Enabled = true;
+    EXPECT_EQ(app.recognition.HeldNotes, 0x10);
+    EXPECT_EQ(app.ports.SoundingNotes[0].count(), 2u) << "what the output heard, unchanged";
+    app.recognition.Enabled = true;
     Play({Off(64), On(64)});
     EXPECT_EQ(Opened(), std::vector<std::wstring>{L"e"}) << "E alone, as really held";
 }
@@ -150,9 +150,9 @@ TEST_F(ChordTest, SilencingReleasesExactlyWhatThruLeftSounding) {
         SCOPED_TRACE(c.label);
         sim::SimHost h;
         App a(h);
-        a.Enabled = true;
-        h.midiOutOpen(a.MidiOutHandle, 0, 0, 0, 0);
-        a.ThruEnabled = true;
+        a.recognition.Enabled = true;
+        h.midiOutOpen(a.ports.MidiOutHandle, 0, 0, 0, 0);
+        a.ports.MidiOutPort = Port::Open;
         for (std::uint32_t m : c.played) HandleMidiData(a, m);
         h.sent.clear();
         SilenceMidiOut(a);
@@ -166,15 +166,15 @@ TEST_F(ChordTest, SilencingReleasesExactlyWhatThruLeftSounding) {
 }
 
 TEST_F(ChordTest, ThruForwardsEveryMessageFirstButTracksOnlyNotes) {
-    app.LaunchCodes = {{0x1, L"c", L""}};
+    app.recognition.LaunchCodes = {{0x1, L"c", L""}};
     MidiHandle out = 0;
     host.midiOutOpen(out, 0, 0, 0, 0);
-    app.MidiOutHandle = out;
-    app.ThruEnabled = true;
+    app.ports.MidiOutHandle = out;
+    app.ports.MidiOutPort = Port::Open;
     const std::vector<std::uint32_t> stream = {0x0040B0, 0x2000E0, 0xF8, 0xFE, 0x05C3, On(60)};
     for (std::uint32_t m : stream) HandleMidiData(app, m);
     EXPECT_EQ(host.sent, stream);
-    EXPECT_EQ(app.HeldNotes, 0x1);
+    EXPECT_EQ(app.recognition.HeldNotes, 0x1);
     // The note was forwarded before the shell was asked to open anything.
     auto calls = host.Named({"midiOutShortMsg", "ShellExecute"});
     ASSERT_EQ(calls.size(), stream.size() + 1);
@@ -206,27 +206,27 @@ TEST_F(ChordTest, LearningTakesTheFullestMomentLaunchesNothingAndStillForwards) 
         SCOPED_TRACE(c.name);
         sim::SimHost h;
         App a(h);
-        a.Enabled = a.ThruEnabled = true;
-        h.midiOutOpen(a.MidiOutHandle, 0, 0, 0, 0);
-        a.MidiInHandle = 0x1234;  // the input in use: learning opens nothing of its own
-        a.LaunchCodes = {{0x91, L"triad", L""}, {0x1, L"C", L""}, {0x890, L"E-G-B", L""},
+        a.recognition.Enabled = true;
+        a.ports.MidiOutPort = Port::Open;
+        h.midiOutOpen(a.ports.MidiOutHandle, 0, 0, 0, 0);
+        a.ports.MidiInHandle = 0x1234;  // the input in use: learning opens nothing of its own
+        a.recognition.LaunchCodes = {{0x91, L"triad", L""}, {0x1, L"C", L""}, {0x890, L"E-G-B", L""},
                          {0x11, L"C-E", L""}, {0x10, L"E", L""}};
         std::vector<std::int32_t> chords, held;
-        a.Learned = [&](std::int32_t now, std::int32_t chord) {
+        ASSERT_TRUE(StartLearning(a, 5, [&](std::int32_t now, std::int32_t chord) {
             held.push_back(now);
             chords.push_back(chord);
-        };
-        ASSERT_TRUE(StartLearning(a, 5));
+        }));
         for (std::uint32_t m : c.played) HandleMidiData(a, m);
         EXPECT_EQ(chords, c.chords);
         EXPECT_EQ(held, c.held);
         EXPECT_TRUE(h.launches.empty());
         EXPECT_EQ(h.sent, c.played) << "thru goes on while learning";
         EXPECT_TRUE(h.Named({"midiInOpen", "midiInClose"}).empty());
-        EXPECT_EQ(a.MidiInHandle, 0x1234u);
+        EXPECT_EQ(a.ports.MidiInHandle, 0x1234u);
         StopLearning(a);
         HandleMidiData(a, On(60));
-        EXPECT_EQ(h.launches.size(), a.HeldNotes == 0x1 ? 1u : 0u) << "recognition is back";
+        EXPECT_EQ(h.launches.size(), a.recognition.HeldNotes == 0x1 ? 1u : 0u) << "recognition is back";
     }
 }
 

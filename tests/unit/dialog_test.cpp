@@ -25,7 +25,7 @@ using sim::SimHost;
 
 class DialogTest : public ::testing::Test {
 protected:
-    DialogTest() { app.MainWindow = SimHost::kMainWindow; }
+    DialogTest() { app.program.MainWindow = SimHost::kMainWindow; }
 
     void Store(const SettingsRecord& header, const std::vector<LaunchCode>& codes) {
         host.PutFile(L"config.bin", EncodeSettings(header, codes).bytes);
@@ -33,7 +33,7 @@ protected:
     void StoreDefaults() { Store(DefaultSettings(L"Sim MIDI In"), DefaultCodes(host.folder)); }
     frmConfig& Open() {
         EXPECT_TRUE(LoadConfigDialog(app));
-        return *app.Config;
+        return *app.dialog.Config;
     }
     ReadResult Saved() { return ReadSettings(host, host.InFolder(L"config.bin")); }
     std::vector<std::uint32_t> KeyColors(const frmConfig& d) const {
@@ -103,7 +103,7 @@ TEST_F(DialogTest, StoredSwitchesModifiersAndDevicesAsShownAndSavedBack) {
         SettingsRecord stored = Header(c.modifiers, c.useOut, c.outDevice);
         stored.Program = c.program;
         Store(stored, {{1, L"x", L""}});
-        app.Config.reset();
+        app.dialog.Config.reset();
         frmConfig& d = Open();
         EXPECT_EQ((std::vector<int>{d.chkShift.Value(), d.chkCtrl.Value(), d.chkAlt.Value()}), c.shiftCtrlAlt);
         EXPECT_EQ(d.chkMidiOut.Value(), c.midiOut);
@@ -284,7 +284,7 @@ TEST_F(DialogTest, OkRefusesEmptyCodesAndAsksAboutContainedOnes) {
                                                 L" 3番目と 1" + tail, L" 3番目と 2" + tail}));
     EXPECT_EQ(host.boxes[0].style, 324u);
     EXPECT_EQ(host.boxes[1].style, 52u);
-    EXPECT_TRUE(app.Config) << "Yes goes back to the dialog";
+    EXPECT_TRUE(app.dialog.Config) << "Yes goes back to the dialog";
     EXPECT_TRUE(host.Named({"ReplaceFile"}).empty());
 }
 
@@ -321,9 +321,9 @@ TEST_F(DialogTest, OkWritesEveryControlAndAppliesTheNewSettings) {
     EXPECT_TRUE(test::CallsAre(
         host.Named({"ReplaceFile", "midiInStop", "UnregisterHotKey", "midiInOpen"}),
         {{"ReplaceFile"}, {"midiInStop"}, {"UnregisterHotKey"}, {"midiInOpen"}}));
-    EXPECT_TRUE(app.Enabled);
-    EXPECT_FALSE(app.Config) << "the dialog unloads after a successful OK";
-    EXPECT_TRUE(app.AppliedByDialog);
+    EXPECT_TRUE(app.recognition.Enabled);
+    EXPECT_FALSE(app.dialog.Config) << "the dialog unloads after a successful OK";
+    EXPECT_TRUE(app.dialog.AppliedByDialog);
 }
 
 TEST_F(DialogTest, OkThatCannotFinishKeepsTheDialogAndEveryEdit) {
@@ -375,7 +375,7 @@ TEST_F(DialogTest, OkThatCannotFinishKeepsTheDialogAndEveryEdit) {
         if (c.before) c.before();
         Store(stored, {{0x91, L"a", L""}});
         auto before = host.files[path].bytes;
-        app.Config.reset();
+        app.dialog.Config.reset();
         frmConfig& d = Open();
         if (c.arrange) c.arrange(d);
         d.txtCommand.UserSetText(L"edited");
@@ -387,8 +387,8 @@ TEST_F(DialogTest, OkThatCannotFinishKeepsTheDialogAndEveryEdit) {
         EXPECT_EQ(host.boxes.back().style, c.style);
         EXPECT_EQ(host.boxes.back().title, L"Vosselmar");
         EXPECT_EQ(host.files[path].bytes != before, c.written);
-        ASSERT_TRUE(app.Config) << "the dialog stays open";
-        EXPECT_EQ(app.Config->txtCommand.Text(), L"edited");
+        ASSERT_TRUE(app.dialog.Config) << "the dialog stays open";
+        EXPECT_EQ(app.dialog.Config->txtCommand.Text(), L"edited");
         EXPECT_TRUE(host.openInputs.empty() || !c.written);
     }
 }
@@ -399,7 +399,7 @@ TEST_F(DialogTest, CancelSavesNothing) {
     frmConfig& d = Open();
     d.picKey_Click(1);
     d.cmdCancel.UserClick();
-    EXPECT_FALSE(app.Config);
+    EXPECT_FALSE(app.dialog.Config);
     EXPECT_EQ(host.files[host.InFolder(L"config.bin")].bytes, before);
     EXPECT_TRUE(host.Named({"midiInOpen", "midiInClose"}).empty());
 }
@@ -521,7 +521,7 @@ namespace {
 // the dialog whose OK is still running must outlive both.
 TEST_F(DialogTest, OkSurvivesFurtherDialogsOpenedFromItsOwnActivation) {
     StoreDefaults();
-    app.life = Life::Running;
+    app.program.life = Life::Running;
     frmConfig& first = Open();
     host.onWrite = [&](const std::wstring&) {
         host.inputs[0] = L"Renamed";
@@ -530,14 +530,14 @@ TEST_F(DialogTest, OkSurvivesFurtherDialogsOpenedFromItsOwnActivation) {
     int rounds = 0;
     host.modalUser = [&] {
         if (++rounds == 2) host.inputs[0] = L"Sim MIDI In";  // plugged back in
-        app.Config->cmdCancel.UserClick();
+        app.dialog.Config->cmdCancel.UserClick();
     };
     host.answers = {kIdNo};
     first.cmdOK.UserClick();
     EXPECT_EQ(rounds, 2);
     EXPECT_EQ(host.openInputs.size(), 1u);
     CollectUnloadedDialogs(app);
-    EXPECT_TRUE(app.ConfigUnloaded.empty());
+    EXPECT_TRUE(app.dialog.ConfigUnloaded.empty());
 }
 
 }  // namespace

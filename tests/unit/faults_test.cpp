@@ -274,8 +274,8 @@ TEST_F(FaultsSettingsFile, FolderNameOutsideCodePage932IsStoredExactly) {
         ASSERT_TRUE(a.Running());
         EXPECT_EQ(h.boxes.size(), 2u) << "the question, then where the copy is or the input";
         for (const sim::MsgBoxCall& b : h.boxes) EXPECT_NE(b.style, kMbIconExclamation);
-        EXPECT_EQ(a.LaunchCodes, (std::vector<LaunchCode>{{0x91, folder + L"\\説明書.htm", L""}}));
-        EXPECT_EQ(ReadSettings(h, folder + L"\\config.bin").decoded.codes, a.LaunchCodes);
+        EXPECT_EQ(a.recognition.LaunchCodes, (std::vector<LaunchCode>{{0x91, folder + L"\\説明書.htm", L""}}));
+        EXPECT_EQ(ReadSettings(h, folder + L"\\config.bin").decoded.codes, a.recognition.LaunchCodes);
     }
 }
 
@@ -285,7 +285,7 @@ TEST_F(FaultsSettingsFile, TenThousandCodesLoadLaunchAndSave) {
     for (int i = 0; i < 10000; ++i) codes.push_back({i % 4095 + 1, L"C:\\t\\" + std::to_wstring(i), L"-n"});
     Store(EncodeSettings(Matching(), codes).bytes);
     Start();
-    EXPECT_EQ(app.LaunchCodes, codes);
+    EXPECT_EQ(app.recognition.LaunchCodes, codes);
 
     // C, then C E, then C E G: codes 1, 0x11 and 0x91, each held by three entries.
     for (LParam note : {0x643C90, 0x644090, 0x644390}) {
@@ -297,12 +297,12 @@ TEST_F(FaultsSettingsFile, TenThousandCodesLoadLaunchAndSave) {
                                                  L"144", L"4239", L"8334"}));
 
     ASSERT_TRUE(LoadConfigDialog(app));
-    EXPECT_EQ(app.Config->lstCP.ListCount(), 10000);
-    EXPECT_EQ(app.Config->lstCP.Items().back(), L" 10000  C:\\t\\9999");
+    EXPECT_EQ(app.dialog.Config->lstCP.ListCount(), 10000);
+    EXPECT_EQ(app.dialog.Config->lstCP.Items().back(), L" 10000  C:\\t\\9999");
     host.answers = {kIdNo};  // no check for contained chords
-    app.Config->cmdOK.UserClick();
+    app.dialog.Config->cmdOK.UserClick();
     EXPECT_EQ(host.boxes.size(), 1u) << "only the question about contained chords";
-    EXPECT_FALSE(app.Config);
+    EXPECT_FALSE(app.dialog.Config);
     ReadResult saved = ReadSettings(host, kConfig);
     ASSERT_EQ(saved.status, ReadStatus::Ok);
     EXPECT_EQ(saved.decoded.codes, codes);
@@ -354,7 +354,7 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrKeepsTheOldFileAndEveryEdit) {
         Main(a);
         ASSERT_TRUE(a.Running());
         ASSERT_TRUE(LoadConfigDialog(a));
-        frmConfig& d = *a.Config;
+        frmConfig& d = *a.dialog.Config;
         d.cmdAdd.UserClick();
         d.picKey_Click(2);
         d.txtPath.UserSetText(c.path);
@@ -367,8 +367,8 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrKeepsTheOldFileAndEveryEdit) {
             ReadResult saved = ReadSettings(h, kConfig);
             ASSERT_EQ(saved.status, ReadStatus::Ok);
             EXPECT_EQ(saved.decoded.codes, (std::vector<LaunchCode>{old[0], added}));
-            EXPECT_EQ(a.LaunchCodes, saved.decoded.codes) << "read back by the activation";
-            EXPECT_FALSE(a.Config);
+            EXPECT_EQ(a.recognition.LaunchCodes, saved.decoded.codes) << "read back by the activation";
+            EXPECT_FALSE(a.dialog.Config);
             continue;
         }
         ASSERT_FALSE(h.boxes.empty());
@@ -376,11 +376,11 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrKeepsTheOldFileAndEveryEdit) {
         EXPECT_EQ(h.boxes.back().text, c.refusal);
         EXPECT_EQ(h.boxes.back().style, kMbIconError);
         EXPECT_EQ(h.files[kConfig].bytes, before) << "the old settings stay as they were";
-        ASSERT_TRUE(a.Config) << "the dialog stays open";
-        EXPECT_EQ(a.Config->txtPath.Text(), c.path);
-        EXPECT_EQ(a.Config->txtCommand.Text(), c.command);
-        EXPECT_EQ(a.Config->WorkingCodes, (std::vector<LaunchCode>{old[0], added}));
-        EXPECT_EQ(a.LaunchCodes, old);
+        ASSERT_TRUE(a.dialog.Config) << "the dialog stays open";
+        EXPECT_EQ(a.dialog.Config->txtPath.Text(), c.path);
+        EXPECT_EQ(a.dialog.Config->txtCommand.Text(), c.command);
+        EXPECT_EQ(a.dialog.Config->WorkingCodes, (std::vector<LaunchCode>{old[0], added}));
+        EXPECT_EQ(a.recognition.LaunchCodes, old);
         EXPECT_EQ(h.openInputs.size(), 1u) << "the running settings stay in use";
         EXPECT_TRUE(h.Named({"midiInStop", "UnregisterHotKey"}).empty());
     }
@@ -423,11 +423,11 @@ TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
     s.UseMidiOut = kTrue16;
     Store(EncodeSettings(s, {{0x91, L"x", L""}}).bytes);
     host.modalUser = [&] {
-        ASSERT_TRUE(app.Config);
-        EXPECT_EQ(app.Config->cmbMODev.ListCount(), 0);
-        app.Config->chkMidiOut.UserClick();
+        ASSERT_TRUE(app.dialog.Config);
+        EXPECT_EQ(app.dialog.Config->cmbMODev.ListCount(), 0);
+        app.dialog.Config->chkMidiOut.UserClick();
         host.answers = {kIdNo};
-        app.Config->cmdOK.UserClick();
+        app.dialog.Config->cmdOK.UserClick();
     };
     Main(app);
     ASSERT_GE(host.boxes.size(), 1u);
@@ -436,7 +436,7 @@ TEST_F(FaultsDevices, OutputMissingWithThruOnAsksForTheDevice) {
     EXPECT_EQ(host.boxes[0].style, kMbIconInformation);
     EXPECT_EQ(host.modalShown, 1);
     EXPECT_TRUE(app.Running());
-    EXPECT_FALSE(app.ThruEnabled);
+    EXPECT_FALSE(app.ports.ThruEnabled());
     EXPECT_TRUE(host.Named({"midiOutOpen"}).empty());
     EXPECT_EQ(host.openInputs.size(), 1u);
     EXPECT_EQ(ReadSettings(host, kConfig).decoded.header.UseMidiOut, kFalse16);
@@ -460,8 +460,8 @@ TEST_F(FaultsLaunch, TargetThatCannotBeOpenedLeavesRecognitionRunning) {
     for (const sim::ShellCall& l : host.launches) opened.push_back(l.file);
     EXPECT_EQ(opened, (std::vector<std::wstring>{L"C:\\gone.exe", L"C:\\there.exe", L"C:\\gone.exe"}));
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_TRUE(app.Enabled);
-    EXPECT_EQ(app.HeldNotes, 0x1);
+    EXPECT_TRUE(app.recognition.Enabled);
+    EXPECT_EQ(app.recognition.HeldNotes, 0x1);
 }
 
 }  // namespace

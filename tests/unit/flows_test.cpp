@@ -52,7 +52,7 @@ constexpr LParam Release(int note) { return 0x90 | note << 8; }  // note-on with
 // tell the activation that showed the dialog that it is done.
 void ApplyLikeOk(App& app) {
     ReleaseDevicesAndShortcut(app);
-    if (LoadSettings(app) == Activation::Active) app.AppliedByDialog = true;
+    if (LoadSettings(app) == Activation::Active) app.dialog.AppliedByDialog = true;
 }
 
 // Settings that match the simulated devices: input 0, output 0, shortcut Ctrl+F12.
@@ -156,7 +156,7 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
     h.Program = 5;
     h.ShortcutModifiers = 3;
     h.ShortcutKey = 0x70;
-    app.HeldNotes = 0x55;
+    app.recognition.HeldNotes = 0x55;
     StartWith(h);
     EXPECT_TRUE(CallsAre(
         host.log,
@@ -180,9 +180,9 @@ TEST_F(FlowStart, StoredSettingsOpenInOrderAndWindowProcComesLast) {
            {"tip", L"Vosselmar [有効]"}}},
          {"SetWindowLongPtr", {{"wnd", kMain}, {"index", -4}, {"value", 0x5000}}}}));
     EXPECT_TRUE(host.boxes.empty());
-    EXPECT_TRUE(app.Enabled && app.ThruEnabled);
-    EXPECT_EQ(app.HeldNotes, 0);
-    EXPECT_EQ(app.PrevWndProc, sim::SimHost::kFormProc);
+    EXPECT_TRUE(app.recognition.Enabled && app.ports.ThruEnabled());
+    EXPECT_EQ(app.recognition.HeldNotes, 0);
+    EXPECT_EQ(app.program.PrevWndProc, sim::SimHost::kFormProc);
 }
 
 TEST_F(FlowStart, ProgramChangeOnlyForProgramsAMessageCanCarry) {
@@ -196,7 +196,7 @@ TEST_F(FlowStart, ProgramChangeOnlyForProgramsAMessageCanCarry) {
         PutConfig(h, s);
         Main(a);
         EXPECT_EQ(h.sent, sent) << int{program};
-        EXPECT_TRUE(a.ThruEnabled);
+        EXPECT_TRUE(a.ports.ThruEnabled());
     }
 }
 
@@ -204,7 +204,7 @@ TEST_F(FlowStart, RefusedShortcutOpensNoDeviceAndShortcutOffRegistersNothing) {
     SettingsRecord h = Stored(true, true);
     host.takenHotkeys.insert({h.ShortcutModifiers, h.ShortcutKey});
     PutConfig(host, h);
-    app.MainWindow = kMain;
+    app.program.MainWindow = kMain;
     EXPECT_EQ(LoadSettings(app), Activation::ShortcutRefused);
     EXPECT_TRUE(OnlyBox(host, L"ショートカットキーを設定できませんでした。\r"
                               L"もう一度使用するショートカットキーを選択してください。", 64));
@@ -232,7 +232,7 @@ TEST_F(FlowFirstStart, YesWritesDefaultsAsksForDeviceThenOpensInputZero) {
     EXPECT_TRUE(CallsAre(
         host.Named({"MessageBox", "ReplaceFile", "ShowConfigModal", "midiInOpen"}),
         {{"MessageBox"}, {"ReplaceFile"}, {"MessageBox"}, {"ShowConfigModal"}, InputOpened(0)}));
-    EXPECT_TRUE(app.Running() && app.LaunchCodes == DefaultCodes(host.folder));
+    EXPECT_TRUE(app.Running() && app.recognition.LaunchCodes == DefaultCodes(host.folder));
 }
 
 // The dialog's OK already activated the settings: the activation that showed it must not do it
@@ -252,10 +252,10 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
                 PutConfig(h, Stored(true, true));
                 return ApplyLikeOk(a);
             }
-            ASSERT_TRUE(a.Config);
-            a.Config->chkMidiOut.SetValue(1);
-            a.Config->chkShortcut.SetValue(1);
-            a.Config->cmdOK.UserClick();
+            ASSERT_TRUE(a.dialog.Config);
+            a.dialog.Config->chkMidiOut.SetValue(1);
+            a.dialog.Config->chkShortcut.SetValue(1);
+            a.dialog.Config->cmdOK.UserClick();
         };
         Main(a);
         EXPECT_EQ(h.modalShown, 1);
@@ -263,7 +263,7 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
                              {{"RegisterHotKey"}, {"midiInOpen"}, {"midiOutOpen"}}));
         EXPECT_EQ(h.hotkeys.size(), 1u);
         for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
-        EXPECT_TRUE(a.Running() && a.Enabled && a.ThruEnabled && h.trayIconPresent);
+        EXPECT_TRUE(a.Running() && a.recognition.Enabled && a.ports.ThruEnabled() && h.trayIconPresent);
     }
 }
 
@@ -279,7 +279,7 @@ TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
         opened.push_back(what + ":" + std::to_string(host.openInputs.size()));
     };
     host.modalUser = [&] {
-        frmConfig& d = *app.Config;
+        frmConfig& d = *app.dialog.Config;
         d.cmbMIDev.UserSelect(1);
         d.chkLearn.UserClick();
         step("on");
@@ -308,13 +308,13 @@ TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
                          {InputOpened(1), InputOpened(2, 4), InputOpened(1), InputOpened(1)}));
     EXPECT_EQ(host.boxes.at(2).text,
               L"MIDI入力デバイス「C」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。");
-    EXPECT_TRUE(app.Running() && app.Enabled);
-    ASSERT_EQ(app.LaunchCodes.size(), 1u);
-    EXPECT_EQ(app.LaunchCodes[0].Code, 0x221);
+    EXPECT_TRUE(app.Running() && app.recognition.Enabled);
+    ASSERT_EQ(app.recognition.LaunchCodes.size(), 1u);
+    EXPECT_EQ(app.recognition.LaunchCodes[0].Code, 0x221);
     EXPECT_TRUE(host.launches.empty());
     // From now on WindowProc handles the input and passes it on to frmMain's own procedure.
     Form_MidiData(app, static_cast<std::uint32_t>(On(60)));
-    EXPECT_EQ(app.HeldNotes, 0);
+    EXPECT_EQ(app.recognition.HeldNotes, 0);
 }
 
 // The input in use has gone: learning opens the device the list shows, found by its name, and
@@ -324,7 +324,7 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     host.inputs = {L"Sim MIDI In", L"Other"};
     StartWith(Stored());
     mnuRCConfig_Click(app);
-    frmConfig& d = *app.Config;
+    frmConfig& d = *app.dialog.Config;
     host.inputs = {L"Other"};
     host.DevicesChanged();
     WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
@@ -344,10 +344,10 @@ TEST_F(FlowTest, LearningWhileTheInputIsGoneGivesWayWhenItComesBack) {
     host.DevicesChanged();
     WindowProc(app, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
     EXPECT_EQ(d.chkLearn.Value(), 0);
-    EXPECT_FALSE(app.Learn.on);
+    EXPECT_FALSE(app.recognition.Learn.on);
     EXPECT_EQ(host.openInputs.size(), 1u);
     EXPECT_TRUE(CallsAre({host.Named({"midiInOpen"}).back()}, {InputOpened(1)}));
-    EXPECT_EQ(app.MidiInPort, Port::Open);
+    EXPECT_EQ(app.ports.MidiInPort, Port::Open);
 }
 
 using FlowDeviceCheck = FlowTest;
@@ -402,7 +402,7 @@ TEST_F(FlowMend, DeviceThatCannotBeOpenedIsNamedAndStartGoesOn) {
         EXPECT_TRUE(OnlyBox(h, output ? L"MIDI出力デバイス「Sim MIDI Out」を開けませんでした。\r"
                                       : L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r",
                             48, true));
-        EXPECT_EQ(a.ThruEnabled, !output);
+        EXPECT_EQ(a.ports.ThruEnabled(), !output);
         EXPECT_EQ(h.sent.empty(), output) << "no program change to a device that is not open";
         EXPECT_TRUE(a.Running() && h.trayIconPresent);
         EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kWindowProc);
@@ -458,8 +458,8 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         WindowProc(a, kMain, kMmMimData, 0, On(64));  // on its way before the device went
         EXPECT_EQ(h.openInputs.size(), c.outputGoes ? 1u : 0u);
         EXPECT_TRUE(h.openOutputs.empty());
-        EXPECT_FALSE(a.ThruEnabled);
-        EXPECT_EQ(a.HeldNotes, c.outputGoes ? 0x11 : 0);
+        EXPECT_FALSE(a.ports.ThruEnabled());
+        EXPECT_EQ(a.recognition.HeldNotes, c.outputGoes ? 0x11 : 0);
         // What thru left sounding is released on an output that is still there.
         std::vector<std::uint32_t> released{0x00007cb0, 0x00403c81};
         if (c.off) released = {0x00007cb0};
@@ -509,9 +509,9 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
                      {c.outputGoes ? CallIs{"midiOutOpen", {{"dev", 0}}}
                                    : CallIs{"midiInOpen", {{"dev", c.backAt}, {"cb", kMain}}}}));
         EXPECT_EQ(h.Named({"midiInStart"}).size(), c.outputGoes ? 0u : 1u);
-        EXPECT_EQ(a.ThruEnabled, c.thru);
+        EXPECT_EQ(a.ports.ThruEnabled(), c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
-        EXPECT_EQ(a.Enabled, !c.off);
+        EXPECT_EQ(a.recognition.Enabled, !c.off);
         EXPECT_EQ(h.trayShown.Tip, Text(c.off ? text::kTipDisabled : text::kTipEnabled));
         EXPECT_EQ(h.trayShown.Icon, c.off ? TrayPicture::picIcon2 : TrayPicture::picIcon1);
         EXPECT_TRUE(h.files == file) << "config.bin untouched";
@@ -575,7 +575,7 @@ TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
 
     ApplyLikeOk(app);
     EXPECT_TRUE(TrayIs(host, TrayOp::Modify, true));
-    EXPECT_TRUE(app.Enabled);
+    EXPECT_TRUE(app.recognition.Enabled);
 
     host.trayIconPresent = false;
     OnTaskbarCreated(app);
@@ -646,12 +646,12 @@ TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.message) + "/" + std::to_string(c.lParam));
-        const bool enabled = app.Enabled;
+        const bool enabled = app.recognition.Enabled;
         const std::size_t menus = Count("TrackPopupMenu");
         const int chained = host.chainedMessages;
         EXPECT_EQ(WindowProc(app, kMain, c.message, 0, c.lParam), 0) << "frmMain's answer";
         EXPECT_EQ(host.chainedMessages, chained + 1);
-        EXPECT_EQ(app.Enabled != enabled, c.toggles);
+        EXPECT_EQ(app.recognition.Enabled != enabled, c.toggles);
         EXPECT_EQ(Count("TrackPopupMenu") - menus, c.menu ? 1u : 0u);
     }
     EXPECT_EQ(Count("midiInOpen"), 1u);
@@ -676,24 +676,24 @@ TEST_F(FlowWindowProc, MenuOpensTheDialogAndExitClosesInOrder) {
 TEST_F(FlowWindowProc, ToggleSilencesThruAndLeavesDevicesAndHeldNotesAlone) {
     StartWith(Stored(true));
     WindowProc(app, kMain, kMmMimData, 0, On(60));
-    ASSERT_EQ(app.HeldNotes, 0x1);
+    ASSERT_EQ(app.recognition.HeldNotes, 0x1);
     host.sent.clear();
     const auto before = host.log.size();
 
     WindowProc(app, kMain, kWmHotkey, 0, 0);
-    EXPECT_FALSE(app.Enabled);
+    EXPECT_FALSE(app.recognition.Enabled);
     EXPECT_EQ(host.sent, (std::vector<std::uint32_t>{0x00007cb0, 0x00403c80}));
     EXPECT_TRUE(TrayIs(host, TrayOp::Modify, false));
 
     WindowProc(app, kMain, kMmMimData, 0, On(64, 3));  // followed, not forwarded
     EXPECT_EQ(host.sent.size(), 2u);
-    EXPECT_EQ(app.HeldNotes, 0x11);
+    EXPECT_EQ(app.recognition.HeldNotes, 0x11);
 
     WindowProc(app, kMain, kTrayCallback, 0, kWmLButtonDown);
-    EXPECT_TRUE(app.Enabled);
+    EXPECT_TRUE(app.recognition.Enabled);
     EXPECT_EQ(host.sent.size(), 2u);
     EXPECT_TRUE(TrayIs(host, TrayOp::Modify, true));
-    EXPECT_TRUE(app.HeldNotes == 0x11 && app.ThruEnabled);
+    EXPECT_TRUE(app.recognition.HeldNotes == 0x11 && app.ports.ThruEnabled());
     EXPECT_EQ(host.openInputs.size() + host.openOutputs.size(), 2u);
     for (std::size_t i = before; i < host.log.size(); ++i) {
         EXPECT_TRUE(host.log[i].name.find("Open") == std::string::npos &&
@@ -750,7 +750,7 @@ TEST_F(FlowShutdown, ClosesEverythingInOrderAndRestoresTheWindowProc) {
                      {"SetWindowLongPtr", {{"wnd", kMain}, {"index", -4}, {"value", 0x7000}}},
                      kTrayDelete});
         EXPECT_TRUE(CallsAre(h.log, want));
-        EXPECT_FALSE(a.ThruEnabled || a.Enabled);
+        EXPECT_FALSE(a.ports.ThruEnabled() || a.recognition.Enabled);
         EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
         EXPECT_EQ(h.wndProcs[kMain], sim::SimHost::kFormProc);
     }
@@ -794,7 +794,7 @@ TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
         {"the manual from the dialog",
          [](sim::SimHost&, App& a) {
              ASSERT_TRUE(LoadConfigDialog(a));
-             a.Config->cmdHelp.UserClick();
+             a.dialog.Config->cmdHelp.UserClick();
          },
          {{kManual, std::nullopt}}},
         // The default chord on any octaves and channels, then D F# A of settings OK applied,
@@ -812,7 +812,7 @@ TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
              h.menuChoices = {MenuChoice::mnuRCHelp};
              WindowProc(a, kMain, kTrayCallback, 0, kWmRButtonDown);
              ASSERT_TRUE(LoadConfigDialog(a));
-             a.Config->cmdHelp.UserClick();
+             a.dialog.Config->cmdHelp.UserClick();
              play(a, {On(60), On(64), On(67)});
          },
          {{kManualEnglish, std::nullopt}, {kManualEnglish, std::nullopt}, {kManualEnglish, L""}},
@@ -854,7 +854,7 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
         return [answers](sim::SimHost& h, App& a) {
             ASSERT_TRUE(LoadConfigDialog(a));
             h.answers = answers;
-            a.Config->cmdOK.UserClick();
+            a.dialog.Config->cmdOK.UserClick();
         };
     };
     const struct {
@@ -897,7 +897,7 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
          [](sim::SimHost& h, App& a) {
              ASSERT_TRUE(LoadConfigDialog(a));
              h.fileChoices = {L"C:\\chosen.exe"};
-             a.Config->cmdSansyo.UserClick();
+             a.dialog.Config->cmdSansyo.UserClick();
          },
          true},
         {"the shell opening the first of two targets of a chord",
@@ -939,10 +939,10 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
         h.modalUser = [&] {
             if (c.closeIn == L"modal") return close();
             // The user fixes the devices, turns thru on and confirms.
-            a.Config->cmbMIDev.SetListIndex(0);
-            a.Config->chkMidiOut.SetValue(1);
+            a.dialog.Config->cmbMIDev.SetListIndex(0);
+            a.dialog.Config->chkMidiOut.SetValue(1);
             h.answers = {kIdNo};
-            a.Config->cmdOK.UserClick();
+            a.dialog.Config->cmdOK.UserClick();
         };
         Main(a);
         const std::map<std::wstring, sim::SimFile> before = h.files;
@@ -963,7 +963,7 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
         for (auto call = gone + 1; call != h.log.end(); ++call) ADD_FAILURE() << call->Text();
         EXPECT_TRUE(h.openInputs.empty() && h.openOutputs.empty() && h.hotkeys.empty());
         EXPECT_FALSE(h.trayIconPresent);
-        EXPECT_FALSE(a.Config);
+        EXPECT_FALSE(a.dialog.Config);
         EXPECT_FALSE(h.ended) << "unloaded, not ended at once";
     }
 }

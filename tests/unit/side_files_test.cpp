@@ -310,8 +310,8 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         ShowTrayMenu(a);
         if (c.problem.empty()) {
             EXPECT_TRUE(h.boxes.empty());
-            ASSERT_TRUE(a.Config);
-            const std::vector<std::wstring>& names = a.Config->cmbPC.Items();
+            ASSERT_TRUE(a.dialog.Config);
+            const std::vector<std::wstring>& names = a.dialog.Config->cmbPC.Items();
             EXPECT_EQ(
                 std::vector<std::wstring>(
                     names.begin(), names.begin() + static_cast<std::ptrdiff_t>(c.shown.size())),
@@ -322,9 +322,9 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         EXPECT_EQ(h.boxes[0].title, L"Vosselmar");
         EXPECT_EQ(h.boxes[0].text, Fill(text::kDialogCannotOpen, {c.problem}));
         EXPECT_EQ(h.boxes[0].style, kMbIconError);
-        EXPECT_FALSE(a.Config);
+        EXPECT_FALSE(a.dialog.Config);
         EXPECT_EQ(h.modelessShown, 0);
-        EXPECT_TRUE(a.Running() && a.Enabled);
+        EXPECT_TRUE(a.Running() && a.recognition.Enabled);
         EXPECT_EQ(h.openInputs.size(), 1u);
     }
 }

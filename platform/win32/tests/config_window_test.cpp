@@ -145,11 +145,11 @@ protected:
         host.ShowConfigModeless();
     }
     ~ConfigWindow() override {
-        if (app.Config) UnloadConfigDialog(app);
+        if (app.dialog.Config) UnloadConfigDialog(app);
     }
     void Load() {
-        app.Config = std::make_unique<frmConfig>(app);
-        form = app.Config.get();
+        app.dialog.Config = std::make_unique<frmConfig>(app);
+        form = app.dialog.Config.get();
         for (int i = 0; i < 20; ++i) {
             form->WorkingCodes.push_back({i == 0 ? 0x91 : i,
                                           L"C:\\apps\\tool" + std::to_wstring(i) + L".exe",
@@ -553,8 +553,8 @@ TEST_F(ConfigWindow, CloseBoxUnloads) {
     EXPECT_EQ(Dialog(), first) << "a second show keeps the open window";
     frmConfig* shown = form;
     SendMessageW(first, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(!app.Config && !app.ConfigUnloaded.empty() &&
-                app.ConfigUnloaded.back().get() == shown)
+    EXPECT_TRUE(!app.dialog.Config && !app.dialog.ConfigUnloaded.empty() &&
+                app.dialog.ConfigUnloaded.back().get() == shown)
         << "close box unloads";
     EXPECT_TRUE(!IsWindow(first) && Dialog() == nullptr) << "window gone";
     EXPECT_EQ(counters.Total(), 0) << "close box runs no handler";
@@ -568,7 +568,7 @@ TEST_F(ConfigWindow, CloseBoxUnloads) {
 TEST_F(ConfigWindow, CancelUnloadsAndModalReturns) {
     HWND window = Dialog();
     SendMessageW(Ctl(Id::cmdCancel), BM_CLICK, 0, 0);
-    EXPECT_TRUE(!app.Config && !IsWindow(window)) << "Cancel unloads";
+    EXPECT_TRUE(!app.dialog.Config && !IsWindow(window)) << "Cancel unloads";
     // A new opening gets a new window.
     Load();
     host.ShowConfigModeless();
@@ -576,7 +576,7 @@ TEST_F(ConfigWindow, CancelUnloadsAndModalReturns) {
     // Modal: returns once the window has gone.
     PostMessageW(Dialog(), WM_CLOSE, 0, 0);
     host.ShowConfigModal();
-    EXPECT_TRUE(!app.Config && Dialog() == nullptr) << "modal returns after the close box";
+    EXPECT_TRUE(!app.dialog.Config && Dialog() == nullptr) << "modal returns after the close box";
     // Modal: a quit message ends it and is handed on.
     Load();
     PostQuitMessage(7);
