@@ -50,8 +50,8 @@ struct Recognition {
         // The input was opened for learning alone (no input was open) and closes with it.
         bool ownsInput = false;
         MidiHandle input = 0;
-        std::bitset<128> keys;      // note numbers down now, whatever the channel
-        std::int32_t largest = 0;   // the largest set of pitch classes down at one time
+        std::bitset<128> keys;     // note numbers down now, whatever the channel
+        std::int32_t largest = 0;  // the largest set of pitch classes down at one time
         // The dialog's ear (StartLearning).
         std::function<void(std::int32_t held, std::int32_t chord)> heard;
     } Learn;

@@ -31,7 +31,8 @@ void mnuRCConfig_Click(App& app) {
 }
 
 void mnuRCHelp_Click(App& app) {
-    app.host.ShellExec(app.program.MainWindow, L"open", ManualPath(app), std::nullopt, L"", kSwShow);
+    app.host.ShellExec(app.program.MainWindow, L"open", ManualPath(app), std::nullopt, L"",
+                       kSwShow);
 }
 
 void mnuRCEnd_Click(App& app) { UnloadMain(app); }

@@ -34,7 +34,9 @@ void TrayNotice(App& app, LParam event) {
         default:
             // The second click of a double click comes as a double click and is not toggled
             // again, but it is followed by its own NIN_SELECT.
-            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) app.program.TraySelectFollows = true;
+            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) {
+                app.program.TraySelectFollows = true;
+            }
             if (event > kWmRButtonDown && event <= kWmRButtonDblClk) {
                 app.program.TrayContextMenuFollows = true;
             }

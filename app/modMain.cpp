@@ -137,7 +137,8 @@ Outcome ReadUntilDevicesMatch(App& app, const std::wstring& path, SettingsRecord
 Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
     if (!IsOn(s.UseShortcut)) return std::nullopt;
     app.program.HotkeyId = 0;
-    if (app.host.RegisterHotKey(app.program.MainWindow, app.program.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
+    if (app.host.RegisterHotKey(app.program.MainWindow, app.program.HotkeyId, s.ShortcutModifiers,
+                                s.ShortcutKey)) {
         return std::nullopt;
     }
     if (Outcome o = Tell(app, Text(text::kShortcutRefused), kMbIconInformation)) {
@@ -208,7 +209,8 @@ void ShowRecognitionState(App& app, TrayOp operation) {
         picture = kPictureEnabled;
         tip = text::kTipEnabled;
     }
-    if (operation == TrayOp::Modify && app.program.TrayTip == Text(tip) && !app.program.TrayMissing) return;
+    const Program& p = app.program;
+    if (operation == TrayOp::Modify && p.TrayTip == Text(tip) && !p.TrayMissing) return;
     SetTrayIcon(app, picture, Text(tip), operation);
 }
 
@@ -251,7 +253,8 @@ void Main(App& app) {
     }
     app.recognition.HeldNotes = 0;
     ShowRecognitionState(app, TrayOp::Add);
-    app.program.PrevWndProc = h.SetWndProc(app.program.MainWindow, kGwlpWndProc, h.WindowProcAddress());
+    app.program.PrevWndProc =
+        h.SetWndProc(app.program.MainWindow, kGwlpWndProc, h.WindowProcAddress());
     app.program.life = Life::Running;
 }
 

@@ -15,8 +15,9 @@ void BM_NoteEvent(benchmark::State& state) {
     const auto count = static_cast<std::size_t>(state.range(0));
     for (std::size_t i = 0; i < count; ++i) {
         // Codes with bit 12 set never equal the held mask, so the pass always runs to the end.
-        app.recognition.LaunchCodes.push_back({static_cast<std::int32_t>(0x1000 | (i & 0xFFF)),
-                                   L"C:\\Programs\\target" + std::to_wstring(i) + L".exe", L"-x"});
+        app.recognition.LaunchCodes.push_back(
+            {static_cast<std::int32_t>(0x1000 | (i & 0xFFF)),
+             L"C:\\Programs\\target" + std::to_wstring(i) + L".exe", L"-x"});
     }
     const std::uint32_t messages[] = {0x403C90, 0x003C90, 0x404090, 0x004090};
     std::size_t n = 0;

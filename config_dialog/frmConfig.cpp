@@ -448,11 +448,14 @@ void frmConfig::DevicesChanged() {
     FollowDevices(cmbMIDev, DeviceNames(app_, true));
     FollowDevices(cmbMODev, DeviceNames(app_, false));
     // The input heard is gone, or gave way to the settings' own input coming back.
-    if (chkLearn.Checked() && (!app_.recognition.Learn.on || app_.ports.MidiInHandle == 0)) chkLearn.SetValue(0);
+    if (chkLearn.Checked() && (!app_.recognition.Learn.on || app_.ports.MidiInHandle == 0)) {
+        chkLearn.SetValue(0);
+    }
 }
 
 void frmConfig::cmdHelp_Click() {
-    app_.host.ShellExec(app_.program.MainWindow, L"open", ManualPath(app_), std::nullopt, L"", kSwShow);
+    app_.host.ShellExec(app_.program.MainWindow, L"open", ManualPath(app_), std::nullopt, L"",
+                        kSwShow);
 }
 
 bool LoadConfigDialog(App& app) {

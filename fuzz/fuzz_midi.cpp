@@ -125,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     app.ports.MidiInPort = Port::Open;
     for (int i = 0, n = (flags >> 1) & 7; i < n; ++i) {
         const auto v = static_cast<std::int32_t>(in.Le(2));
-        app.recognition.LaunchCodes.push_back({(v & 0x8000) ? v : (v & 0xFFF), L"code" + std::to_wstring(i), L""});
+        app.recognition.LaunchCodes.push_back(
+            {(v & 0x8000) ? v : (v & 0xFFF), L"code" + std::to_wstring(i), L""});
     }
     if (thru) {
         host.midiOutOpen(app.ports.MidiOutHandle, 0, 0, 0, 0);
@@ -155,7 +156,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             VOS_REQUIRE(host.launches.size() == launched && host.boxes.empty());
             VOS_REQUIRE(host.openInputs.size() == (host.inputs.empty() ? 0u : 1u));
             const bool outOpen = thru && !host.inputs.empty() && !host.outputs.empty();
-            VOS_REQUIRE(host.openOutputs.size() == (outOpen ? 1u : 0u) && app.ports.ThruEnabled() == outOpen);
+            VOS_REQUIRE(host.openOutputs.size() == (outOpen ? 1u : 0u) &&
+                        app.ports.ThruEnabled() == outOpen);
             std::vector<std::uint32_t> expected;
             if (input && inPresent) {
                 VOS_REQUIRE(app.recognition.HeldNotes == 0);

@@ -32,7 +32,9 @@ bool StartMidiIn(App& app, int device) {
 }
 
 bool StartMidiOut(App& app, int device) {
-    if (app.host.midiOutOpen(app.ports.MidiOutHandle, device, 0, 0, 0) == kMmSysErrNoError) return true;
+    if (app.host.midiOutOpen(app.ports.MidiOutHandle, device, 0, 0, 0) == kMmSysErrNoError) {
+        return true;
+    }
     app.ports.MidiOutHandle = 0;
     return false;
 }
@@ -70,7 +72,6 @@ void CloseMidiOut(App& app) {
 void StartThru(App& app, std::uint8_t program) {
     // A number past 127 has no program change; its byte would read as a status byte.
     if (program <= 127) SendMidiOut(app, 0xC0u + program * 256u);
-    app.ports.MidiOutPort = Port::Open;
     app.ports.MidiOutPort = Port::Open;
 }
 
@@ -128,7 +129,7 @@ void ForwardMidiOut(App& app, std::uint32_t m) {
                 if (data1 != kPedalControllers[p]) continue;
                 const auto bit = static_cast<std::uint8_t>(1u << p);
                 app.ports.PedalsDown[channel] = data2 >= 64 ? app.ports.PedalsDown[channel] | bit
-                                                      : app.ports.PedalsDown[channel] & ~bit;
+                                                            : app.ports.PedalsDown[channel] & ~bit;
             }
             // All sound off, all notes off and the mode messages end the channel's notes; reset
             // all controllers lifts its pedals.
@@ -251,13 +252,14 @@ bool ReopenOutput(App& app) {
 bool Waiting(Port port) { return port == Port::Gone || port == Port::Refused; }
 
 bool LookAtDevices(App& app) {
-    if (app.ports.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
-    if (app.ports.MidiOutPort == Port::Open && !StillThere(app, false)) {
+    Ports& p = app.ports;
+    if (p.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
+    if (p.MidiOutPort == Port::Open && !StillThere(app, false)) {
         CloseMidiOut(app);
-        app.ports.MidiOutPort = Port::Gone;
+        p.MidiOutPort = Port::Gone;
     }
-    if (Waiting(app.ports.MidiInPort) && !ReopenInput(app)) return false;
-    if (app.ports.MidiInPort == Port::Open && Waiting(app.ports.MidiOutPort) && !ReopenOutput(app)) return false;
+    if (Waiting(p.MidiInPort) && !ReopenInput(app)) return false;
+    if (p.MidiInPort == Port::Open && Waiting(p.MidiOutPort) && !ReopenOutput(app)) return false;
     return true;
 }
 
@@ -267,7 +269,9 @@ void CheckDevices(App& app) {
     // Before the start is complete nothing is in force yet, but the dialog may be up asking for a
     // device, perhaps the one just plugged in. While closing, everything goes anyway.
     if (!app.Running()) {
-        if (app.program.life == Life::Starting && app.dialog.Config) app.dialog.Config->DevicesChanged();
+        if (app.program.life == Life::Starting && app.dialog.Config) {
+            app.dialog.Config->DevicesChanged();
+        }
         return;
     }
     if (app.watch.CheckingDevices) {

@@ -38,8 +38,8 @@ void SilenceMidiOut(App& app);
 inline constexpr std::uint8_t kPedalControllers[] = {64, 66, 67};
 
 // A device may have gone or come (WM_DEVICECHANGE, or the driver closed the input): a device in use
-// that is gone is closed, and one that is back is opened again as activation opened it. Nothing else changes, config.bin least of all.
-// The open settings dialog's device lists follow.
+// that is gone is closed, and one that is back is opened again as activation opened it. Nothing
+// else changes, config.bin least of all. The open settings dialog's device lists follow.
 void CheckDevices(App& app);
 
 // The device's name as the driver reports it; empty for an index that is not a device.

@@ -97,8 +97,10 @@ TEST_F(ChordTest, ReleasesMatchTooAndClearTheWholePitchClass) {
 }
 
 TEST_F(ChordTest, EqualCodesOpenInListOrderWithTheirParameters) {
-    app.recognition.LaunchCodes = {{0x800, L"first", L"-a"}, {0x1, L"other", L""}, {0x800, L"second", L""},
-                       {0x800, L"third", L"x y"}};
+    app.recognition.LaunchCodes = {{0x800, L"first", L"-a"},
+                                   {0x1, L"other", L""},
+                                   {0x800, L"second", L""},
+                                   {0x800, L"third", L"x y"}};
     Play({On(59)});
     EXPECT_EQ(Opened(), (std::vector<std::wstring>{L"first", L"second", L"third"}));
     EXPECT_EQ(host.launches[2].parameters, std::optional<std::wstring>(L"x y"));
@@ -210,8 +212,11 @@ TEST_F(ChordTest, LearningTakesTheFullestMomentLaunchesNothingAndStillForwards) 
         a.ports.MidiOutPort = Port::Open;
         h.midiOutOpen(a.ports.MidiOutHandle, 0, 0, 0, 0);
         a.ports.MidiInHandle = 0x1234;  // the input in use: learning opens nothing of its own
-        a.recognition.LaunchCodes = {{0x91, L"triad", L""}, {0x1, L"C", L""}, {0x890, L"E-G-B", L""},
-                         {0x11, L"C-E", L""}, {0x10, L"E", L""}};
+        a.recognition.LaunchCodes = {{0x91, L"triad", L""},
+                                     {0x1, L"C", L""},
+                                     {0x890, L"E-G-B", L""},
+                                     {0x11, L"C-E", L""},
+                                     {0x10, L"E", L""}};
         std::vector<std::int32_t> chords, held;
         ASSERT_TRUE(StartLearning(a, 5, [&](std::int32_t now, std::int32_t chord) {
             held.push_back(now);
@@ -226,7 +231,8 @@ TEST_F(ChordTest, LearningTakesTheFullestMomentLaunchesNothingAndStillForwards) 
         EXPECT_EQ(a.ports.MidiInHandle, 0x1234u);
         StopLearning(a);
         HandleMidiData(a, On(60));
-        EXPECT_EQ(h.launches.size(), a.recognition.HeldNotes == 0x1 ? 1u : 0u) << "recognition is back";
+        EXPECT_EQ(h.launches.size(), a.recognition.HeldNotes == 0x1 ? 1u : 0u)
+            << "recognition is back";
     }
 }
 

@@ -274,8 +274,10 @@ TEST_F(FaultsSettingsFile, FolderNameOutsideCodePage932IsStoredExactly) {
         ASSERT_TRUE(a.Running());
         EXPECT_EQ(h.boxes.size(), 2u) << "the question, then where the copy is or the input";
         for (const sim::MsgBoxCall& b : h.boxes) EXPECT_NE(b.style, kMbIconExclamation);
-        EXPECT_EQ(a.recognition.LaunchCodes, (std::vector<LaunchCode>{{0x91, folder + L"\\説明書.htm", L""}}));
-        EXPECT_EQ(ReadSettings(h, folder + L"\\config.bin").decoded.codes, a.recognition.LaunchCodes);
+        EXPECT_EQ(a.recognition.LaunchCodes,
+                  (std::vector<LaunchCode>{{0x91, folder + L"\\説明書.htm", L""}}));
+        EXPECT_EQ(ReadSettings(h, folder + L"\\config.bin").decoded.codes,
+                  a.recognition.LaunchCodes);
     }
 }
 
@@ -367,7 +369,8 @@ TEST_F(FaultsSaving, OkSavesTextsExactlyOrKeepsTheOldFileAndEveryEdit) {
             ReadResult saved = ReadSettings(h, kConfig);
             ASSERT_EQ(saved.status, ReadStatus::Ok);
             EXPECT_EQ(saved.decoded.codes, (std::vector<LaunchCode>{old[0], added}));
-            EXPECT_EQ(a.recognition.LaunchCodes, saved.decoded.codes) << "read back by the activation";
+            EXPECT_EQ(a.recognition.LaunchCodes, saved.decoded.codes)
+                << "read back by the activation";
             EXPECT_FALSE(a.dialog.Config);
             continue;
         }

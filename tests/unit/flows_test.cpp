@@ -263,7 +263,8 @@ TEST_F(FlowFirstStart, SettingsAppliedByTheDialogAreNotAppliedAgain) {
                              {{"RegisterHotKey"}, {"midiInOpen"}, {"midiOutOpen"}}));
         EXPECT_EQ(h.hotkeys.size(), 1u);
         for (const auto& b : h.boxes) EXPECT_EQ(b.text.find(L"ショートカット"), std::wstring::npos);
-        EXPECT_TRUE(a.Running() && a.recognition.Enabled && a.ports.ThruEnabled() && h.trayIconPresent);
+        EXPECT_TRUE(a.Running() && a.recognition.Enabled && a.ports.ThruEnabled() &&
+                    h.trayIconPresent);
     }
 }
 
@@ -286,7 +287,9 @@ TEST_F(FlowFirstStart, LearningOpensTheChosenInputOnlyWhileItLasts) {
         for (LParam m : {On(65), On(69), On(60)}) Form_MidiData(app, static_cast<std::uint32_t>(m));
         EXPECT_EQ(d.picKey[5].BackColor(), layout::kRed) << "held keys light";
         EXPECT_EQ(d.picKey[4].BackColor(), layout::kWhite);
-        for (LParam m : {Release(60), Release(65), Release(69)}) Form_MidiData(app, static_cast<std::uint32_t>(m));
+        for (LParam m : {Release(60), Release(65), Release(69)}) {
+            Form_MidiData(app, static_cast<std::uint32_t>(m));
+        }
         EXPECT_EQ(d.WorkingCodes[0].Code, 0x221);
         d.cmbMIDev.UserSelect(0);  // another device: learning stops
         step("changed");
