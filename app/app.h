@@ -52,24 +52,21 @@ struct Recognition {
         MidiHandle input = 0;
         std::bitset<128> keys;     // note numbers down now, whatever the channel
         std::int32_t largest = 0;  // the largest set of pitch classes down at one time
-        // The dialog's ear (StartLearning).
-        std::function<void(std::int32_t held, std::int32_t chord)> heard;
+        using Ear = std::function<void(std::int32_t held, std::int32_t chord)>;
+        Ear heard;  // the dialog's (StartLearning)
     } Learn;
 };
 
 // The ports, owned by modMidiIO: the one open input and output and what thru left sounding.
 struct Ports {
-    MidiHandle MidiInHandle = 0;
-    MidiHandle MidiOutHandle = 0;
+    MidiHandle MidiInHandle = 0, MidiOutHandle = 0;
     MidiHeader MidiInHeader{};
     std::array<char, 1024> MidiInBuffer{};
     // Per channel, the notes forwarded on and not yet released, and the pedals forwarded down
     // (bits of kPedalControllers' order).
     std::array<std::bitset<128>, 16> SoundingNotes{};
     std::array<std::uint8_t, 16> PedalsDown{};
-    // The devices of the settings in force.
-    Port MidiInPort = Port::Closed;
-    Port MidiOutPort = Port::Closed;
+    Port MidiInPort = Port::Closed, MidiOutPort = Port::Closed;  // those of the settings in force
     bool ThruEnabled() const { return MidiOutPort == Port::Open; }
 };
 
@@ -79,12 +76,10 @@ struct DeviceWatch {
     SettingsRecord InForce{};
     // The user has been told that the device would not open. Until it opens, every later try is
     // silent, also after it was unplugged and plugged in again while another program holds it.
-    bool MidiInRefusalTold = false;
-    bool MidiOutRefusalTold = false;
+    bool MidiInRefusalTold = false, MidiOutRefusalTold = false;
     // A device change that arrives while one is being handled (a warning box runs a message loop)
     // is handled again once the first is done, instead of inside it.
-    bool CheckingDevices = false;
-    bool RecheckDevices = false;
+    bool CheckingDevices = false, RecheckDevices = false;
 };
 
 // The program's life and its tray icon: modMain, frmMain and modHook.

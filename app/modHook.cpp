@@ -16,29 +16,28 @@ void Toggle(App& app) {
 }
 
 void TrayNotice(App& app, LParam event) {
+    Program& p = app.program;
     switch (event) {
         case kWmLButtonDown:
-            app.program.TraySelectFollows = true;
+            p.TraySelectFollows = true;
             return Toggle(app);
         case kWmRButtonDown:
-            app.program.TrayContextMenuFollows = true;
+            p.TrayContextMenuFollows = true;
             return ShowTrayMenu(app);
         case kNinSelect:  // after a click, or Enter on the icon the mouse chose
-            if (!std::exchange(app.program.TraySelectFollows, false)) Toggle(app);
+            if (!std::exchange(p.TraySelectFollows, false)) Toggle(app);
             return;
         case kNinKeySelect:  // Space or Enter on the icon the keyboard chose
             return Toggle(app);
         case kWmContextMenu:  // after a right click, or the menu key or Shift+F10
-            if (!std::exchange(app.program.TrayContextMenuFollows, false)) ShowTrayMenu(app);
+            if (!std::exchange(p.TrayContextMenuFollows, false)) ShowTrayMenu(app);
             return;
         default:
             // The second click of a double click comes as a double click and is not toggled
             // again, but it is followed by its own NIN_SELECT.
-            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) {
-                app.program.TraySelectFollows = true;
-            }
+            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) p.TraySelectFollows = true;
             if (event > kWmRButtonDown && event <= kWmRButtonDblClk) {
-                app.program.TrayContextMenuFollows = true;
+                p.TrayContextMenuFollows = true;
             }
             return;
     }

@@ -10,8 +10,7 @@
 namespace vos {
 
 
-// True when a file or folder of that name exists, whatever its hidden, system and read-only
-// attributes.
+// True when a file or folder of that name exists, whatever its attributes.
 bool FileExists(App& app, const std::wstring& path);
 
 // Shows a message box titled Vosselmar and returns the button chosen, or nullopt when the program

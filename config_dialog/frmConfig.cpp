@@ -448,9 +448,8 @@ void frmConfig::DevicesChanged() {
     FollowDevices(cmbMIDev, DeviceNames(app_, true));
     FollowDevices(cmbMODev, DeviceNames(app_, false));
     // The input heard is gone, or gave way to the settings' own input coming back.
-    if (chkLearn.Checked() && (!app_.recognition.Learn.on || app_.ports.MidiInHandle == 0)) {
-        chkLearn.SetValue(0);
-    }
+    const bool heard = app_.recognition.Learn.on && app_.ports.MidiInHandle != 0;
+    if (chkLearn.Checked() && !heard) chkLearn.SetValue(0);
 }
 
 void frmConfig::cmdHelp_Click() {

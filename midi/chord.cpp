@@ -77,8 +77,7 @@ void LaunchMatchingCodes(App& app) {
 
 void ForgetHeldNotes(App& app) { app.recognition.HeldNotes = 0; }
 
-bool StartLearning(App& app, int device,
-                   std::function<void(std::int32_t held, std::int32_t chord)> heard) {
+bool StartLearning(App& app, int device, Recognition::Learning::Ear heard) {
     Recognition::Learning& learn = app.recognition.Learn;
     if (!learn.on) {
         learn = Recognition::Learning{};

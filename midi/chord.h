@@ -24,8 +24,7 @@ void ForgetHeldNotes(App& app);
 // opened for as long as learning lasts. `heard` is told after every key: the pitch classes down now
 // and, once every key is up again, the chord that was learnt (0 until then). False when the input
 // cannot be opened: the user has been told.
-bool StartLearning(App& app, int device,
-                   std::function<void(std::int32_t held, std::int32_t chord)> heard);
+bool StartLearning(App& app, int device, Recognition::Learning::Ear heard);
 void StopLearning(App& app);
 
 }  // namespace vos

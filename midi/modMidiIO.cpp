@@ -14,29 +14,46 @@ void ReportOpenFailure(App& app, bool input, const std::wstring& name) {
         kMbIconExclamation);
 }
 
-// Opens and starts the input; recognition's state is the caller's business.
 bool StartMidiIn(App& app, int device) {
     Host& h = app.host;
-    if (h.midiInOpen(app.ports.MidiInHandle, device, app.program.MainWindow, 0, kCallbackWindow) !=
+    Ports& p = app.ports;
+    if (h.midiInOpen(p.MidiInHandle, device, app.program.MainWindow, 0, kCallbackWindow) !=
         kMmSysErrNoError) {
-        app.ports.MidiInHandle = 0;
+        p.MidiInHandle = 0;
         return false;
     }
-    app.ports.MidiInHeader = MidiHeader{};
-    app.ports.MidiInHeader.BufferLength = static_cast<std::uint32_t>(app.ports.MidiInBuffer.size());
-    app.ports.MidiInHeader.Data = app.ports.MidiInBuffer.data();
-    h.midiInPrepareHeader(app.ports.MidiInHandle, &app.ports.MidiInHeader, kMidiHeaderSize);
-    h.midiInAddBuffer(app.ports.MidiInHandle, &app.ports.MidiInHeader, kMidiHeaderSize);
-    h.midiInStart(app.ports.MidiInHandle);
+    p.MidiInHeader = MidiHeader{};
+    p.MidiInHeader.BufferLength = static_cast<std::uint32_t>(p.MidiInBuffer.size());
+    p.MidiInHeader.Data = p.MidiInBuffer.data();
+    h.midiInPrepareHeader(p.MidiInHandle, &p.MidiInHeader, kMidiHeaderSize);
+    h.midiInAddBuffer(p.MidiInHandle, &p.MidiInHeader, kMidiHeaderSize);
+    h.midiInStart(p.MidiInHandle);
     return true;
 }
 
 bool StartMidiOut(App& app, int device) {
-    if (app.host.midiOutOpen(app.ports.MidiOutHandle, device, 0, 0, 0) == kMmSysErrNoError) {
-        return true;
-    }
-    app.ports.MidiOutHandle = 0;
+    MidiHandle& out = app.ports.MidiOutHandle;
+    if (app.host.midiOutOpen(out, device, 0, 0, 0) == kMmSysErrNoError) return true;
+    out = 0;
     return false;
+}
+
+void SendMidiOut(App& app, std::uint32_t message) {
+    app.host.midiOutShortMsg(app.ports.MidiOutHandle, message);
+}
+
+void CloseMidiOut(App& app) {
+    SilenceMidiOut(app);
+    app.host.midiOutClose(app.ports.MidiOutHandle);
+    app.ports.MidiOutHandle = 0;
+    app.ports.MidiOutPort = Port::Closed;
+}
+
+// The output is open: its program is chosen and thru begins.
+void StartThru(App& app, std::uint8_t program) {
+    // A number past 127 has no program change; its byte would read as a status byte.
+    if (program <= 127) SendMidiOut(app, 0xC0u + program * 256u);
+    app.ports.MidiOutPort = Port::Open;
 }
 
 }  // namespace
@@ -49,30 +66,12 @@ bool OpenMidiIn(App& app, int device) {
 
 void CloseMidiIn(App& app) {
     Host& h = app.host;
-    h.midiInStop(app.ports.MidiInHandle);
-    h.midiInReset(app.ports.MidiInHandle);
-    h.midiInUnprepareHeader(app.ports.MidiInHandle, &app.ports.MidiInHeader, kMidiHeaderSize);
-    h.midiInClose(app.ports.MidiInHandle);
-    app.ports.MidiInHandle = 0;
-}
-
-bool OpenMidiOut(App& app, int device) {
-    if (StartMidiOut(app, device)) return true;
-    ReportOpenFailure(app, false, GetMidiOutName(app, device));
-    return false;
-}
-
-void CloseMidiOut(App& app) {
-    SilenceMidiOut(app);
-    app.host.midiOutClose(app.ports.MidiOutHandle);
-    app.ports.MidiOutHandle = 0;
-    app.ports.MidiOutPort = Port::Closed;
-}
-
-void StartThru(App& app, std::uint8_t program) {
-    // A number past 127 has no program change; its byte would read as a status byte.
-    if (program <= 127) SendMidiOut(app, 0xC0u + program * 256u);
-    app.ports.MidiOutPort = Port::Open;
+    Ports& p = app.ports;
+    h.midiInStop(p.MidiInHandle);
+    h.midiInReset(p.MidiInHandle);
+    h.midiInUnprepareHeader(p.MidiInHandle, &p.MidiInHeader, kMidiHeaderSize);
+    h.midiInClose(p.MidiInHandle);
+    p.MidiInHandle = 0;
 }
 
 bool OpenInForceInput(App& app, const SettingsRecord& s) {
@@ -89,14 +88,14 @@ bool OpenInForceInput(App& app, const SettingsRecord& s) {
 bool OpenInForceOutput(App& app) {
     const SettingsRecord& s = app.watch.InForce;
     if (!IsOn(s.UseMidiOut)) return true;
-    const bool opened = OpenMidiOut(app, s.MidiOutDevice);
-    if (app.Closing()) return false;
-    if (opened) {
+    if (StartMidiOut(app, s.MidiOutDevice)) {
         StartThru(app, s.Program);
-    } else {
-        app.ports.MidiOutPort = Port::Refused;
-        app.watch.MidiOutRefusalTold = true;
+        return true;
     }
+    ReportOpenFailure(app, false, GetMidiOutName(app, s.MidiOutDevice));
+    if (app.Closing()) return false;
+    app.ports.MidiOutPort = Port::Refused;
+    app.watch.MidiOutRefusalTold = true;
     return true;
 }
 
@@ -106,10 +105,6 @@ void ClosePorts(App& app) {
     app.ports.MidiInPort = app.ports.MidiOutPort = Port::Closed;
 }
 
-void SendMidiOut(App& app, std::uint32_t message) {
-    app.host.midiOutShortMsg(app.ports.MidiOutHandle, message);
-}
-
 void ForwardMidiOut(App& app, std::uint32_t m) {
     SendMidiOut(app, m);
     const std::uint32_t status = m & 0xFFu, data1 = (m >> 8) & 0xFFu, data2 = (m >> 16) & 0xFFu;
@@ -117,24 +112,25 @@ void ForwardMidiOut(App& app, std::uint32_t m) {
     // pedal either.
     if (status < 0x80u || status >= 0xF0u || data1 >= 0x80u || data2 >= 0x80u) return;
     const std::size_t channel = status & 0x0Fu;
+    std::bitset<128>& notes = app.ports.SoundingNotes[channel];
+    std::uint8_t& pedals = app.ports.PedalsDown[channel];
     switch (status & 0xF0u) {
         case 0x90u:
-            app.ports.SoundingNotes[channel].set(data1, data2 > 0);
+            notes.set(data1, data2 > 0);
             break;
         case 0x80u:
-            app.ports.SoundingNotes[channel].reset(data1);
+            notes.reset(data1);
             break;
         case 0xB0u:
             for (std::size_t p = 0; p < std::size(kPedalControllers); ++p) {
                 if (data1 != kPedalControllers[p]) continue;
                 const auto bit = static_cast<std::uint8_t>(1u << p);
-                app.ports.PedalsDown[channel] = data2 >= 64 ? app.ports.PedalsDown[channel] | bit
-                                                            : app.ports.PedalsDown[channel] & ~bit;
+                pedals = data2 >= 64 ? pedals | bit : pedals & ~bit;
             }
             // All sound off, all notes off and the mode messages end the channel's notes; reset
             // all controllers lifts its pedals.
-            if (data1 == 120 || data1 >= 123) app.ports.SoundingNotes[channel].reset();
-            if (data1 == 121) app.ports.PedalsDown[channel] = 0;
+            if (data1 == 120 || data1 >= 123) notes.reset();
+            if (data1 == 121) pedals = 0;
             break;
         default:
             break;
@@ -149,12 +145,13 @@ void SilenceMidiOut(App& app) {
             if (notes.test(note)) SendMidiOut(app, 0x80u | channel | note << 8 | 64u << 16);
         }
         notes.reset();
+        std::uint8_t& pedals = app.ports.PedalsDown[channel];
         for (std::size_t p = 0; p < std::size(kPedalControllers); ++p) {
-            if (app.ports.PedalsDown[channel] & (1u << p)) {
+            if (pedals & (1u << p)) {
                 SendMidiOut(app, 0xB0u | channel | std::uint32_t{kPedalControllers[p]} << 8);
             }
         }
-        app.ports.PedalsDown[channel] = 0;
+        pedals = 0;
     }
 }
 
@@ -197,15 +194,17 @@ bool StillThere(App& app, bool input) {
            NameMatches(app.watch.InForce.MidiOutName, GetMidiOutName(app, static_cast<int>(id)));
 }
 
+void LoseOutput(App& app) {
+    CloseMidiOut(app);
+    app.ports.MidiOutPort = Port::Gone;
+}
+
 void LoseInput(App& app) {
     CloseMidiIn(app);
     ForgetHeldNotes(app);
     app.ports.MidiInPort = Port::Gone;
     // Thru has nothing to forward; the output is let go with what it left sounding.
-    if (app.ports.MidiOutPort == Port::Open) {
-        CloseMidiOut(app);
-        app.ports.MidiOutPort = Port::Gone;
-    }
+    if (app.ports.MidiOutPort == Port::Open) LoseOutput(app);
 }
 
 // Each returns false when it told the user something: the box's message loop may have changed
@@ -254,10 +253,7 @@ bool Waiting(Port port) { return port == Port::Gone || port == Port::Refused; }
 bool LookAtDevices(App& app) {
     Ports& p = app.ports;
     if (p.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
-    if (p.MidiOutPort == Port::Open && !StillThere(app, false)) {
-        CloseMidiOut(app);
-        p.MidiOutPort = Port::Gone;
-    }
+    if (p.MidiOutPort == Port::Open && !StillThere(app, false)) LoseOutput(app);
     if (Waiting(p.MidiInPort) && !ReopenInput(app)) return false;
     if (p.MidiInPort == Port::Open && Waiting(p.MidiOutPort) && !ReopenOutput(app)) return false;
     return true;

@@ -12,11 +12,9 @@ namespace vos {
 inline constexpr std::uint32_t SilenceMessage = 0x00007CB0;
 
 // Opening and closing leave recognition as it was: whether it is on is modMain's business.
-// Each returns false when the device could not be opened; the user has been told already.
+// False when the input could not be opened; the user has been told already.
 bool OpenMidiIn(App& app, int device);
 void CloseMidiIn(App& app);
-bool OpenMidiOut(App& app, int device);
-void CloseMidiOut(App& app);
 // The devices of new settings, as their activation opens them: the input, then the output (when
 // the settings use one). A device that would not open is told of and waited for. False when the
 // program began closing meanwhile.
@@ -24,9 +22,6 @@ bool OpenInForceInput(App& app, const SettingsRecord& settings);
 bool OpenInForceOutput(App& app);
 // Before new settings take effect, and at the end.
 void ClosePorts(App& app);
-// The output is open: its program is chosen and thru begins.
-void StartThru(App& app, std::uint8_t program);
-void SendMidiOut(App& app, std::uint32_t message);
 // Thru: sends a message from the input on, and remembers what it leaves sounding.
 void ForwardMidiOut(App& app, std::uint32_t message);
 // Wherever forwarding stops: SilenceMessage as always, then a note-off (velocity 64) for each note
