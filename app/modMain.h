@@ -29,8 +29,8 @@ enum class Activation {
 // dialog while a stored device is missing, registers the shortcut and opens the devices.
 Activation LoadSettings(App& app);
 
-// Closes the input and, with thru, the output (silencing it first) and gives the shortcut back:
-// before new settings take effect, and at the end.
+// Closes the input and, with thru, the output (silencing it first), turns recognition off and
+// gives the shortcut back: before new settings take effect, and at the end.
 void ReleaseDevicesAndShortcut(App& app);
 
 // Whether notes are recognised and forwarded: on with new settings in force, off with their
