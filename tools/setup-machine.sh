@@ -24,12 +24,19 @@ ensure_packages() {
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
-  if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
-    say "Enabling the ja_JP.UTF-8 locale (code page 932 under Wine)"
+  # ja_JP: code page 932 under Wine, as the program's users have it; en_US: the English user
+  local loc missing_loc=()
+  for loc in ja_JP en_US; do
+    locale -a 2>/dev/null | grep -qi "^$loc.utf8\$" || missing_loc+=("$loc")
+  done
+  if ((${#missing_loc[@]})); then
+    say "Enabling the locales ${missing_loc[*]/%/.UTF-8}"
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    for loc in "${missing_loc[@]}"; do
+      "${sudo[@]}" sed -i "s/^# *$loc.UTF-8 UTF-8/$loc.UTF-8 UTF-8/" /etc/locale.gen
+      grep -q "^$loc.UTF-8 UTF-8" /etc/locale.gen || echo "$loc.UTF-8 UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+    done
     "${sudo[@]}" locale-gen >/dev/null
   fi
 }

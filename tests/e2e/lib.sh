@@ -53,8 +53,10 @@ e2e_require_tools() {
         command -v "$t" >/dev/null 2>&1 || missing+=("$t")
     done
     ((${#missing[@]} == 0)) || e2e_fail "missing tools: ${missing[*]} (apt-get install wine64 xvfb xdotool imagemagick g++-mingw-w64-x86-64)"
-    locale -a 2>/dev/null | grep -ix 'ja_JP.utf8' >/dev/null ||
-        e2e_fail "locale ja_JP.UTF-8 is not generated (enable it in /etc/locale.gen and run locale-gen)"
+    for t in ja_JP en_US; do
+        locale -a 2>/dev/null | grep -ix "$t.utf8" >/dev/null ||
+            e2e_fail "locale $t.UTF-8 is not generated (enable it in /etc/locale.gen and run locale-gen)"
+    done
 }
 
 # ---------------------------------------------------------------------------

@@ -366,7 +366,7 @@ dlg_winpath() {
 # and the device request; the dialog is then up (modal).
 dlg_first_start() {
     e2e_start_program
-    dlg_drv msgbox --timeout 10000 --no-icon 1 --expect-buttons yesno --answer yes >/dev/null ||
+    dlg_drv msgbox --timeout 10000 --no-icon 1 --expect-key kTerms --expect-buttons yesno --answer yes >/dev/null ||
         e2e_fail "no terms question at the first start"
     dlg_drv msgbox --no-icon 1 --expect-key kChooseInput --answer ok >/dev/null ||
         e2e_fail "no device request at the first start"
