@@ -242,6 +242,7 @@ std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operati
                          {"params", parameters ? Value(*parameters) : Value(kNull)},
                          {"dir", directory},
                          {"show", showCommand}});
+    if (insideModalLoop) insideModalLoop(L"ShellExecute");
     return 33;
 }
 

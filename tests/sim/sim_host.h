@@ -99,8 +99,9 @@ class SimHost : public Host {
     std::deque<MenuChoice> menuChoices;                // what the user picks in the tray menu
     std::function<void()> modalUser;  // acts inside ShowConfigModal; nothing = Cancel
     std::function<void()> modelessUser;
-    // Runs inside the loop of every message box (given its text), tray menu ("TrackPopupMenu") and
-    // file dialog ("GetOpenFileName"), as the messages Windows dispatches there: Exit, a log-off.
+    // Runs inside the loop of every message box (given its text), tray menu ("TrackPopupMenu"),
+    // file dialog ("GetOpenFileName") and shell call ("ShellExecute"), as the messages Windows
+    // dispatches there: Exit, a log-off, settings applied.
     std::function<void(const std::wstring&)> insideModalLoop;
     std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
     // Runs while a file is being replaced: the new bytes are in "<path>.tmp", the old ones still

@@ -773,6 +773,12 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
              a.Config->cmdSansyo.UserClick();
          },
          true},
+        {"shell opening the first of two", [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); },
+         L"ShellExecute",
+         [](sim::SimHost&, App& a) {
+             for (int note : {0x3C, 0x40, 0x43}) WindowProc(a, kMain, kMmMimData, 0, 0x400090 | note << 8);
+         },
+         true},
         {"input warning after OK", [](sim::SimHost& h) { PutConfig(h, Stored(true)); },
          L"MIDI入力デバイス「",
          [&](sim::SimHost& h, App& a) {
