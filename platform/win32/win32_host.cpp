@@ -19,6 +19,7 @@
 #include "desktop.h"
 #include "midi/modMidiIO.h"
 #include "resource.h"
+#include "system_library.h"
 
 namespace vos::win32 {
 namespace {
@@ -376,6 +377,12 @@ void Win32Host::UnloadConfig() {
 
 std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std::wstring& filter,
                                                       const std::wstring& initialFile) {
+    static const auto getOpenFileName =
+        OnDemandFunction<decltype(&GetOpenFileNameW)>(OnDemand::Comdlg32, "GetOpenFileNameW");
+    static const auto extendedError =
+        OnDemandFunction<decltype(&CommDlgExtendedError)>(OnDemand::Comdlg32, "CommDlgExtendedError");
+    // Without the system's file dialog the path box still takes a path typed in.
+    if (!getOpenFileName || !extendedError) return std::nullopt;
     std::shared_ptr<ConfigWindow> dialog = dialog_;
     HWND owner = nullptr;
     if (dialog && dialog->IsOpen()) {
@@ -396,12 +403,12 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     // Browsing must not move the program's current folder: launched programs inherit it.
     ofn.Flags = flags | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
+    if (getOpenFileName(&ofn)) return std::wstring(file.data());
     // The path box may hold anything, such as a web address. Rather than refuse to open, the
     // dialog then starts with an empty name; the caller keeps the text when nothing is chosen.
-    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+    if (extendedError() == FNERR_INVALIDFILENAME) {
         file[0] = L'\0';
-        if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
+        if (getOpenFileName(&ofn)) return std::wstring(file.data());
     }
     return std::nullopt;
 }
