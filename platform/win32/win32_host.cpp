@@ -163,14 +163,21 @@ std::intptr_t Win32Host::ShellExec(WindowHandle owner, const std::wstring& opera
 }
 
 HICON Win32Host::TrayIcon(TrayPicture picture) {
-    // Loaded at the size the shell draws now, so the tray stays sharp at 150 % and 200 %.
+    // Loaded at the size the shell draws now, so the tray stays sharp at 150 % and 200 %; each
+    // picture only once it is shown, as many users never switch recognition off.
     int size = GetSystemMetrics(SM_CXSMICON);
     if (size != trayIconSize_) {
-        trayEnabled_ = LoadIconResource(instance_, IDI_TRAY_ENABLED, IconSize::Small);
-        trayDisabled_ = LoadIconResource(instance_, IDI_TRAY_DISABLED, IconSize::Small);
+        trayEnabled_.Reset();
+        trayDisabled_.Reset();
         trayIconSize_ = size;
     }
-    return picture == kPictureEnabled ? trayEnabled_.Get() : trayDisabled_.Get();
+    const bool enabled = picture == kPictureEnabled;
+    ScopedIcon& icon = enabled ? trayEnabled_ : trayDisabled_;
+    if (!icon) {
+        icon = LoadIconResource(instance_, enabled ? IDI_TRAY_ENABLED : IDI_TRAY_DISABLED,
+                                IconSize::Small);
+    }
+    return icon.Get();
 }
 
 bool Win32Host::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
@@ -263,14 +270,11 @@ bool Win32Host::AnotherInstanceRunning() {
 
 WindowHandle Win32Host::LoadMainWindow() {
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
-    bigIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Big);
-    smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
+    // No icons: the window is never shown, and the dialog has its own.
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &FormProc;
     wc.hInstance = instance_;
-    wc.hIcon = bigIcon_.Get();
-    wc.hIconSm = smallIcon_.Get();
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kMainClass;

@@ -100,7 +100,7 @@ class Win32Host final : public Host {
     UINT taskbarCreated_ = 0;
     ScopedHandle instanceMutex_;
     ScopedMenu menu_;
-    ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
+    ScopedIcon trayEnabled_, trayDisabled_;
     int trayIconSize_ = 0;
     // Destroyed before the icons and the menu it uses; WM_DESTROY lets go of it when the window
     // goes by any other way.
