@@ -62,8 +62,10 @@ line() { grep "^$1: " <<<"$perf" | head -n 1; }
     sed 's/^/  /' "$OUT/e2e/19_startup_timing/timing.txt"
     l=$(line memory_program)
     m=$(line memory_trayicon)
-    for key in pagefile_bytes working_set win_anon_kb unix_anon_kb threads gdi handles windows; do
-        echo "  memory $key: program $(field "$l" "$key"), minimal tray program $(field "$m" "$key")"
+    r=$(line memory_rest)
+    d=$(line memory_dialogs)
+    for key in pagefile_bytes working_set win_anon_kb unix_anon_kb threads gdi handles open_handles windows; do
+        echo "  memory $key: program at rest $(field "$r" "$key"), after ten dialogs $(field "$d" "$key"), after the streams $(field "$l" "$key"); minimal tray program $(field "$m" "$key")"
     done
     l=$(line keystroke_1000)
     echo "  keystroke, 1000 entries: path box $(field "$l" path_handled_median_us) us handled / $(field "$l" path_painted_median_us) us painted (p99 $(field "$l" path_handled_p99_us) / $(field "$l" path_painted_p99_us)); parameter box $(field "$l" parameters_handled_median_us) / $(field "$l" parameters_painted_median_us) us"
