@@ -383,8 +383,8 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
                                                       const std::wstring& initialFile) {
     static const auto getOpenFileName =
         OnDemandFunction<decltype(&GetOpenFileNameW)>(OnDemand::Comdlg32, "GetOpenFileNameW");
-    static const auto extendedError =
-        OnDemandFunction<decltype(&CommDlgExtendedError)>(OnDemand::Comdlg32, "CommDlgExtendedError");
+    static const auto extendedError = OnDemandFunction<decltype(&CommDlgExtendedError)>(
+        OnDemand::Comdlg32, "CommDlgExtendedError");
     // Without the system's file dialog the path box still takes a path typed in.
     if (!getOpenFileName || !extendedError) return std::nullopt;
     std::shared_ptr<ConfigWindow> dialog = dialog_;
