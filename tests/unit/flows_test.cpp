@@ -776,7 +776,9 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
         {"shell opening the first of two", [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); },
          L"ShellExecute",
          [](sim::SimHost&, App& a) {
-             for (int note : {0x3C, 0x40, 0x43}) WindowProc(a, kMain, kMmMimData, 0, 0x400090 | note << 8);
+             for (int note : {0x3C, 0x40, 0x43}) {
+                 WindowProc(a, kMain, kMmMimData, 0, 0x400090 | note << 8);
+             }
          },
          true},
         {"input warning after OK", [](sim::SimHost& h) { PutConfig(h, Stored(true)); },
