@@ -21,7 +21,7 @@ Fn FunctionOf(FARPROC proc) {
 
 // The libraries loaded on first use, each once, and kept to the end of the process: objects they
 // handed out (a screen reader's accessible objects, window procedures of controls) may outlive
-// the window that asked for them.
+// the window that asked for them. Asked for on the thread of the program's windows only.
 enum class OnDemand { Comctl32, Comdlg32, Oleacc };
 HMODULE Library(OnDemand which);
 
