@@ -53,7 +53,7 @@ line() { grep "^$1: " <<<"$perf" | head -n 1; }
     done
     echo
     echo "keystroke in the dialog, simulated host (bench_dialog, median of 9)"
-    for n in 1 100 1000 10000; do echo "  path box, $n entries: $(median "BM_PathKeystroke/$n")"; done
+    for n in 1 100 1000 10000; do echo "  path box, $n entries: $(median "BM_PathKeystroke/$n"), CPU $(cpu_median "BM_PathKeystroke/$n")"; done
     echo "  parameter box, 1000 entries (baseline): $(median BM_ParameterKeystroke/1000)"
     echo
     echo "under Wine"
