@@ -67,6 +67,10 @@ struct App {
     // where the device was found last, which may differ from config.bin's.
     Port MidiInPort = Port::Closed;
     Port MidiOutPort = Port::Closed;
+    // The user has been told that the device would not open. Until it opens, every later try is
+    // silent, also after it was unplugged and plugged in again while another program holds it.
+    bool MidiInRefusalTold = false;
+    bool MidiOutRefusalTold = false;
     SettingsRecord InForce{};
     // A device change that arrives while one is being handled (a warning box runs a message loop)
     // is handled again once the first is done, instead of inside it.
@@ -78,6 +82,11 @@ struct App {
     bool Running() const { return life == Life::Running; }
     bool Closing() const { return life == Life::Closing || life == Life::Ended; }
     std::wstring TrayTip;  // what the tray icon says now; empty while there is none
+    // The shell has not taken the icon: it is tried again on a timer, which runs only meanwhile.
+    bool TrayMissing = false;
+    // A click on the icon is handled at the button's press; the shell follows its release with
+    // the notification the keyboard sends too (NIN_SELECT, WM_CONTEXTMENU), which repeats it.
+    bool TraySelectFollows = false, TrayContextMenuFollows = false;
     // Set by the dialog's OK once its own activation has succeeded, so that the activation that
     // showed the dialog modally does not open everything a second time.
     bool AppliedByDialog = false;

@@ -5,6 +5,8 @@
 #include "midi/chord.h"
 #include "midi/modMidiIO.h"
 
+#include <utility>
+
 namespace vos {
 
 void Toggle(App& app) {
@@ -13,6 +15,33 @@ void Toggle(App& app) {
     app.Enabled = !app.Enabled;
     // While the input is missing the icon goes on saying so; the choice shows once it is back.
     ShowRecognitionState(app);
+}
+
+void TrayNotice(App& app, LParam event) {
+    switch (event) {
+        case kWmLButtonDown:
+            app.TraySelectFollows = true;
+            return Toggle(app);
+        case kWmRButtonDown:
+            app.TrayContextMenuFollows = true;
+            return ShowTrayMenu(app);
+        case kNinSelect:  // after a click, or Enter on the icon the mouse chose
+            if (!std::exchange(app.TraySelectFollows, false)) Toggle(app);
+            return;
+        case kNinKeySelect:  // Space or Enter on the icon the keyboard chose
+            return Toggle(app);
+        case kWmContextMenu:  // after a right click, or the menu key or Shift+F10
+            if (!std::exchange(app.TrayContextMenuFollows, false)) ShowTrayMenu(app);
+            return;
+        default:
+            // The second click of a double click comes as a double click and is not toggled
+            // again, but it is followed by its own NIN_SELECT.
+            if (event > kWmLButtonDown && event <= kWmLButtonDblClk) app.TraySelectFollows = true;
+            if (event > kWmRButtonDown && event <= kWmRButtonDblClk) {
+                app.TrayContextMenuFollows = true;
+            }
+            return;
+    }
 }
 
 LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam wParam,
@@ -35,11 +64,10 @@ LResult WindowProc(App& app, WindowHandle window, std::uint32_t message, WParam 
             if (wParam == kDbtDevNodesChanged) CheckDevices(app);
             break;
         case kTrayCallback:
-            if (lParam == kWmLButtonDown) {
-                Toggle(app);
-            } else if (lParam == kWmRButtonDown) {
-                ShowTrayMenu(app);
-            }
+            TrayNotice(app, lParam & 0xFFFF);  // the high word is the icon's id
+            break;
+        case kWmTimer:
+            if (wParam == kTrayTimerId) RetryTrayIcon(app);
             break;
         default:
             break;

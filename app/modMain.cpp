@@ -4,7 +4,6 @@
 
 #include "config_dialog/frmConfig.h"
 #include "midi/modMidiIO.h"
-#include "platform/cp932.h"
 
 namespace vos {
 
@@ -73,18 +72,9 @@ std::wstring BackupPath(App& app, const std::wstring& path) {
 // The defaults, written as a fresh file: nothing of what was there before stays behind them (a
 // file too large to read would otherwise stay too large).
 Outcome WriteDefaults(App& app, const std::wstring& path) {
-    std::vector<LaunchCode> codes = DefaultCodes(app.host.ProgramFolder());
-    // config.bin holds code page 932. A folder name it cannot hold would be stored with '?' in
-    // place of those characters, and the chord would open nothing, silently.
-    if (!Cp932Holds(codes[0].Path)) {
-        if (Outcome o = Tell(app, Fill(text::kFolderNotCp932, {app.host.ProgramFolder()}),
-                             kMbIconExclamation)) {
-            return o;
-        }
-        codes[0].Path = kUndefinedPath;
-    }
-    WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)), codes,
-                                  Tail::Drop);
+    // Any folder name is stored exactly, one outside code page 932 in the record of exact texts.
+    WriteResult w = WriteSettings(app.host, path, DefaultSettings(GetMidiInName(app, 0)),
+                                  DefaultCodes(app.host.ProgramFolder()), Tail::Drop);
     if (w.status == WriteStatus::Ok) return std::nullopt;
     if (Outcome o = Tell(app, Fill(text::kEnding, {DescribeWriteProblem(w, path)}), kMbIconError)) {
         return o;
@@ -177,6 +167,8 @@ Activation OpenDevices(App& app, const SettingsRecord& s) {
     if (app.Closing()) return Activation::Closing;
     // A device that would not open is tried again at the next device change.
     app.MidiInPort = input ? Port::Open : Port::Refused;
+    app.MidiInRefusalTold = !input;
+    app.MidiOutRefusalTold = false;
     if (IsOn(s.UseMidiOut)) {
         const bool opened = OpenMidiOut(app, s.MidiOutDevice);
         if (app.Closing()) return Activation::Closing;
@@ -184,6 +176,7 @@ Activation OpenDevices(App& app, const SettingsRecord& s) {
             StartThru(app, s.Program);
         } else {
             app.MidiOutPort = Port::Refused;
+            app.MidiOutRefusalTold = true;
         }
     }
     // Recognition is on again after new settings; the icon must not go on saying otherwise.
@@ -214,8 +207,24 @@ void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp 
     data.Window = app.MainWindow;
     data.Icon = picture;
     data.Tip = tip;
-    app.host.NotifyIcon(operation, data);
+    const bool taken = app.host.NotifyIcon(operation, data);
     app.TrayTip = operation == TrayOp::Delete ? L"" : tip;
+    // At log-on the task bar may not be ready for the first Add. Without a retry the icon, the
+    // only way to the settings and to Exit, would never appear.
+    const bool missing = operation != TrayOp::Delete && !taken;
+    if (missing == app.TrayMissing) return;
+    app.TrayMissing = missing;
+    if (missing) {
+        app.host.SetTimer(app.MainWindow, kTrayTimerId, kTrayRetryMs);
+    } else {
+        app.host.KillTimer(app.MainWindow, kTrayTimerId);
+    }
+}
+
+void RetryTrayIcon(App& app) {
+    if (!app.TrayMissing || !app.Running()) return;
+    ShowRecognitionState(app, TrayOp::Modify);
+    if (app.TrayMissing) ShowRecognitionState(app, TrayOp::Add);
 }
 
 void ShowRecognitionState(App& app, TrayOp operation) {
@@ -229,7 +238,7 @@ void ShowRecognitionState(App& app, TrayOp operation) {
         picture = kPictureEnabled;
         tip = kTipEnabled;
     }
-    if (operation == TrayOp::Modify && app.TrayTip == tip) return;
+    if (operation == TrayOp::Modify && app.TrayTip == tip && !app.TrayMissing) return;
     SetTrayIcon(app, picture, tip, operation);
 }
 

@@ -36,10 +36,17 @@ void ReleaseDevicesAndShortcut(App& app);
 
 void Main(App& app);
 void Shutdown(App& app);
+// A tray icon the shell did not take is tried again every kTrayRetryMs, as Modify first (an Add
+// that timed out may have been carried out after all) and then as Add.
+inline constexpr std::uintptr_t kTrayTimerId = 1;
+inline constexpr unsigned kTrayRetryMs = 3000;
 void SetTrayIcon(App& app, TrayPicture picture, const std::wstring& tip, TrayOp operation);
 // Puts the icon in the tray (Add, again after Explorer restarted) or brings it up to date
-// (Modify, only when it says something else now): recognition on or off, or the input missing.
+// (Modify, only when it says something else now, or while the shell has not taken it):
+// recognition on or off, or the input missing.
 void ShowRecognitionState(App& app, TrayOp operation = TrayOp::Modify);
+// The retry timer's tick.
+void RetryTrayIcon(App& app);
 
 std::wstring ConfigPath(App& app);
 std::wstring ManualPath(App& app);

@@ -65,9 +65,14 @@ struct EncodeResult {
     EncodeStatus status = EncodeStatus::Ok;
     std::size_t badEntry = 0;  // index of the entry whose Path or Command is too long
     bool badIsPath = false;
+    std::size_t entriesEnd = 0;  // where the last entry ends: the record of exact texts, if any
     std::vector<std::uint8_t> bytes;
 };
 // Lays out the header and the entries; CodeCount is taken from the list, not from the header.
+// Each text is stored in code page 932. Where one does not survive that (é, ї, 😀), its entry
+// holds the system's conversion, with '?' for what is missing, as every older reader expects, and
+// the exact texts follow the last entry in one record of exact texts (docs/config-format.md). A
+// file whose texts all fit is laid out exactly as it always was.
 EncodeResult EncodeSettings(const SettingsRecord& header, const std::vector<LaunchCode>& codes);
 
 enum class DecodeStatus { Ok, ShortHeader, BadCodeCount, ShortEntry };
@@ -77,7 +82,9 @@ struct DecodeResult {
     SettingsRecord header;
     std::vector<LaunchCode> codes;
 };
-// Reads a header and CodeCount entries, and nothing past them. Any damage leaves codes empty.
+// Reads a header and CodeCount entries, and past them only a record of exact texts that proves
+// to belong to those entries; any other bytes there are ignored. Any damage to the header or the
+// entries leaves codes empty; damage to the record leaves the entries' own texts.
 DecodeResult DecodeSettings(const std::vector<std::uint8_t>& bytes);
 
 // What the first start writes: input 0 under its current name, no output, program 0, shortcut

@@ -7,7 +7,6 @@
 #include "config_dialog/side_files.h"
 #include "midi/chord.h"
 #include "midi/modMidiIO.h"
-#include "platform/cp932.h"
 
 namespace vos {
 namespace {
@@ -18,19 +17,6 @@ constexpr unsigned kOfnHideReadOnly = 4;
 
 std::wstring LineOf(std::size_t index, const LaunchCode& code) {
     return EntryNumber(index) + L"  " + code.Path;
-}
-
-// config.bin holds code page 932. A character it lacks would be saved as '?' (or as a look-alike),
-// and the entry would then open something else or nothing; such a text is refused like one that
-// is too long. Empty when every text can be saved as it is.
-std::wstring UnstorableText(const std::vector<LaunchCode>& codes) {
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        for (const bool isPath : {true, false}) {
-            if (Cp932Holds(isPath ? codes[i].Path : codes[i].Command)) continue;
-            return Fill(text::kUnstorable, {EntryNumber(i), isPath ? text::kPath : text::kParameters});
-        }
-    }
-    return {};
 }
 
 std::vector<std::wstring> DeviceNames(App& app, bool input) {
@@ -436,10 +422,6 @@ void frmConfig::cmdOK_Click() {
     // then, and nothing played while a question is up may change what is being saved.
     chkLearn.SetValue(0);
     if (!CheckMissingCodes()) return;
-    if (std::wstring problem = UnstorableText(WorkingCodes); !problem.empty()) {
-        Say(problem, kMbIconError);
-        return;
-    }
     std::optional<int> check = Say(text::kAskDuplicates, kStyleAskDuplicates);
     if (!check || (*check == kIdYes && !CheckDuplicateCodes())) return;
     std::optional<SettingsRecord> header = BuildHeader();

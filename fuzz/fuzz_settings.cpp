@@ -1,5 +1,6 @@
 // config.bin from arbitrary bytes. The reader never allocates more than a small multiple of the
-// file's size, and whatever it accepts writes back to bytes that read the same. Then the program
+// file's size, and whatever it accepts writes back to bytes that read the same, to older readers
+// as each text through code page 932. Then the program
 // starts on that file: a damaged one is reported, left alone unless the user says Yes, and kept
 // as a copy when they do; every message box is titled Vosselmar and the start always ends. A file
 // that reads, opened in the dialog and saved with OK, either reads back with the very same list
@@ -13,6 +14,7 @@
 #include "app/settings.h"
 #include "config_dialog/frmConfig.h"
 #include "fuzz_check.h"
+#include "platform/cp932.h"
 #include "sim/sim_host.h"
 
 namespace vos::fuzz {
@@ -53,6 +55,20 @@ void CheckRoundTrip(const std::vector<std::uint8_t>& bytes, const DecodeResult& 
     VOS_REQUIRE(again.status == DecodeStatus::Ok);
     VOS_REQUIRE(again.codes == d.codes);
     VOS_REQUIRE(EncodeSettings(again.header, again.codes).bytes == e.bytes);
+    // A reader that stops at the last entry, as older ones do, reads every text through code page
+    // 932; a record follows only when one of them did not survive that.
+    const DecodeResult older =
+        DecodeSettings({e.bytes.begin(), e.bytes.begin() + static_cast<std::ptrdiff_t>(e.entriesEnd)});
+    VOS_REQUIRE(older.codes.size() == d.codes.size());
+    bool exact = true;
+    for (std::size_t i = 0; i < d.codes.size(); ++i) {
+        for (const auto text : {&LaunchCode::Path, &LaunchCode::Command}) {
+            const std::wstring through = FromCp932(ToCp932(d.codes[i].*text));
+            VOS_REQUIRE(older.codes[i].*text == through);
+            exact = exact && through == d.codes[i].*text;
+        }
+    }
+    VOS_REQUIRE((e.entriesEnd == e.bytes.size()) == exact);
 }
 
 // The user cancels the dialog the first time it is shown, then saves settings that match the

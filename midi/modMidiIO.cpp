@@ -197,11 +197,13 @@ bool ReopenInput(App& app) {
     if (app.Learn.ownsInput) StopLearning(app);
     if (StartMidiIn(app, device)) {
         app.MidiInPort = Port::Open;
+        app.MidiInRefusalTold = false;
         app.InForce.MidiInDevice = device;
         return true;
     }
-    if (app.MidiInPort == Port::Refused) return true;  // told once already
     app.MidiInPort = Port::Refused;
+    if (app.MidiInRefusalTold) return true;
+    app.MidiInRefusalTold = true;
     ShowRecognitionState(app);
     ReportOpenFailure(app, true, GetMidiInName(app, device));
     return false;
@@ -214,12 +216,14 @@ bool ReopenOutput(App& app) {
         return true;
     }
     if (StartMidiOut(app, device)) {
+        app.MidiOutRefusalTold = false;
         app.InForce.MidiOutDevice = device;
         StartThru(app, app.InForce.Program);
         return true;
     }
-    if (app.MidiOutPort == Port::Refused) return true;
     app.MidiOutPort = Port::Refused;
+    if (app.MidiOutRefusalTold) return true;
+    app.MidiOutRefusalTold = true;
     ReportOpenFailure(app, false, GetMidiOutName(app, device));
     return false;
 }

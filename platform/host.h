@@ -35,9 +35,16 @@ inline constexpr std::uint32_t kMmMimClose = 0x03C2;
 inline constexpr std::uint32_t kMmMimData = 0x03C3;
 inline constexpr std::uint32_t kWmDeviceChange = 0x0219;
 inline constexpr WParam kDbtDevNodesChanged = 0x0007;
+inline constexpr std::uint32_t kWmTimer = 0x0113;
 inline constexpr std::uint32_t kTrayCallback = 0x0401;  // WM_USER + 1
+// What the tray's callback message reports in the low word of lParam: the mouse messages, and the
+// shell's own notifications (the icon is at NOTIFYICON_VERSION_4).
 inline constexpr LParam kWmLButtonDown = 0x0201;
+inline constexpr LParam kWmLButtonDblClk = 0x0203;
 inline constexpr LParam kWmRButtonDown = 0x0204;
+inline constexpr LParam kWmRButtonDblClk = 0x0206;
+inline constexpr LParam kWmContextMenu = 0x007B;
+inline constexpr LParam kNinSelect = 0x0400, kNinKeySelect = 0x0401;
 inline constexpr int kGwlpWndProc = -4;
 inline constexpr std::uint32_t kCallbackWindow = 0x00010000;
 inline constexpr int kSwShow = 5;
@@ -132,7 +139,12 @@ class Host {
                                     const std::wstring& file,
                                     const std::optional<std::wstring>& parameters,
                                     const std::wstring& directory, int showCommand) = 0;
+    // False when the shell did not take it (not ready yet, or it timed out). An icon that was
+    // added is put at NOTIFYICON_VERSION_4.
     virtual bool NotifyIcon(TrayOp operation, const NotifyIconData& data) = 0;
+    // WM_TIMER with wParam id to window every milliseconds, until KillTimer.
+    virtual void SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) = 0;
+    virtual void KillTimer(WindowHandle window, std::uintptr_t id) = 0;
     virtual bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) = 0;
     virtual bool UnregisterHotKey(WindowHandle window, int id) = 0;
     virtual WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) = 0;

@@ -5,10 +5,12 @@
 #include <dbt.h>
 #include <mmsystem.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "app/frmMain.h"
@@ -185,12 +187,27 @@ bool Win32Host::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
     nid.cbSize = sizeof nid;
     nid.hWnd = Hwnd(data.Window);
     nid.uID = data.Id;
-    nid.uFlags = data.Flags;
+    // At NOTIFYICON_VERSION_4 the shell shows the tip only when asked to.
+    nid.uFlags = data.Flags | NIF_SHOWTIP;
     nid.uCallbackMessage = data.CallbackMessage;
     nid.hIcon = TrayIcon(data.Icon);
     wcsncpy(nid.szTip, data.Tip.c_str(), ARRAYSIZE(nid.szTip) - 1);
-    return ::Shell_NotifyIconW(static_cast<DWORD>(operation), &nid) != FALSE;
+    if (operation != TrayOp::Modify) trayVersion4_ = false;  // a new icon starts at version 0
+    if (!::Shell_NotifyIconW(static_cast<DWORD>(operation), &nid)) return false;
+    // The version that tells of the keyboard too: Space or Enter on the icon, the menu key. Set on
+    // a modify as well when the add that made the icon timed out and was carried out all the same.
+    if (operation != TrayOp::Delete && !trayVersion4_) {
+        nid.uVersion = NOTIFYICON_VERSION_4;
+        trayVersion4_ = ::Shell_NotifyIconW(NIM_SETVERSION, &nid) != FALSE;
+    }
+    return true;
 }
+
+void Win32Host::SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {
+    ::SetTimer(Hwnd(window), id, milliseconds, nullptr);
+}
+
+void Win32Host::KillTimer(WindowHandle window, std::uintptr_t id) { ::KillTimer(Hwnd(window), id); }
 
 bool Win32Host::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {
     return ::RegisterHotKey(Hwnd(window), id, modifiers, key) != FALSE;
@@ -214,6 +231,14 @@ WndProcValue Win32Host::WindowProcAddress() { return reinterpret_cast<WndProcVal
 
 LRESULT CALLBACK Win32Host::HookProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<Win32Host*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    // The menu the keyboard asks for opens at the icon (wParam at NOTIFYICON_VERSION_4), not at
+    // the mouse pointer, wherever that is.
+    if (message == kTrayCallback) {
+        self->menuAnchor_.reset();
+        if (LOWORD(lParam) == WM_CONTEXTMENU) {
+            self->menuAnchor_ = POINT{GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)};
+        }
+    }
     return vos::WindowProc(*self->app_, reinterpret_cast<WindowHandle>(hwnd), message, wParam,
                            lParam);
 }
@@ -299,12 +324,24 @@ void Win32Host::DestroyMainWindow() { mainWindow_.Reset(); }
 
 MenuChoice Win32Host::PopupMenu(WindowHandle owner) {
     POINT pt{};
-    GetCursorPos(&pt);
+    const bool fromKeyboard = menuAnchor_.has_value();
+    if (fromKeyboard) {
+        pt = *std::exchange(menuAnchor_, std::nullopt);
+    } else {
+        GetCursorPos(&pt);
+    }
     // Without the foreground the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(Hwnd(owner));
     UINT cmd = static_cast<UINT>(TrackPopupMenu(menu_.Get(), TPM_RETURNCMD | TPM_NONOTIFY, pt.x,
                                                 pt.y, 0, Hwnd(owner), nullptr));
     PostMessageW(Hwnd(owner), WM_NULL, 0, 0);
+    if (fromKeyboard && cmd == 0) {
+        // Esc: the keyboard goes back to the notification area, where it came from.
+        NOTIFYICONDATAW nid{};
+        nid.cbSize = sizeof nid;
+        nid.hWnd = Hwnd(owner);
+        ::Shell_NotifyIconW(NIM_SETFOCUS, &nid);
+    }
     switch (cmd) {
         case kCmdConfig:
             return MenuChoice::mnuRCConfig;

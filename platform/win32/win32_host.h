@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "app/app.h"
 #include "platform/host.h"
@@ -60,6 +61,8 @@ class Win32Host final : public Host {
                             const std::wstring& file, const std::optional<std::wstring>& parameters,
                             const std::wstring& directory, int showCommand) override;
     bool NotifyIcon(TrayOp operation, const NotifyIconData& data) override;
+    void SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) override;
+    void KillTimer(WindowHandle window, std::uintptr_t id) override;
     bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) override;
     bool UnregisterHotKey(WindowHandle window, int id) override;
     WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) override;
@@ -102,6 +105,9 @@ class Win32Host final : public Host {
     ScopedMenu menu_;
     ScopedIcon trayEnabled_, trayDisabled_;
     int trayIconSize_ = 0;
+    bool trayVersion4_ = false;
+    // Where the menu opens when the keyboard asked for it (the icon's place); else at the mouse.
+    std::optional<POINT> menuAnchor_;
     // Destroyed before the icons and the menu it uses; WM_DESTROY lets go of it when the window
     // goes by any other way.
     ScopedWindow mainWindow_;

@@ -117,6 +117,7 @@ MmResult SimHost::midiInOpen(MidiHandle& handle, int device, WindowHandle callba
         handle = nextIn_++;
         openInputs.insert(handle);
         deviceOf_[handle] = inputs[static_cast<std::size_t>(device)];
+        openedAt_[handle] = device;
     }
     Log("midiInOpen",
         {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
@@ -176,6 +177,7 @@ MmResult SimHost::midiOutOpen(MidiHandle& handle, int device, std::uintptr_t cal
         handle = nextOut_++;
         openOutputs.insert(handle);
         deviceOf_[handle] = outputs[static_cast<std::size_t>(device)];
+        openedAt_[handle] = device;
     }
     Log("midiOutOpen",
         {{"dev", device}, {"cb", callback}, {"inst", instance}, {"flags", flags}, {"result", r}});
@@ -203,7 +205,10 @@ MmResult SimHost::Alive(const std::set<MidiHandle>& open, MidiHandle handle) con
 MmResult SimHost::GetID(const std::set<MidiHandle>& open, const std::vector<std::wstring>& devices,
                         MidiHandle handle, unsigned& device) {
     MmResult r = Alive(open, handle);
-    if (r == kMmSysErrNoError) {
+    if (r == 6 && staleIdsAnswer) {
+        r = kMmSysErrNoError;
+        device = static_cast<unsigned>(openedAt_[handle]);
+    } else if (r == kMmSysErrNoError) {
         auto it = std::find(devices.begin(), devices.end(), deviceOf_[handle]);
         device = static_cast<unsigned>(it - devices.begin());
     }
@@ -242,6 +247,7 @@ std::intptr_t SimHost::ShellExec(WindowHandle owner, const std::wstring& operati
                          {"params", parameters ? Value(*parameters) : Value(kNull)},
                          {"dir", directory},
                          {"show", showCommand}});
+    // The shell may run a message loop of its own while it opens the target.
     if (insideModalLoop) insideModalLoop(L"ShellExecute");
     return 33;
 }
@@ -255,6 +261,14 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
                              {"cb", data.CallbackMessage},
                              {"icon", static_cast<int>(data.Icon)},
                              {"tip", data.Tip}});
+    if (operation != TrayOp::Delete && trayRefusals > 0) {
+        --trayRefusals;
+        if (trayLate && operation == TrayOp::Add && !trayIconPresent) {
+            trayIconPresent = true;
+            trayShown = data;
+        }
+        return false;
+    }
     switch (operation) {
         case TrayOp::Add:
             if (trayIconPresent) return false;
@@ -271,6 +285,16 @@ bool SimHost::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
             return true;
     }
     return false;
+}
+
+void SimHost::SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {
+    Log("SetTimer", {{"wnd", window}, {"id", id}, {"ms", milliseconds}});
+    timers.insert(id);
+}
+
+void SimHost::KillTimer(WindowHandle window, std::uintptr_t id) {
+    Log("KillTimer", {{"wnd", window}, {"id", id}});
+    timers.erase(id);
 }
 
 bool SimHost::RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) {

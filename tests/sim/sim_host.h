@@ -103,6 +103,10 @@ class SimHost : public Host {
     // file dialog ("GetOpenFileName") and shell call ("ShellExecute"), as the messages Windows
     // dispatches there: Exit, a log-off, settings applied.
     std::function<void(const std::wstring&)> insideModalLoop;
+    // The shell not ready: the next trayRefusals Add or Modify calls fail; with trayLate, a failing
+    // Add is carried out all the same (it timed out).
+    int trayRefusals = 0;
+    bool trayLate = false;
     std::deque<std::optional<std::wstring>> fileChoices;  // file dialog answers; none = Cancel
     // Runs while a file is being replaced: the new bytes are in "<path>.tmp", the old ones still
     // in place.
@@ -117,9 +121,13 @@ class SimHost : public Host {
     std::map<WindowHandle, WndProcValue> wndProcs;
     std::set<std::pair<WindowHandle, int>> hotkeys;  // registered now
     std::set<MidiHandle> openInputs, openOutputs;
-    // Open handles whose device has gone (DevicesChanged): every call but close is refused.
+    // Open handles whose device has gone (DevicesChanged): every call but close is refused, but for
+    // midiIn/OutGetID with staleIdsAnswer, which then names the index the handle was opened at,
+    // whatever device is there now.
     std::set<MidiHandle> deadHandles;
+    bool staleIdsAnswer = false;
     bool trayIconPresent = false;
+    std::set<std::uintptr_t> timers;  // running now
     NotifyIconData trayShown;
     bool ended = false;
     bool mainWindowLoaded = false;
@@ -162,6 +170,8 @@ class SimHost : public Host {
                             const std::wstring& file, const std::optional<std::wstring>& parameters,
                             const std::wstring& directory, int showCommand) override;
     bool NotifyIcon(TrayOp operation, const NotifyIconData& data) override;
+    void SetTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) override;
+    void KillTimer(WindowHandle window, std::uintptr_t id) override;
     bool RegisterHotKey(WindowHandle window, int id, unsigned modifiers, unsigned key) override;
     bool UnregisterHotKey(WindowHandle window, int id) override;
     WndProcValue SetWndProc(WindowHandle window, int index, WndProcValue value) override;
@@ -197,6 +207,7 @@ class SimHost : public Host {
     MidiHandle nextIn_ = 0x1000, nextOut_ = 0x2000;
     std::map<MidiHandle, int> started_;
     std::map<MidiHandle, std::wstring> deviceOf_;  // the name of each open handle's device
+    std::map<MidiHandle, int> openedAt_;
     // The result of a call on an open handle: refused when it is not open or its device has gone.
     MmResult Alive(const std::set<MidiHandle>& open, MidiHandle handle) const;
     MmResult GetID(const std::set<MidiHandle>& open, const std::vector<std::wstring>& devices,

@@ -149,6 +149,7 @@ TEST_F(ChordTest, SilencingReleasesExactlyWhatThruLeftSounding) {
          {0x40008F | 72 << 8}},
         {"all notes off from the keyboard, controllers reset", {On(60, 9, 3), 0x007BB3, 0x7F40B4, 0x0079B4}, {}},
         {"bytes that are not data", {0x80C090, 0x3C8090}, {}},
+        {"pedals at the edge of down", {0x4040B0, 0x3F42B0, 0x4043B5, 0x4042B5, 0x3F42B5}, {0x0040B0, 0x0043B5}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -416,14 +416,18 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         std::vector<std::wstring> inputsBack;
         bool refusesOnce;
         int backAt;
+        bool stale;  // another device takes its index, where its dead handle still answers
     } cases[] = {
-        {"input, back at its index", false, false, false, kWmDeviceChange, kIn, false, 0},
+        {"input, back at its index", false, false, false, kWmDeviceChange, kIn, false, 0, false},
         {"input closed by its driver, back behind another", false, false, false, kMmMimClose,
-         {L"New Keys", L"Sim MIDI In"}, false, 1},
-        {"input with thru", true, false, false, kWmDeviceChange, kIn, false, 0},
-        {"input while recognition is off", true, true, false, kWmDeviceChange, kIn, false, 0},
-        {"output alone", true, false, true, kWmDeviceChange, kIn, false, 0},
-        {"input back but busy at first", false, false, false, kWmDeviceChange, kIn, true, 0},
+         {L"New Keys", L"Sim MIDI In"}, false, 1, false},
+        {"input replaced at its index by another", false, false, false, kWmDeviceChange,
+         {L"New Keys", L"Sim MIDI In"}, false, 1, true},
+        {"input with thru", true, false, false, kWmDeviceChange, kIn, false, 0, false},
+        {"input while recognition is off", true, true, false, kWmDeviceChange, kIn, false, 0, false},
+        {"output alone", true, false, true, kWmDeviceChange, kIn, false, 0, false},
+        {"input back but busy at first", false, false, false, kWmDeviceChange, kIn, true, 0, false},
+        {"output back but busy at first", true, false, true, kWmDeviceChange, kIn, true, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -442,7 +446,9 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
             WindowProc(a, kMain, c.notice, c.notice == kWmDeviceChange ? kDbtDevNodesChanged : 0, 0);
         };
 
+        h.staleIdsAnswer = c.stale;
         (c.outputGoes ? h.outputs : h.inputs).clear();
+        if (c.stale) h.inputs = {L"New Keys"};
         notice();
         WindowProc(a, kMain, kMmMimData, 0, On(64));  // on its way before the device went
         EXPECT_EQ(h.openInputs.size(), c.outputGoes ? 1u : 0u);
@@ -463,16 +469,29 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
 
         h.inputs = c.inputsBack;
         h.outputs = kOut;
-        if (c.refusesOnce) h.failingInputs.insert(c.backAt);
+        auto& failing = c.outputGoes ? h.failingOutputs : h.failingInputs;
+        if (c.refusesOnce) failing.insert(c.backAt);
         h.log.clear();
         h.sent.clear();
         notice();
         if (c.refusesOnce) {
-            EXPECT_TRUE(OnlyBox(h, L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r", 48, true));
-            EXPECT_EQ(h.trayShown.Tip, kTipInputRefused);
+            EXPECT_TRUE(OnlyBox(h, c.outputGoes ? L"MIDI出力デバイス「Sim MIDI Out」を開けませんでした。\r"
+                                                : L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r",
+                                48, true));
+            const std::wstring tip = c.outputGoes ? kTipEnabled : kTipInputRefused;
+            EXPECT_EQ(h.trayShown.Tip, tip);
             notice();
+            // Unplugged and plugged in again twice while another program still holds it.
+            for (int i = 0; i < 2; ++i) {
+                (c.outputGoes ? h.outputs : h.inputs).clear();
+                notice();
+                h.inputs = c.inputsBack;
+                h.outputs = kOut;
+                notice();
+            }
             EXPECT_EQ(h.boxes.size(), 1u) << "told once, not at every device change";
-            h.failingInputs.clear();
+            EXPECT_EQ(h.trayShown.Tip, tip);
+            failing.clear();
             notice();
         } else {
             EXPECT_TRUE(h.boxes.empty());
@@ -498,6 +517,49 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
     }
 }
 
+// A device the settings applied by OK no longer use is left alone when it comes and goes, whether
+// it was open or already gone at the OK.
+TEST_F(FlowMend, DevicesTheNewSettingsDoNotUseAreLeftAlone) {
+    const struct {
+        const char* name;
+        bool goneBeforeOk, inputChanges;
+    } cases[] = {
+        {"thru turned off, then the output replugged", false, false},
+        {"thru turned off while the output is gone", true, false},
+        {"another input chosen while the first is gone", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost h;
+        App a(h);
+        h.inputs = {L"Sim MIDI In", L"Other In"};
+        PutConfig(h, Stored(true));
+        Main(a);
+        const auto unplug = [&] {
+            if (c.inputChanges) h.inputs = {L"Other In"};
+            if (!c.inputChanges) h.outputs.clear();
+            h.DevicesChanged();
+            WindowProc(a, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+        };
+        if (c.goneBeforeOk) unplug();
+        SettingsRecord next = Stored();
+        if (c.inputChanges) next.MidiInName = MakeNameField(L"Other In");
+        PutConfig(h, next);
+        ApplyLikeOk(a);
+        h.log.clear();
+        if (!c.goneBeforeOk) unplug();
+        h.inputs = {L"Sim MIDI In", L"Other In"};
+        h.outputs = {L"Sim MIDI Out"};
+        h.DevicesChanged();
+        WindowProc(a, kMain, kWmDeviceChange, kDbtDevNodesChanged, 0);
+        EXPECT_TRUE(
+            CallsAre(h.Named({"midiInOpen", "midiOutOpen", "midiOutShortMsg", "midiOutClose"}), {}));
+        EXPECT_TRUE(h.openOutputs.empty() && h.boxes.empty());
+        EXPECT_EQ(h.openInputs.size(), 1u);
+        EXPECT_EQ(h.trayShown.Tip, kTipEnabled);
+    }
+}
+
 TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
     StartWith(Stored());
     Toggle(app);
@@ -515,6 +577,49 @@ TEST_F(FlowMend, TrayFollowsNewSettingsAndReturnsAfterExplorerRestarts) {
     EXPECT_TRUE(TrayIs(host, TrayOp::Add, true));
 }
 
+// At log-on the shell may not take the icon yet; it is tried again on a timer until it is there,
+// never added twice, and the timer runs only meanwhile.
+TEST_F(FlowMend, TrayIconIsTriedAgainUntilTheShellTakesIt) {
+    constexpr TrayOp M = TrayOp::Modify, A = TrayOp::Add;
+    const struct {
+        const char* name;
+        int refusals;
+        bool late, restart;
+        std::vector<TrayOp> retries;  // the calls of every tick, in order
+    } cases[] = {
+        {"taken at once", 0, false, false, {}},
+        {"the first Add refused", 1, false, false, {M, A}},
+        {"the first Add timed out but was carried out", 1, true, false, {M}},
+        {"refused at the first tick too", 3, false, false, {M, A, M, A}},
+        {"not ready after Explorer restarted", 1, false, true, {M, A}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::SimHost h;
+        App a(h);
+        PutConfig(h, Stored());
+        h.trayRefusals = c.restart ? 0 : c.refusals;
+        h.trayLate = c.late;
+        Main(a);
+        if (c.restart) {
+            h.trayIconPresent = false;
+            h.trayRefusals = c.refusals;
+            OnTaskbarCreated(a);
+        }
+        h.trayCalls.clear();
+        for (int tick = 0; tick < 5 && !h.timers.empty(); ++tick) {
+            WindowProc(a, kMain, kWmTimer, kTrayTimerId, 0);
+        }
+        WindowProc(a, kMain, kWmTimer, kTrayTimerId, 0);  // one already on its way
+        std::vector<TrayOp> ops;
+        for (const sim::TrayCall& t : h.trayCalls) ops.push_back(t.op);
+        EXPECT_EQ(ops, c.retries);
+        EXPECT_TRUE(h.trayIconPresent && h.trayShown.Tip == kTipEnabled);
+        EXPECT_TRUE(h.timers.empty());
+        EXPECT_EQ(h.Named({"SetTimer"}).size(), c.refusals ? 1u : 0u);
+    }
+}
+
 using FlowWindowProc = FlowTest;
 
 TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
@@ -527,7 +632,11 @@ TEST_F(FlowWindowProc, EveryMessageIsChainedAndOnlyItsOwnAreHandled) {
         {kWmHotkey, 0, true, false},           {kTrayCallback, 0x201, true, false},
         {kTrayCallback, 0x204, false, true},   {kTrayCallback, 0x202, false, false},
         {kTrayCallback, 0x203, false, false},  {kTrayCallback, 0x200, false, false},
-        {kTrayCallback, 0x205, false, false},  {kWmClose, 0x201, false, false},
+        {kTrayCallback, 0x205, false, false},
+        // What the shell sends after the clicks above, and what the keyboard sends.
+        {kTrayCallback, kNinSelect, false, false}, {kTrayCallback, kWmContextMenu, false, false},
+        {kTrayCallback, kNinKeySelect, true, false}, {kTrayCallback, kNinSelect, true, false},
+        {kTrayCallback, kWmContextMenu, false, true}, {kWmClose, 0x201, false, false},
         {kMmMimData, 0xF8, false, false},      {0x0400, 0x201, false, false},
     };
     for (const auto& c : cases) {
@@ -658,12 +767,13 @@ using FlowLaunch = FlowTest;
 // Everything the program opens, after a first start: the manual from the tray menu and from the
 // dialog, and the chords. The shell gets the main window as owner, "open", no folder and the normal
 // show state; the parameters are a null pointer for the manual and the stored text, even an empty
-// one, for a chord.
+// one, for a chord. Texts code page 932 cannot hold reach the shell exactly.
 TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
     const auto play = [](App& a, std::initializer_list<LParam> messages) {
         for (LParam m : messages) WindowProc(a, kMain, kMmMimData, 0, m);
     };
-    const std::wstring player = L"C:\\Tools\\player.exe", parameters = L"/play \"曲.mid\"";
+    const std::wstring player = L"C:\\Tools\\Música 😀\\player.exe",
+                       parameters = L"/play \"曲 ї 龘.mid\"";
     const struct {
         const char* label;
         std::function<void(sim::SimHost&, App&)> act;
@@ -773,12 +883,10 @@ TEST_F(FlowClosing, NothingHappensAfterTheBoxOrLoopInWhichTheProgramClosed) {
              a.Config->cmdSansyo.UserClick();
          },
          true},
-        {"shell opening the first of two", [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); },
-         L"ShellExecute",
+        {"the shell opening the first of two targets of a chord",
+         [&](sim::SimHost& h) { PutConfig(h, Stored(), twins); }, L"ShellExecute",
          [](sim::SimHost&, App& a) {
-             for (int note : {0x3C, 0x40, 0x43}) {
-                 WindowProc(a, kMain, kMmMimData, 0, 0x400090 | note << 8);
-             }
+             for (int note : {60, 64, 67}) WindowProc(a, kMain, kMmMimData, 0, On(note));
          },
          true},
         {"input warning after OK", [](sim::SimHost& h) { PutConfig(h, Stored(true)); },

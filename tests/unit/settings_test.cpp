@@ -112,6 +112,108 @@ TEST(SettingsFile, ShorterRewriteKeepsOldTailAndReadsOnlyNewEntries) {
     ReadResult r = ReadSettings(host, path);
     ASSERT_EQ(r.status, ReadStatus::Ok);
     EXPECT_EQ(r.decoded.codes, one);
+
+    // Entries that end where an old record begins, whose texts are what that record's held with
+    // '?': the record is not theirs.
+    const std::vector<LaunchCode> exact = {{7, L"z", L"é"}}, literal = {{7, L"z", L"?"}};
+    ASSERT_EQ(WriteSettings(host, path, SampleHeader(), exact).status, WriteStatus::Ok);
+    ASSERT_EQ(ReadSettings(host, path).decoded.codes, exact);
+    ASSERT_EQ(WriteSettings(host, path, SampleHeader(), literal).status, WriteStatus::Ok);
+    EXPECT_EQ(ReadSettings(host, path).decoded.codes, literal);
+}
+
+// Texts code page 932 cannot hold: the entries are what they would be with '?' in their place, as
+// older readers read them, and the exact texts follow in one record, pinned here byte for byte.
+TEST(SettingsFile, TextsOutsideCodePage932ComeBackExactly) {
+    const std::vector<LaunchCode> one = {{0x91, L"é", L"😀"}};
+    const EncodeResult enc = EncodeSettings(SampleHeader(), one);
+    std::vector<std::uint8_t> want = EncodeSettings(SampleHeader(), {{0x91, L"?", L"?"}}).bytes;
+    ASSERT_EQ(enc.entriesEnd, want.size());
+    Append(want, "VOSUTF16");
+    AppendLe(want, 48, 4);         // the record's length, signature to checksum
+    AppendLe(want, 1, 4);          // the file's CodeCount
+    AppendLe(want, 1, 4);          // items
+    AppendLe(want, 0, 4);          // the item's entry
+    Append(want, {"\x01\0?\x01\0?", 6});  // that entry's Path and Command as stored
+    AppendLe(want, 1, 4);          // Path in UTF-16LE
+    AppendLe(want, 0xE9, 2);
+    AppendLe(want, 2, 4);          // Command: a surrogate pair
+    AppendLe(want, 0xDE00D83D, 4);
+    AppendLe(want, 0xBD46DE0D, 4);  // CRC-32 of all before it
+    EXPECT_EQ(enc.bytes, want);
+
+    const std::wstring plain = L"C:\\音楽\\曲.mid";
+    const struct {
+        const char* label;
+        std::wstring path, command;
+    } cases[] = {
+        {"Latin", L"C:\\Users\\José\\Música\\Set 1.flp", L"/é ú"},
+        {"Cyrillic", L"D:\\Музика\\Київ.mid", L"Ґ"},
+        {"Greek", plain, L"--τίτλος=Ωδή"},
+        {"CJK outside code page 932", L"C:\\龘\\𠮷野家.mp3", L"鷗"},
+        {"emoji", L"C:\\😀\\🎹 x.flp", L"😀"},
+        {"an unpaired surrogate", L"C:\\a\xD800b", L"\xDC00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::vector<LaunchCode> codes = {
+            {1, plain, L"/p"}, {0x91, c.path, c.command}, {2, L"D:\\x", L""}};
+        const EncodeResult e = EncodeSettings(SampleHeader(), codes);
+        std::vector<LaunchCode> asOlderReadersSeeThem = codes;
+        for (LaunchCode& code : asOlderReadersSeeThem) {
+            code.Path = FromCp932(ToCp932(code.Path));
+            code.Command = FromCp932(ToCp932(code.Command));
+        }
+        const std::vector<std::uint8_t> entries(e.bytes.begin(),
+                                                e.bytes.begin() + static_cast<std::ptrdiff_t>(e.entriesEnd));
+        EXPECT_EQ(entries, EncodeSettings(SampleHeader(), asOlderReadersSeeThem).bytes);
+        EXPECT_EQ(DecodeSettings(e.bytes).codes, codes);
+    }
+}
+
+// A record that does not prove to belong to the entries it follows is ignored: the file reads as
+// an older reader reads it, with '?' in the texts.
+TEST(SettingsFile, RecordsThatDoNotBelongToTheirEntriesAreIgnored) {
+    const std::vector<LaunchCode> codes = {{0x91, L"C:\\é.mid", L"ї"}, {2, L"D:\\x", L""}};
+    const EncodeResult good = EncodeSettings(SampleHeader(), codes);
+    const auto at = static_cast<std::ptrdiff_t>(good.entriesEnd);
+    const std::vector<std::uint8_t> record(good.bytes.begin() + at, good.bytes.end());
+    // The record of `codes` behind other entries, as an older program leaves it when it rewrites
+    // the file in place.
+    const auto behind = [&](std::vector<LaunchCode> others) {
+        EncodeResult e = EncodeSettings(SampleHeader(), others);
+        e.bytes.insert(e.bytes.end(), record.begin(), record.end());
+        return e.bytes;
+    };
+    const auto changed = [&](std::ptrdiff_t offset) {
+        std::vector<std::uint8_t> b = good.bytes;
+        b[static_cast<std::size_t>(at + offset)] ^= 0x20;
+        return b;
+    };
+    const std::vector<LaunchCode> fallback = {{0x91, L"C:\\?.mid", L"?"}, {2, L"D:\\x", L""}};
+    const struct {
+        const char* label;
+        std::vector<std::uint8_t> bytes;
+        std::vector<LaunchCode> read;
+    } cases[] = {
+        {"another signature", changed(0), fallback},
+        {"a changed character", changed(33), fallback},
+        {"a length past the end", changed(8), fallback},
+        {"cut short", {good.bytes.begin(), good.bytes.end() - 1}, fallback},
+        {"an entry added", behind({fallback[0], fallback[1], {4, L"E:\\y", L""}}),
+         {fallback[0], fallback[1], {4, L"E:\\y", L""}}},
+        {"an entry removed", behind({fallback[0]}), {fallback[0]}},
+        {"entries in another order", behind({fallback[1], fallback[0]}), {fallback[1], fallback[0]}},
+        {"the path changed", behind({{0x91, L"C:\\a.mid", L"?"}, fallback[1]}),
+         {{0x91, L"C:\\a.mid", L"?"}, fallback[1]}},
+        {"the same entries", behind(fallback), codes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const DecodeResult d = DecodeSettings(c.bytes);
+        ASSERT_EQ(d.status, DecodeStatus::Ok);
+        EXPECT_EQ(d.codes, c.read);
+    }
 }
 
 TEST(SettingsFile, TextsLongerThanTheLengthFieldAreRefusedNotWrapped) {

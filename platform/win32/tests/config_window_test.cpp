@@ -175,8 +175,9 @@ protected:
         return r;
     }
     // A key as the thread would receive it, through the same routing as the program's loops.
-    void Key(UINT message, WPARAM key) {
-        MSG msg{GetFocus(), message, key, 1, 0, {}};
+    // held: an auto-repeat of a key already down (lParam's bit 30).
+    void Key(UINT message, WPARAM key, bool held = false) {
+        MSG msg{GetFocus(), message, key, held ? 1 | 1 << 30 : 1, 0, {}};
         if (!host.RouteDialogMessage(msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
@@ -428,8 +429,8 @@ TEST_F(ConfigWindow, Keyboard) {
     Key(WM_SYSCHAR, L'l');
     EXPECT_EQ(learnClicks, 1) << "Alt+L clicks the learning toggle";
 
-    // On the keys: the arrows move, Space toggles the key with the focus, Tab leaves and comes
-    // back to the same key.
+    // On the keys: the arrows move, Space toggles the key with the focus (a held Space once), Tab
+    // leaves and comes back to the same key.
     const auto selected = static_cast<std::size_t>(form->lstCP.ListIndex());
     const std::int32_t code = form->WorkingCodes[selected].Code;
     SetFocus(Ctl(Id::picKey0));
@@ -437,16 +438,17 @@ TEST_F(ConfigWindow, Keyboard) {
         WPARAM key;
         Id focus;
         std::int32_t code;
+        bool held = false;
     } steps[] = {
-        {VK_LEFT, Id::picKey0, code},          {VK_RIGHT, Id::picKey1, code},
-        {VK_SPACE, Id::picKey1, code ^ 2},     {VK_END, Id::picKey11, code ^ 2},
-        {VK_RIGHT, Id::picKey11, code ^ 2},    {VK_UP, Id::picKey10, code ^ 2},
-        {VK_SPACE, Id::picKey10, code ^ 0x402}, {VK_TAB, Id::chkLearn, code ^ 0x402},
-        {VK_HOME, Id::chkLearn, code ^ 0x402},
+        {VK_LEFT, Id::picKey0, code},           {VK_RIGHT, Id::picKey1, code},
+        {VK_SPACE, Id::picKey1, code ^ 2},      {VK_SPACE, Id::picKey1, code ^ 2, true},
+        {VK_END, Id::picKey11, code ^ 2},       {VK_RIGHT, Id::picKey11, code ^ 2},
+        {VK_UP, Id::picKey10, code ^ 2},        {VK_SPACE, Id::picKey10, code ^ 0x402},
+        {VK_TAB, Id::chkLearn, code ^ 0x402},   {VK_HOME, Id::chkLearn, code ^ 0x402},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE("virtual key " + std::to_string(step.key));
-        Key(WM_KEYDOWN, step.key);
+        Key(WM_KEYDOWN, step.key, step.held);
         EXPECT_EQ(Focused(), ControlId(step.focus)) << "focus";
         EXPECT_EQ(form->WorkingCodes[selected].Code, step.code) << "code";
     }

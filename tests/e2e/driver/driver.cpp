@@ -330,6 +330,7 @@ const Entry kCommands[] = {
     {L"tray", cmd_tray},
     {L"close-main", cmd_close_main},
     {L"tray-rect", cmd_tray_rect},
+    {L"hold-tray", cmd_hold_tray},
     {L"start-to-tray", cmd_start_to_tray},
     {L"tray-icon", cmd_tray_icon},
     {L"endsession", cmd_endsession},

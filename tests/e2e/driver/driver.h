@@ -138,6 +138,7 @@ int cmd_windows(const Args& a);
 int cmd_tray(const Args& a);
 int cmd_close_main(const Args& a);
 int cmd_tray_rect(const Args& a);
+int cmd_hold_tray(const Args& a);
 int cmd_start_to_tray(const Args& a);
 int cmd_tray_icon(const Args& a);
 int cmd_endsession(const Args& a);

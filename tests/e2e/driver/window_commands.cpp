@@ -150,9 +150,39 @@ int cmd_tray(const Args& a) {
     if (!a.has(L"lparam"))
         return fail(L"tray needs --lparam (e.g. 0x201 left down, 0x204 right down, 0x205 right up)",
                     2);
-    return post_main(a, static_cast<UINT>(a.num(L"msg", WM_USER + 1)),
+    const UINT msg = a.get(L"msg") == L"TaskbarCreated"
+                         ? RegisterWindowMessageW(L"TaskbarCreated")
+                         : static_cast<UINT>(a.num(L"msg", WM_USER + 1));
+    return post_main(a, msg,
                      static_cast<WPARAM>(a.num(L"wparam", 0)),
                      static_cast<LPARAM>(a.num(L"lparam", 0)), L"tray-callback");
+}
+
+// A task bar that is not ready yet: a window of its class, found before the shell's own, that
+// turns every Shell_NotifyIcon down for --for ms.
+LRESULT CALLBACK refusing_tray_proc(HWND h, UINT m, WPARAM w, LPARAM l) {
+    return m == WM_COPYDATA ? FALSE : DefWindowProcW(h, m, w, l);
+}
+
+int cmd_hold_tray(const Args& a) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = refusing_tray_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"Shell_TrayWnd";
+    RegisterClassW(&wc);
+    HWND w = CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, wc.lpszClassName, nullptr, WS_POPUP,
+                             0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!w) return fail(L"hold-tray: no window, error " + num(GetLastError()));
+    const bool first = FindWindowExW(nullptr, nullptr, wc.lpszClassName, nullptr) == w;
+    say(L"held=" + num(first ? 1 : 0));
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(a.num(L"for", 3000));
+    for (ULONGLONG now; (now = GetTickCount64()) < end;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    DestroyWindow(w);
+    return first ? 0 : 1;
 }
 
 int cmd_close_main(const Args& a) { return post_main(a, WM_CLOSE, 0, 0, L"WM_CLOSE"); }

@@ -8,6 +8,7 @@
 # (position 5): after OK the output is opened, gets the program change first
 # and forwards what comes in. Screenshot: dialog-edited.png.
 # The program sits in "C:\Program Files\Vosselmar": a folder with a blank.
+# Before the last OK config.bin is made hidden and system; it stays so.
 # e2e-timeout: 60
 # shellcheck source-path=SCRIPTDIR source=../lib.sh
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
@@ -141,6 +142,12 @@ inject_msgs 92 3E 50 92 41 50 92 45 50
 wait_log_count "$E2E_RECORDER_LOG" 'recorder\.exe' 2 5 || e2e_fail "D-F-A does not launch any more"
 
 e2e_log "--- OK again with thru on: the output is closed before it is opened again"
+# ... and a config.bin the user made hidden and system stays so.
+attrs() { timeout 30 wine cmd /c attrib "$(e2e_winpath "$config")" | tr -d '\r' | cut -c1-11; }
+# one attribute a call: Wine's attrib takes only the first of several
+timeout 30 wine cmd /c attrib +h "$(e2e_winpath "$config")" || e2e_fail "attrib +h failed"
+timeout 30 wine cmd /c attrib +s "$(e2e_winpath "$config")" || e2e_fail "attrib +s failed"
+[[ $(attrs) == *H* && $(attrs) == *S* ]] || e2e_fail "Wine keeps no hidden and system attributes: $(attrs)"
 dlg_open_from_tray
 from=$(wc -l <"$E2E_MIDI_LOG")
 DLG_TAG=again
@@ -156,6 +163,8 @@ ops=$(tail -n +$((from + 1)) "$E2E_MIDI_LOG" | tr -d '\r' | grep -E ' midiOut(Op
     awk '{ print $2 }' | uniq | tr '\n' ' ')
 [[ $ops == *'midiOutClose midiOutOpen midiOutShortMsg '* ]] || e2e_fail "output calls after the second OK: $ops"
 log_lines "$E2E_MIDI_LOG" ' midiOut[A-Za-z]+ .* -> [1-9]' && e2e_fail "an output call failed"
+cmp "$E2E_ART/config-thru.expected" "$config" >&2 || e2e_fail "config.bin differs after the second OK"
+[[ $(attrs) == *H* && $(attrs) == *S* ]] || e2e_fail "config.bin not hidden and system after OK: $(attrs)"
 
 dlg_drv close-main >/dev/null
 e2e_wait_program_exit 10
