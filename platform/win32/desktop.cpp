@@ -7,11 +7,11 @@ namespace vos::win32 {
 int SystemDpi() {
     // Asked without a device context where the system can tell it so: a screen DC, once released,
     // stays cached for the process, and the tray program alone never draws.
-    using GetDpiForSystem = UINT(WINAPI*)();
-    static const auto getDpiForSystem = FunctionOf<GetDpiForSystem>(
+    using DpiForSystem = UINT(WINAPI*)();
+    static const auto dpiForSystem = FunctionOf<DpiForSystem>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForSystem"));
-    if (getDpiForSystem) {
-        if (const UINT dpi = getDpiForSystem()) return static_cast<int>(dpi);
+    if (dpiForSystem) {
+        if (const UINT dpi = dpiForSystem()) return static_cast<int>(dpi);
     }
     ScopedDc screen(nullptr);
     const int dpi = screen ? GetDeviceCaps(screen.Get(), LOGPIXELSX) : 0;
