@@ -89,7 +89,7 @@ vos_package_zip() {
     rm -rf "$stage" "$zip"
     mkdir -p "$stage/$name" || return 1
 
-    for f in Vosselmar.exe gminst.bin vkname.bin vkvalue.bin 説明書.htm; do
+    for f in Vosselmar.exe gminst.bin gminst.en.bin vkname.bin vkvalue.bin 説明書.htm Manual.htm; do
         [[ -f $build/$f ]] || { vos_package_error "$build/$f missing: build the mingw preset first" && return 1; }
     done
     # The time every entry carries, so that the same sources give the same zip.
@@ -99,13 +99,16 @@ vos_package_zip() {
     # with the current time unless SOURCE_DATE_EPOCH says otherwise.
     SOURCE_DATE_EPOCH=$epoch x86_64-w64-mingw32-strip -o "$stage/$name/Vosselmar.exe" "$build/Vosselmar.exe" ||
         return 1
-    cp "$build"/{gminst.bin,vkname.bin,vkvalue.bin,説明書.htm} "$stage/$name/" || return 1
-    # Pictures of the manual, when it has any, sit in the folder its name gives.
-    for f in "$build/説明書_images" "$VOS_PACKAGE_ROOT/resources/説明書_images"; do
-        if [[ -d $f ]]; then
-            cp -R "$f" "$stage/$name/" || return 1
-            break
-        fi
+    cp "$build"/{gminst.bin,gminst.en.bin,vkname.bin,vkvalue.bin,説明書.htm,Manual.htm} "$stage/$name/" || return 1
+    # Pictures of each manual, when it has any, sit in the folder its name gives.
+    local images
+    for images in 説明書_images Manual_images; do
+        for f in "$build/$images" "$VOS_PACKAGE_ROOT/resources/$images"; do
+            if [[ -d $f ]]; then
+                cp -R "$f" "$stage/$name/" || return 1
+                break
+            fi
+        done
     done
     vos_package_crlf <"$VOS_PACKAGE_ROOT/LICENSE" >"$stage/$name/LICENSE" || return 1
     # The byte order mark tells Notepad before Windows 10 that the text is UTF-8 rather than the

@@ -146,8 +146,10 @@ cmake --build --preset mingw
 if [[ $prog_dir != "$build_dir" ]]; then
   # a program folder of its own: the program and its side files, config.bin kept
   mkdir -p "$prog_dir"
-  cp -f "$build_dir"/{Vosselmar.exe,gminst.bin,vkname.bin,vkvalue.bin,説明書.htm} "$prog_dir/"
-  [[ ! -d $build_dir/説明書_images ]] || cp -rf "$build_dir/説明書_images" "$prog_dir/"
+  cp -f "$build_dir"/{Vosselmar.exe,gminst.bin,gminst.en.bin,vkname.bin,vkvalue.bin,説明書.htm,Manual.htm} "$prog_dir/"
+  for images in 説明書_images Manual_images; do
+    [[ ! -d $build_dir/$images ]] || cp -rf "$build_dir/$images" "$prog_dir/"
+  done
 fi
 
 mkdir -p "$run_dir"

@@ -84,11 +84,11 @@ Outcome WriteDefaults(App& app, const std::wstring& path) {
 
 Outcome CreateOnFirstStart(App& app, const std::wstring& path) {
     if (FileExists(app, path)) return std::nullopt;
-    std::optional<int> answer = Ask(app, text::kTerms, kStyleTerms);
+    std::optional<int> answer = Ask(app, Text(text::kTerms), kStyleTerms);
     if (!answer) return Activation::Closing;
     if (*answer != kIdYes) return Activation::Stopped;
     if (Outcome o = WriteDefaults(app, path)) return o;
-    if (Outcome o = Tell(app, text::kChooseInput, kMbIconInformation)) return o;
+    if (Outcome o = Tell(app, Text(text::kChooseInput), kMbIconInformation)) return o;
     return SendToDialog(app);
 }
 
@@ -107,7 +107,7 @@ Outcome ReplaceUnreadable(App& app, const std::wstring& path, const ReadResult& 
     std::wstring backup = BackupPath(app, path);
     FileStatus copied = backup.empty() ? FileStatus::OtherError : app.host.CopyFileTo(path, backup);
     if (copied != FileStatus::Ok) {
-        if (Outcome o = Tell(app, text::kNoBackup, kMbIconError)) {
+        if (Outcome o = Tell(app, Text(text::kNoBackup), kMbIconError)) {
             return o;
         }
         return Activation::Stopped;
@@ -130,18 +130,18 @@ Outcome ReadUntilDevicesMatch(App& app, const std::wstring& path, SettingsRecord
         const SettingsRecord& s = read.decoded.header;
         app.LaunchCodes = std::move(read.decoded.codes);
 
-        const wchar_t* changed = nullptr;
+        std::optional<text::Key> changed;
         if (!NameMatches(s.MidiInName, GetMidiInName(app, s.MidiInDevice))) {
             changed = text::kInputChanged;
         } else if (IsOn(s.UseMidiOut) &&
                    !NameMatches(s.MidiOutName, GetMidiOutName(app, s.MidiOutDevice))) {
             changed = text::kOutputChanged;
         }
-        if (changed == nullptr) {
+        if (!changed) {
             settings = s;
             return std::nullopt;
         }
-        if (Outcome o = Tell(app, changed, kMbIconInformation)) {
+        if (Outcome o = Tell(app, Text(*changed), kMbIconInformation)) {
             return o;
         }
         if (Outcome o = SendToDialog(app)) return o;
@@ -154,7 +154,7 @@ Outcome RegisterShortcut(App& app, const SettingsRecord& s) {
     if (app.host.RegisterHotKey(app.MainWindow, app.HotkeyId, s.ShortcutModifiers, s.ShortcutKey)) {
         return std::nullopt;
     }
-    if (Outcome o = Tell(app, text::kShortcutRefused, kMbIconInformation)) {
+    if (Outcome o = Tell(app, Text(text::kShortcutRefused), kMbIconInformation)) {
         return o;
     }
     return Activation::ShortcutRefused;
@@ -187,7 +187,7 @@ Activation OpenDevices(App& app, const SettingsRecord& s) {
 }  // namespace
 
 std::wstring ConfigPath(App& app) { return JoinPath(app.host.ProgramFolder(), kConfigFileName); }
-std::wstring ManualPath(App& app) { return JoinPath(app.host.ProgramFolder(), kManualFileName); }
+std::wstring ManualPath(App& app) { return JoinPath(app.host.ProgramFolder(), ManualFileName()); }
 
 bool FileExists(App& app, const std::wstring& path) {
     std::optional<std::uint32_t> attributes = app.host.FileAttributes(path);
@@ -229,17 +229,17 @@ void RetryTrayIcon(App& app) {
 
 void ShowRecognitionState(App& app, TrayOp operation) {
     TrayPicture picture = kPictureDisabled;
-    const wchar_t* tip = kTipDisabled;
+    text::Key tip = text::kTipDisabled;
     if (app.MidiInPort == Port::Gone) {
-        tip = kTipInputGone;
+        tip = text::kTipInputGone;
     } else if (app.MidiInPort == Port::Refused) {
-        tip = kTipInputRefused;
+        tip = text::kTipInputRefused;
     } else if (app.Enabled) {
         picture = kPictureEnabled;
-        tip = kTipEnabled;
+        tip = text::kTipEnabled;
     }
-    if (operation == TrayOp::Modify && app.TrayTip == tip && !app.TrayMissing) return;
-    SetTrayIcon(app, picture, tip, operation);
+    if (operation == TrayOp::Modify && app.TrayTip == Text(tip) && !app.TrayMissing) return;
+    SetTrayIcon(app, picture, Text(tip), operation);
 }
 
 std::optional<int> Ask(App& app, const std::wstring& text, unsigned style) {
@@ -261,11 +261,11 @@ Activation LoadSettings(App& app) {
 void Main(App& app) {
     Host& h = app.host;
     if (h.AnotherInstanceRunning()) {
-        Ask(app, text::kAlreadyRunning, kMbIconExclamation);
+        Ask(app, Text(text::kAlreadyRunning), kMbIconExclamation);
         return EndAtOnce(app);
     }
     if (h.midiInGetNumDevs() == 0) {
-        Ask(app, text::kNoMidiInput, kMbIconError);
+        Ask(app, Text(text::kNoMidiInput), kMbIconError);
         return EndAtOnce(app);
     }
     app.MainWindow = h.LoadMainWindow();

@@ -381,7 +381,11 @@ SettingsRecord DefaultSettings(std::wstring_view midiIn0Name) {
 }
 
 std::vector<LaunchCode> DefaultCodes(std::wstring_view programFolder) {
-    return {LaunchCode{0x91, JoinPath(programFolder, kManualFileName), L""}};
+    return {LaunchCode{0x91, JoinPath(programFolder, ManualFileName()), L""}};
+}
+
+std::wstring_view ManualFileName() {
+    return CurrentLanguage() == Language::English ? kManualFileNameEnglish : kManualFileName;
 }
 
 ReadResult ReadSettings(Host& host, const std::wstring& path) {
@@ -454,7 +458,7 @@ std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view pat
     std::wstring why;
     switch (d.status) {
         case DecodeStatus::ShortHeader:
-            why = text::kDamagedShort;
+            why = Text(text::kDamagedShort);
             break;
         case DecodeStatus::BadCodeCount:
             why = Fill(text::kDamagedCount, {std::to_wstring(d.header.CodeCount)});
@@ -473,8 +477,9 @@ std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view p
         case WriteStatus::Ok:
             return {};
         case WriteStatus::TextTooLong:
-            return Fill(text::kTextTooLong, {EntryNumber(result.badEntry),
-                                             result.badIsPath ? text::kPath : text::kParameters});
+            return Fill(text::kTextTooLong,
+                        {EntryNumber(result.badEntry),
+                         Text(result.badIsPath ? text::kPath : text::kParameters)});
         case WriteStatus::TooLarge:
             return Fill(text::kSettingsTooLarge,
                         {std::to_wstring(kMaxSettingsFileBytes / (1024 * 1024))});

@@ -46,6 +46,9 @@ inline constexpr std::size_t kMinEntrySize = 8;  // Code and two empty length fi
 inline constexpr std::size_t kMaxStoredText = 65535;
 inline constexpr wchar_t kConfigFileName[] = L"config.bin";
 inline constexpr wchar_t kManualFileName[] = L"説明書.htm";
+inline constexpr wchar_t kManualFileNameEnglish[] = L"Manual.htm";
+// The manual in the language in force: the one Help opens and the first start's entry names.
+std::wstring_view ManualFileName();
 
 // Pads a device name to the 32-byte field. Names longer than 32 bytes are cut without splitting a
 // double-byte character (the freed byte becomes a blank).
@@ -88,7 +91,7 @@ struct DecodeResult {
 DecodeResult DecodeSettings(const std::vector<std::uint8_t>& bytes);
 
 // What the first start writes: input 0 under its current name, no output, program 0, shortcut
-// off with Ctrl+F12 stored, and one chord C-E-G that opens the manual.
+// off with Ctrl+F12 stored, and one chord C-E-G that opens the manual of the language in force.
 SettingsRecord DefaultSettings(std::wstring_view midiIn0Name);
 std::vector<LaunchCode> DefaultCodes(std::wstring_view programFolder);
 
@@ -124,7 +127,8 @@ WriteResult WriteSettings(Host& host, const std::wstring& path, const SettingsRe
                           const std::vector<LaunchCode>& codes, Tail tail = Tail::Keep,
                           std::size_t largest = kMaxSettingsFileBytes);
 
-// Japanese explanations for the message boxes, naming the file and what is wrong with it.
+// Explanations for the message boxes, in the language in force, naming the file and what is wrong
+// with it.
 std::wstring DescribeReadProblem(const ReadResult& result, std::wstring_view path);
 std::wstring DescribeWriteProblem(const WriteResult& result, std::wstring_view path);
 

@@ -141,7 +141,11 @@ bool frmConfig::Form_Load() {
     }
     // Every side file is checked before anything is shown, so a short one cannot leave the
     // dialog half filled.
-    SideLines instruments = ReadSideFileLines(h, SideFile(L"gminst.bin"), kInstrumentCount);
+    // In English the General MIDI names of their own file, where it has been installed.
+    const bool englishNames =
+        CurrentLanguage() == Language::English && FileExists(app_, SideFile(L"gminst.en.bin"));
+    SideLines instruments = ReadSideFileLines(
+        h, SideFile(englishNames ? L"gminst.en.bin" : L"gminst.bin"), kInstrumentCount);
     SideLines keyNames = ReadSideFileLines(h, SideFile(L"vkname.bin"), kShortcutKeyCount);
     std::wstring keyValues = CheckKeyValues(h, SideFile(L"vkvalue.bin"));
     const std::wstring& problem = !instruments.ok ? instruments.problem
@@ -238,7 +242,7 @@ void frmConfig::cmdDel_Click() {
     int i = lstCP.ListIndex();
     int c = lstCP.ListCount();
     if (c == 1) {
-        Say(text::kOneEntryNeeded, kMbIconExclamation);
+        Say(Text(text::kOneEntryNeeded), kMbIconExclamation);
         return;
     }
     if (i < 0) return;
@@ -249,7 +253,7 @@ void frmConfig::cmdDel_Click() {
 
 void frmConfig::cmdSansyo_Click() {
     std::optional<std::wstring> chosen =
-        app_.host.OpenFileDialog(kOfnHideReadOnly, text::kAllFilesFilter, txtPath.Text());
+        app_.host.OpenFileDialog(kOfnHideReadOnly, Text(text::kAllFilesFilter), txtPath.Text());
     // The file dialog runs its own message loop, in which the program may have begun closing.
     if (chosen && !Gone()) txtPath.SetText(*chosen);
 }
@@ -292,7 +296,7 @@ void frmConfig::chkLearn_Click() {
         if (it != names.end()) device = static_cast<int>(it - names.begin());
     }
     if (app_.MidiInHandle == 0 && device < 0) {
-        if (Say(text::kChooseInput, kMbIconExclamation)) chkLearn.SetValue(0);
+        if (Say(Text(text::kChooseInput), kMbIconExclamation)) chkLearn.SetValue(0);
         return;
     }
     if (!StartLearning(app_, device)) {
@@ -377,11 +381,11 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     // -1 with an empty name: it matches itself at every start, so no start would ask again, and
     // every one would fail to open it.
     if (cmbMIDev.ListIndex() < 0) {
-        Say(text::kChooseInput, kMbIconExclamation);
+        Say(Text(text::kChooseInput), kMbIconExclamation);
         return std::nullopt;
     }
     if (chkMidiOut.Checked() && cmbMODev.ListIndex() < 0) {
-        Say(text::kChooseOutput, kMbIconExclamation);
+        Say(Text(text::kChooseOutput), kMbIconExclamation);
         return std::nullopt;
     }
     SettingsRecord s = loaded_;
@@ -400,14 +404,14 @@ std::optional<SettingsRecord> frmConfig::BuildHeader() {
     if (cmbPC.ListIndex() >= 0) {
         s.Program = static_cast<std::uint8_t>(cmbPC.ListIndex());
     } else if (chkMidiOut.Checked() && loaded_.Program > 127) {
-        Say(text::kChooseProgram, kMbIconExclamation);
+        Say(Text(text::kChooseProgram), kMbIconExclamation);
         return std::nullopt;
     }
     s.UseShortcut = chkShortcut.Checked() ? kTrue16 : kFalse16;
     if (std::optional<std::uint8_t> key = GetKeyCode(cmbSKey.ListIndex())) {
         s.ShortcutKey = *key;
     } else if (chkShortcut.Checked()) {
-        Say(text::kChooseShortcut, kMbIconExclamation);
+        Say(Text(text::kChooseShortcut), kMbIconExclamation);
         return std::nullopt;
     }
     s.ShortcutModifiers = static_cast<std::uint8_t>((chkShift.Checked() ? kModShift : 0) |
@@ -422,7 +426,7 @@ void frmConfig::cmdOK_Click() {
     // then, and nothing played while a question is up may change what is being saved.
     chkLearn.SetValue(0);
     if (!CheckMissingCodes()) return;
-    std::optional<int> check = Say(text::kAskDuplicates, kStyleAskDuplicates);
+    std::optional<int> check = Say(Text(text::kAskDuplicates), kStyleAskDuplicates);
     if (!check || (*check == kIdYes && !CheckDuplicateCodes())) return;
     std::optional<SettingsRecord> header = BuildHeader();
     if (!header) return;

@@ -19,7 +19,7 @@ inline constexpr std::size_t kSideFileMaxBytes = 1024 * 1024;
 
 struct SideLines {
     bool ok = false;
-    std::wstring problem;  // when not ok: what is wrong, in Japanese, naming the file in 「」
+    std::wstring problem;  // when not ok: what is wrong, naming the file (text::kSideFile)
     std::vector<std::wstring> lines;
 };
 
@@ -37,7 +37,7 @@ std::int32_t GetKeyIndex(Host& host, const std::wstring& vkvaluePath, std::uint8
 std::optional<std::uint8_t> GetKeyCode(Host& host, const std::wstring& vkvaluePath,
                                        std::int32_t position);
 
-// Empty when vkvalue.bin holds at least its 77 codes; otherwise the Japanese problem text.
+// Empty when vkvalue.bin holds at least its 77 codes; otherwise the problem text.
 std::wstring CheckKeyValues(Host& host, const std::wstring& path);
 
 }  // namespace vos

@@ -194,6 +194,25 @@ LRESULT CALLBACK DescribedControlProc(HWND hwnd, UINT message, WPARAM wParam, LP
     return Comctl32().pass(hwnd, message, wParam, lParam);
 }
 
+int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+// The English code list's face: the first choice where it is installed, else the fallback, which
+// every Windows has; the font mapper alone might pick a proportional face for a missing one.
+std::wstring EnglishListFace() {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    layout::kListFontFaceEnglish.copy(wanted.lfFaceName, LF_FACESIZE - 1);
+    bool found = false;
+    if (HDC screen = GetDC(nullptr)) {
+        EnumFontFamiliesExW(screen, &wanted, &FoundFont, reinterpret_cast<LPARAM>(&found), 0);
+        ReleaseDC(nullptr, screen);
+    }
+    return std::wstring(found ? layout::kListFontFaceEnglish : layout::kListFontFallbackEnglish);
+}
+
 void RegisterClasses(HINSTANCE instance, WNDPROC dialogProc, WNDPROC keyProc) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -324,7 +343,7 @@ bool ConfigWindow::CreateFrame() {
     smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
     const int dpi = SystemDpi();
     const RECT frame = FrameFor(ClientSize(dpi), dpi);
-    const std::wstring caption(layout::kCaption);
+    const std::wstring caption(layout::DialogCaption(CurrentLanguage()));
     HWND hwnd = CreateWindowExW(kDialogExStyle, kDialogClass, caption.c_str(), kDialogStyle,
                                 CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
                                 frame.bottom - frame.top, nullptr, nullptr, instance_, this);
@@ -346,7 +365,7 @@ bool ConfigWindow::CreateFrame() {
 // on; placed and sized later, by ApplyLayout.
 bool ConfigWindow::CreateControl(const Item& item) {
     const ControlClass cls = ClassOf(item.kind);
-    const std::wstring text(item.caption);
+    const std::wstring text(layout::CaptionOf(item, CurrentLanguage()));
     DWORD style = cls.style;
     if (item.kind == Kind::Key && layout::KeyIndex(item.id) == keyStop_) style |= WS_TABSTOP;
     HWND control = CreateWindowExW(
@@ -400,11 +419,13 @@ void ConfigWindow::MakeFonts(int dpi) {
         font.lfHeight = MulDiv(font.lfHeight, dpi, SystemDpi());
         ui.Reset(CreateFontIndirectW(&font));
     }
-    const std::wstring face(layout::kListFontFace);
+    const bool english = CurrentLanguage() == Language::English;
+    const std::wstring face = english ? EnglishListFace() : std::wstring(layout::kListFontFace);
+    const int charset = english ? layout::kListFontCharsetEnglish : layout::kListFontCharset;
     ScopedFont list(CreateFontW(-MulDiv(layout::kListFontPoints, dpi, 72), 0, 0, 0, FW_NORMAL,
-                                FALSE, FALSE, FALSE, layout::kListFontCharset, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN,
-                                face.c_str()));
+                                FALSE, FALSE, FALSE, static_cast<DWORD>(charset),
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                FIXED_PITCH | FF_MODERN, face.c_str()));
     HFONT uiHandle = ui ? ui.Get() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     HFONT listHandle = list ? list.Get() : uiHandle;
     for (const Item& item : layout::kItems) {

@@ -25,8 +25,11 @@ void SearchDllsInSystemFolderOnly() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     SearchDllsInSystemFolderOnly();
+    // Once, before the first text: every box, even the one about winmm, speaks it.
+    vos::SetLanguage(
+        vos::ChooseLanguage(GetUserDefaultUILanguage(), commandLine ? commandLine : L""));
     // Without MIDI there is nothing to do: say so before any window, device or file is touched.
     vos::win32::Winmm winmm;
     if (!winmm.Loaded()) {

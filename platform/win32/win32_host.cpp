@@ -313,10 +313,10 @@ WindowHandle Win32Host::LoadMainWindow() {
                                       nullptr, instance_, this));
 
     menu_.Reset(CreatePopupMenu());
-    AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, text::kMenuConfig);
-    AppendMenuW(menu_.Get(), MF_STRING, kCmdHelp, text::kMenuHelp);
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdConfig, Text(text::kMenuConfig));
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdHelp, Text(text::kMenuHelp));
     AppendMenuW(menu_.Get(), MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu_.Get(), MF_STRING, kCmdEnd, text::kMenuEnd);
+    AppendMenuW(menu_.Get(), MF_STRING, kCmdEnd, Text(text::kMenuEnd));
     return reinterpret_cast<WindowHandle>(mainWindow_.Get());
 }
 

@@ -7,7 +7,7 @@ namespace vos::win32 {
 
 Winmm::Winmm() : module_(LoadSystemLibrary(L"winmm.dll")) {
     if (!module_) {
-        problem_ = text::kNoWinmm;
+        problem_ = Text(text::kNoWinmm);
         return;
     }
     const char* missing = nullptr;

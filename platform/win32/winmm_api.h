@@ -50,7 +50,7 @@ class Winmm {
     Winmm& operator=(const Winmm&) = delete;
 
     bool Loaded() const { return problem_.empty(); }
-    // The message box text (Japanese) when Loaded() is false.
+    // The message box text, in the language in force, when Loaded() is false.
     const std::wstring& Problem() const { return problem_; }
     const WinmmFunctions* operator->() const { return &functions_; }
 

@@ -511,7 +511,7 @@ e2e_click_tray_icon() {
 e2e_copy_side_files() {
     local src f
     src=$(dirname "$E2E_PROGRAM")
-    for f in gminst.bin vkname.bin vkvalue.bin 説明書.htm; do
+    for f in gminst.bin gminst.en.bin vkname.bin vkvalue.bin 説明書.htm Manual.htm; do
         [[ -f $src/$f ]] || e2e_fail "side file $src/$f missing"
         cp "$src/$f" "$E2E_PROG_DIR/"
     done
@@ -637,9 +637,9 @@ e2e_expect_tray_colour() {
     e2e_shot_region "tray-$want" $((${xy%,*} - 12)) $((${xy#*,} - 12)) 24 24
 }
 
-# e2e_expect_tray_tip SLOT TIP: the tooltip Wine's tray shows while the mouse
-# rests on the icon is TIP. Says which tooltip there was and returns 1
-# otherwise.
+# e2e_expect_tray_tip SLOT KEY: the tooltip Wine's tray shows while the mouse
+# rests on the icon is the program's text KEY (kTipEnabled, ...). Says which
+# tooltip there was and returns 1 otherwise.
 e2e_expect_tray_tip() {
     local xy rc=0
     xy=$(e2e_driver tray-rect | e2e_field "icon$1")
@@ -649,8 +649,8 @@ e2e_expect_tray_tip() {
     }
     timeout 5 xdotool mousemove 700 900 mousemove "${xy%,*}" "${xy#*,}" sleep 0.1 \
         mousemove "$((${xy%,*} + 1))" "${xy#*,}"
-    if ! e2e_driver window --class tooltips_class32 --title "$2" --visible 1 --timeout 4000 >/dev/null; then
-        e2e_log "tray tooltip is not \"$2\": $(e2e_driver windows --name explorer.exe | grep ' class=tooltips_class32 ')"
+    if ! e2e_driver window --class tooltips_class32 --title-key "$2" --visible 1 --timeout 4000 >/dev/null; then
+        e2e_log "tray tooltip is not $2: $(e2e_driver windows --name explorer.exe | grep ' class=tooltips_class32 ')"
         rc=1
     fi
     timeout 5 xdotool mousemove 700 900

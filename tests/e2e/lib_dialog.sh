@@ -4,7 +4,10 @@
 # (config_dialog/layout.h) for what the window should look like, list the
 # real window's controls with the driver, and click and read the screen the
 # way a person would. Set DLG_DPI (default 96) to the DPI the program runs
-# at before the first dlg_snapshot.
+# at before the first dlg_snapshot. For the program started with /lang:en set
+# DLG_LANG=en (the table's English captions and texts), DLG_TITLE to the
+# English title, and empty
+# DLG_EXPECTED_DPI so that the next snapshot reads the table again.
 #
 #   dlg_drv_start / dlg_drv ARGS...  driver commands through one driver process (below);
 #                               dlg_drv_send ARGS... / dlg_drv_reply: the same in two halves
@@ -21,7 +24,7 @@
 #   dlg_names_of FILE TAG       control lines (driver focus / tab-walk) -> layout names
 #   dlg_close_box               real click on the dialog's close box
 #   dlg_wait_gone SECS          waits until the dialog window has gone
-#   dlg_open_from_tray [SHOT]   the tray menu's 設定(&C), as a right click on the icon would
+#   dlg_open_from_tray [SHOT]   the tray menu's row kMenuConfig, as a right click on the icon would
 #   dlg_first_start             first start without config.bin up to the (modal) dialog
 #   dlg_winpath PATH            Windows path of a Linux path as the program sees it (C:\ or Z:\)
 
@@ -105,14 +108,14 @@ dlg_expected() {
     [[ -f $DLG_LAYOUT ]] || e2e_fail "layout table $DLG_LAYOUT not found"
     {
         dlg_layout_constants | sed 's/^/const /'
-        sed -nE 's/^ *\{Id::([A-Za-z0-9]+), Kind::([A-Za-z]+), L"[^"]*", L"([^"]*)", ([A-Za-z0-9]+), ([A-Za-z0-9]+), ([A-Za-z0-9]+), ([A-Za-z0-9]+), [0-9]+\},.*$/item	\1	\2	\4	\5	\6	\7	\3/p' "$DLG_LAYOUT"
-    } | awk -F'\t' -v dpi="$dpi" '
+        sed -nE 's/^ *\{Id::([A-Za-z0-9]+), Kind::([A-Za-z]+), L"[^"]*", L"([^"]*)", L"([^"]*)", ([A-Za-z0-9]+), ([A-Za-z0-9]+), ([A-Za-z0-9]+), ([A-Za-z0-9]+), [0-9]+\},.*$/item	\1	\2	\5	\6	\7	\8	\3	\4/p' "$DLG_LAYOUT"
+    } | awk -F'\t' -v dpi="$dpi" -v english="$([[ ${DLG_LANG:-ja} == en ]] && echo 1 || echo 0)" '
         function v(s) { return (s ~ /^[0-9]+$/) ? s + 0 : c[s] + 0 }
         function px(t) { return int((t * dpi + 720) / 1440) }
         /^const / { split($0, f, " "); c[f[2]] = f[3]; next }
         $1 == "item" {
             l = v($4); t = v($5); w = v($6); h = v($7)
-            printf "%s\t%s\t%s\t%d,%d,%d,%d\n", $2, $3, $8, px(l), px(t), px(l + w), px(t + h)
+            printf "%s\t%s\t%s\t%d,%d,%d,%d\n", $2, $3, english ? $9 : $8, px(l), px(t), px(l + w), px(t + h)
         }'
 }
 
@@ -340,7 +343,7 @@ dlg_open_from_tray() {
         sleep 0.2 # drawn
         e2e_shot_region "$1" "$mx1" "$my1" $((mx2 - mx1)) $((my2 - my1))
     fi
-    dlg_drv menu-key c >/dev/null || e2e_fail "cannot press C in the tray menu"
+    dlg_drv menu-key --row kMenuConfig --lang "${DLG_LANG:-ja}" >/dev/null || e2e_fail "cannot choose Settings in the tray menu"
     dlg_drv dialog --title "$DLG_TITLE" >/dev/null || e2e_fail "the dialog did not open from the tray menu"
 }
 
@@ -365,7 +368,7 @@ dlg_first_start() {
     e2e_start_program
     dlg_drv msgbox --timeout 10000 --no-icon 1 --expect-buttons yesno --answer yes >/dev/null ||
         e2e_fail "no terms question at the first start"
-    dlg_drv msgbox --no-icon 1 --expect-text 'MIDI入力デバイスを選択してください。' --answer ok >/dev/null ||
+    dlg_drv msgbox --no-icon 1 --expect-key kChooseInput --answer ok >/dev/null ||
         e2e_fail "no device request at the first start"
     dlg_drv dialog --title "$DLG_TITLE" --timeout 5000 >/dev/null || e2e_fail "the dialog did not open"
 }

@@ -12,10 +12,12 @@
 #
 #   docs/dialog-defaults.png   the dialog at the first start   (20_dialog_layout)
 #   docs/tray-menu.png         the tray icon's menu           (20_dialog_layout)
+#   docs/dialog-defaults-en.png, docs/tray-menu-en.png   the same in English (20_dialog_layout)
 #   docs/dialog-edited.png     two entries, thru on           (22_dialog_edit_save)
 #   docs/dialog-learning.png   a chord held while learning    (25_dialog_learn_chord)
 #   docs/dialog-keyboard.png   the focus on a key, after Space (25_dialog_learn_chord)
 #   resources/説明書_images/dialog.png   as docs/dialog-defaults.png
+#   resources/Manual_images/dialog.png, menu.png   as docs/dialog-defaults-en.png, tray-menu-en.png
 set -eu
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 REPO=$(cd "$E2E_DIR/../.." && pwd)
@@ -35,10 +37,14 @@ fi
 pictures=(
     "20_dialog_layout/dialog-defaults.png docs/dialog-defaults.png"
     "20_dialog_layout/tray-menu.png docs/tray-menu.png"
+    "20_dialog_layout/dialog-defaults-en.png docs/dialog-defaults-en.png"
+    "20_dialog_layout/tray-menu-en.png docs/tray-menu-en.png"
     "22_dialog_edit_save/dialog-edited.png docs/dialog-edited.png"
     "25_dialog_learn_chord/dialog-learning.png docs/dialog-learning.png"
     "25_dialog_learn_chord/dialog-keyboard.png docs/dialog-keyboard.png"
     "20_dialog_layout/dialog-defaults.png resources/説明書_images/dialog.png"
+    "20_dialog_layout/dialog-defaults-en.png resources/Manual_images/dialog.png"
+    "20_dialog_layout/tray-menu-en.png resources/Manual_images/menu.png"
 )
 for p in "${pictures[@]}"; do
     read -r from to <<<"$p"

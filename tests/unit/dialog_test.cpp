@@ -259,7 +259,7 @@ TEST_F(DialogTest, BrowseSetsThePathOnlyWhenAFileIsChosen) {
     EXPECT_TRUE(test::CallsAre({host.Named({"GetOpenFileName"}).at(0)},
                                {{"GetOpenFileName",
                                  {{"flags", 4},
-                                  {"filter", std::wstring(text::kAllFilesFilter)},
+                                  {"filter", std::wstring(Text(text::kAllFilesFilter))},
                                   {"file", std::wstring(L"C:\\old.txt")}}}}));
 }
 

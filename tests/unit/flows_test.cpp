@@ -29,6 +29,7 @@ using test::CallsAre;
 constexpr WindowHandle kMain = sim::SimHost::kMainWindow;
 constexpr int kIn = 0x1000, kOut = 0x2000;  // the handles the simulated host gives out first
 const std::wstring kManual = L"C:\\Vosselmar\\説明書.htm";
+const std::wstring kManualEnglish = L"C:\\Vosselmar\\Manual.htm";
 // midiInOpen of a device with the main window as callback, and what it returned.
 CallIs InputOpened(int device, int result = 0) {
     return {"midiInOpen",
@@ -72,7 +73,7 @@ void PutConfig(sim::SimHost& host, const SettingsRecord& h,
     if (host.trayCalls.empty()) return ::testing::AssertionFailure() << "no tray call";
     const sim::TrayCall& c = host.trayCalls.back();
     if (c.op == op && c.data.Icon == (enabled ? TrayPicture::picIcon1 : TrayPicture::picIcon2) &&
-        c.data.Tip == (enabled ? kTipEnabled : kTipDisabled)) {
+        c.data.Tip == Text(enabled ? text::kTipEnabled : text::kTipDisabled)) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure()
@@ -113,6 +114,7 @@ using FlowStart = FlowTest;
 // before the main window is loaded.
 TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
     const std::vector<std::wstring> in{L"Sim MIDI In"};
+    const std::wstring termsEn = Text(text::kTerms, Language::English);
     const struct {
         const char* label;
         bool otherInstance, windowLoaded;
@@ -120,12 +122,14 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         std::deque<int> answers;
         std::wstring text;
         unsigned style;
+        Language language = Language::Japanese;
     } cases[] = {
-        {"another instance", true, false, in, {}, text::kAlreadyRunning, 48},
-        {"no input device", false, false, {}, {}, text::kNoMidiInput, 16},
-        {"No to the terms", false, true, in, {kIdNo}, text::kTerms, 308},
-        {"the terms closed", false, true, in, {2}, text::kTerms, 308},
-        {"the terms with Enter", false, true, in, {}, text::kTerms, 308},
+        {"another instance", true, false, in, {}, Text(text::kAlreadyRunning), 48},
+        {"no input device", false, false, {}, {}, Text(text::kNoMidiInput), 16},
+        {"No to the terms", false, true, in, {kIdNo}, Text(text::kTerms), 308},
+        {"the terms closed", false, true, in, {2}, Text(text::kTerms), 308},
+        {"the terms with Enter", false, true, in, {}, Text(text::kTerms), 308},
+        {"the terms in English", false, true, in, {kIdNo}, termsEn, 308, Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -134,6 +138,7 @@ TEST_F(FlowStart, RefusedStartsEndAtTheirOnlyBox) {
         h.inputs = c.inputs;
         h.answers = c.answers;
         App a(h);
+        test::SpeakLanguage speak(c.language);
         Main(a);
         EXPECT_TRUE(OnlyBox(h, c.text, c.style));
         EXPECT_TRUE(h.ended);
@@ -460,11 +465,11 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         if (c.off) released = {0x00007cb0};
         if (!c.thru || c.outputGoes) released.clear();
         EXPECT_EQ(h.sent, released);
-        EXPECT_EQ(h.trayShown.Tip, c.outputGoes ? kTipEnabled : kTipInputGone);
+        EXPECT_EQ(h.trayShown.Tip, Text(c.outputGoes ? text::kTipEnabled : text::kTipInputGone));
         if (!c.off) WindowProc(a, kMain, kTrayCallback, 0, kWmLButtonDown);  // off while gone
         if (!c.off) WindowProc(a, kMain, kWmHotkey, 0, 0);                   // and on again
         if (!c.outputGoes) {
-            EXPECT_EQ(h.trayShown.Tip, kTipInputGone);
+            EXPECT_EQ(h.trayShown.Tip, Text(text::kTipInputGone));
         }
 
         h.inputs = c.inputsBack;
@@ -478,7 +483,7 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
             EXPECT_TRUE(OnlyBox(h, c.outputGoes ? L"MIDI出力デバイス「Sim MIDI Out」を開けませんでした。\r"
                                                 : L"MIDI入力デバイス「Sim MIDI In」を開けませんでした。\r",
                                 48, true));
-            const std::wstring tip = c.outputGoes ? kTipEnabled : kTipInputRefused;
+            const std::wstring tip = Text(c.outputGoes ? text::kTipEnabled : text::kTipInputRefused);
             EXPECT_EQ(h.trayShown.Tip, tip);
             notice();
             // Unplugged and plugged in again twice while another program still holds it.
@@ -507,7 +512,7 @@ TEST_F(FlowMend, DevicesThatGoAreWaitedForAndComeBackAsTheyWere) {
         EXPECT_EQ(a.ThruEnabled, c.thru);
         EXPECT_EQ(h.sent, c.thru ? std::vector<std::uint32_t>{0x05c0} : std::vector<std::uint32_t>{});
         EXPECT_EQ(a.Enabled, !c.off);
-        EXPECT_EQ(h.trayShown.Tip, c.off ? kTipDisabled : kTipEnabled);
+        EXPECT_EQ(h.trayShown.Tip, Text(c.off ? text::kTipDisabled : text::kTipEnabled));
         EXPECT_EQ(h.trayShown.Icon, c.off ? TrayPicture::picIcon2 : TrayPicture::picIcon1);
         EXPECT_TRUE(h.files == file) << "config.bin untouched";
         WindowProc(a, kMain, kMmMimData, 0, On(60));
@@ -556,7 +561,7 @@ TEST_F(FlowMend, DevicesTheNewSettingsDoNotUseAreLeftAlone) {
             CallsAre(h.Named({"midiInOpen", "midiOutOpen", "midiOutShortMsg", "midiOutClose"}), {}));
         EXPECT_TRUE(h.openOutputs.empty() && h.boxes.empty());
         EXPECT_EQ(h.openInputs.size(), 1u);
-        EXPECT_EQ(h.trayShown.Tip, kTipEnabled);
+        EXPECT_EQ(h.trayShown.Tip, Text(text::kTipEnabled));
     }
 }
 
@@ -614,7 +619,7 @@ TEST_F(FlowMend, TrayIconIsTriedAgainUntilTheShellTakesIt) {
         std::vector<TrayOp> ops;
         for (const sim::TrayCall& t : h.trayCalls) ops.push_back(t.op);
         EXPECT_EQ(ops, c.retries);
-        EXPECT_TRUE(h.trayIconPresent && h.trayShown.Tip == kTipEnabled);
+        EXPECT_TRUE(h.trayIconPresent && h.trayShown.Tip == Text(text::kTipEnabled));
         EXPECT_TRUE(h.timers.empty());
         EXPECT_EQ(h.Named({"SetTimer"}).size(), c.refusals ? 1u : 0u);
     }
@@ -778,6 +783,7 @@ TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
         const char* label;
         std::function<void(sim::SimHost&, App&)> act;
         std::vector<std::pair<std::wstring, std::optional<std::wstring>>> opened;
+        Language language = Language::Japanese;
     } cases[] = {
         {"the manual from the tray menu",
          [](sim::SimHost& h, App& a) {
@@ -801,12 +807,23 @@ TEST_F(FlowLaunch, EveryShellCallCarriesItsFields) {
              play(a, {Release(60), Release(64), Release(67), On(62), On(66), On(81, 9)});
          },
          {{kManual, L""}, {player, parameters}}},
+        {"in English: its own manual, from the menu, the dialog and the first start's chord",
+         [&](sim::SimHost& h, App& a) {
+             h.menuChoices = {MenuChoice::mnuRCHelp};
+             WindowProc(a, kMain, kTrayCallback, 0, kWmRButtonDown);
+             ASSERT_TRUE(LoadConfigDialog(a));
+             a.Config->cmdHelp.UserClick();
+             play(a, {On(60), On(64), On(67)});
+         },
+         {{kManualEnglish, std::nullopt}, {kManualEnglish, std::nullopt}, {kManualEnglish, L""}},
+         Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         sim::SimHost h;
         App a(h);
         h.answers = {kIdYes};
+        test::SpeakLanguage speak(c.language);
         Main(a);
         ASSERT_TRUE(a.Running());
         c.act(h, a);

@@ -1,12 +1,12 @@
-// The Japanese manual, resources/説明書.htm: markup every browser reads the same way, links that
-// lead somewhere, and the program's own texts quoted exactly as the program shows them.
+// The manuals, resources/説明書.htm and its English version Manual.htm: markup every browser reads
+// the same way, links that lead somewhere, and the program's own texts quoted exactly as the
+// program shows them in the manual's language.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -42,8 +42,21 @@ fs::path FromUtf8(const std::string& s) { return fs::path(std::u8string(s.begin(
 
 const fs::path kDir = FromUtf8(VOS_SOURCE_DIR) / "resources";
 
-std::string ReadManual() {
-    std::ifstream in(kDir / FromUtf8(Utf8(kManualFileName)), std::ios::binary);
+// A manual for each language: its file, its <html lang>, and the heading of its terms of use, which
+// the first start's question names.
+struct ManualOf {
+    Language language;
+    const wchar_t* file;
+    const char* lang;
+    const char* terms;
+};
+const ManualOf kManuals[] = {
+    {Language::Japanese, kManualFileName, "ja", "４．使用規約"},
+    {Language::English, kManualFileNameEnglish, "en", "4. Terms of use"},
+};
+
+std::string ReadManual(const ManualOf& manual) {
+    std::ifstream in(kDir / FromUtf8(Utf8(manual.file)), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -134,18 +147,25 @@ TEST(ManualCheck, TagCheckerFindsBrokenMarkup) {
     for (const auto& [html, ok] : cases) EXPECT_EQ(CheckTags(html).empty(), ok) << html;
 }
 
-TEST(Manual, IsSelfContainedWellFormedHtml) {
-    const std::string html = ReadManual();
+void IsSelfContainedWellFormedHtml(const ManualOf& manual) {
+    const std::string html = ReadManual(manual);
     ASSERT_FALSE(html.empty()) << "cannot read the manual in " << kDir;
     EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
     EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
-    EXPECT_NE(html.find("<html lang=\"ja\">"), std::string::npos);
+    EXPECT_NE(html.find("<html lang=\"" + std::string(manual.lang) + "\">"), std::string::npos);
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_EQ(CheckTags(html), "");
 }
 
-TEST(Manual, LinksLeadSomewhere) {
-    const std::string html = ReadManual();
+TEST(Manual, IsSelfContainedWellFormedHtml) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        IsSelfContainedWellFormedHtml(manual);
+    }
+}
+
+void LinksLeadSomewhere(const ManualOf& manual) {
+    const std::string html = ReadManual(manual);
     std::vector<Tag> tags;
     ASSERT_EQ(CheckTags(html, &tags), "");
     std::set<std::string> ids, targets;
@@ -155,7 +175,7 @@ TEST(Manual, LinksLeadSomewhere) {
         if (std::string id = Attribute(t, "id"); !id.empty()) {
             EXPECT_TRUE(ids.insert(id).second) << "id twice: " << id;
             // The first-start question sends the reader to this heading by its exact title.
-            const std::string title = "４．使用規約</h2>";
+            const std::string title = std::string(manual.terms) + "</h2>";
             terms |=
                 t.name == "h2" && html.compare(html.find('>', t.at) + 1, title.size(), title) == 0;
         }
@@ -172,29 +192,45 @@ TEST(Manual, LinksLeadSomewhere) {
     }
     for (const std::string& target : targets)
         EXPECT_TRUE(ids.count(target)) << "no id for #" << target;
-    EXPECT_TRUE(terms) << "no <h2 id=\"...\">４．使用規約</h2>";
+    EXPECT_TRUE(terms) << "no <h2 id=\"...\">" << manual.terms << "</h2>";
+    EXPECT_NE(Utf8(Text(text::kTerms, manual.language)).find(manual.terms), std::string::npos)
+        << "the question names another heading";
 }
 
-TEST(Manual, QuotesTheProgramsTextsExactly) {
-    const std::string html = ReadManual();
+TEST(Manual, LinksLeadSomewhere) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        LinksLeadSomewhere(manual);
+    }
+}
+
+void QuotesTheProgramsTextsExactly(const ManualOf& manual) {
+    const Language language = manual.language;
+    const std::string html = ReadManual(manual);
     std::vector<std::string> texts = {
-        Utf8(kTipEnabled), Utf8(kTipDisabled), Utf8(kTipInputGone), Utf8(kTipInputRefused),
-        Utf8(kUndefinedPath), Utf8(layout::kCaption),
-        Utf8(kConfigFileName), Utf8(kManualFileName),
+        Utf8(kUndefinedPath),
+        Utf8(layout::DialogCaption(language)),
+        Utf8(kConfigFileName),
+        Utf8(manual.file),
     };
-    for (std::wstring menu : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+    for (text::Key key :
+         {text::kTipEnabled, text::kTipDisabled, text::kTipInputGone, text::kTipInputRefused}) {
+        texts.push_back(Utf8(Text(key, language)));
+    }
+    for (text::Key key : {text::kMenuConfig, text::kMenuHelp, text::kMenuEnd}) {
+        std::wstring menu = Text(key, language);
         std::erase(menu, L'&');
         texts.push_back(Utf8(menu));
     }
     // The messages the manual explains, one line at a time, without the values filled in.
-    for (const wchar_t* message :
+    for (text::Key key :
          {text::kTerms, text::kChooseInput, text::kNoMidiInput, text::kAlreadyRunning,
-          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused,
-          text::kCannotOpenInput, text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates,
-          text::kContained, text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
+          text::kInputChanged, text::kOutputChanged, text::kShortcutRefused, text::kCannotOpenInput,
+          text::kOneEntryNeeded, text::kNoChord, text::kAskDuplicates, text::kContained,
+          text::kChooseShortcut, text::kChooseProgram, text::kAskRebuild,
           text::kDialogCannotOpen}) {
         std::wstring piece;
-        for (const wchar_t* c = message;; ++c) {
+        for (const wchar_t* c = Text(key, language);; ++c) {
             const bool place = c[0] == L'{' && c[1] != 0 && c[2] == L'}';
             if (*c == 0 || *c == L'\r' || place) {
                 if (piece.size() > 1) texts.push_back(Utf8(piece));
@@ -207,7 +243,7 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
         }
     }
     for (const layout::Item& item : layout::kItems) {  // every caption of the dialog
-        std::string caption = Utf8(item.caption);
+        std::string caption = Utf8(layout::CaptionOf(item, language));
         std::erase(caption, '&');
         if (!caption.empty()) texts.push_back(caption);
     }
@@ -215,114 +251,11 @@ TEST(Manual, QuotesTheProgramsTextsExactly) {
         EXPECT_NE(html.find(text), std::string::npos) << "not quoted: " << text;
 }
 
-}  // namespace
-}  // namespace vos
-
-namespace vos {
-namespace {
-
-std::string ReadSource(const fs::path& relative) {
-    std::ifstream in(FromUtf8(VOS_SOURCE_DIR) / relative, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A line of a text of app/texts.h, as the tests may quote it: whole but for its values, or a
-// piece of it, or with its values filled in.
-struct TableLine {
-    std::string bare;    // the values' places, names in 「」 and numbers taken out
-    std::regex filled;   // its fixed parts in order, anything between them
-    bool fixedEnough;    // a line that is little more than its values cannot tell anything
-};
-
-// What stays of a text once the values a message is given are taken out: the places {n}, a
-// device or file name between 「 and 」, and numbers (an entry's number with its blank).
-std::string WithoutValues(std::string s) {
-    s = std::regex_replace(s, std::regex("\\{[0-9]\\}"), "");
-    s = std::regex_replace(s, std::regex("「.*?」"), "「」");
-    return std::regex_replace(s, std::regex(" ?[0-9]+"), "");
-}
-
-std::vector<TableLine> ReadTextTable() {
-    // Adjacent literals form one text, up to the semicolon that ends its definition.
-    std::vector<std::string> texts;
-    const std::string header = ReadSource("app/texts.h");
-    const std::regex literal("L\"((?:[^\"\\\\]|\\\\.)*)\"");
-    std::string current;
-    for (std::sregex_iterator it(header.begin(), header.end(), literal), end; it != end; ++it) {
-        const auto before = it->prefix();
-        if (!current.empty() && std::find(before.first, before.second, ';') != before.second) {
-            texts.push_back(current);
-            current.clear();
-        }
-        current += std::regex_replace((*it)[1].str(), std::regex("\\\\r"), "\n");
+TEST(Manual, QuotesTheProgramsTextsExactly) {
+    for (const ManualOf& manual : kManuals) {
+        SCOPED_TRACE(Utf8(manual.file));
+        QuotesTheProgramsTextsExactly(manual);
     }
-    texts.push_back(current);
-    std::vector<TableLine> table;
-    const std::regex special("[\\\\^$.|?*+()\\[\\]{}]");
-    for (const std::string& text : texts) {
-        std::stringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            std::string pattern, fixed;
-            std::stringstream parts(std::regex_replace(line, std::regex("\\{[0-9]\\}"), "\n"));
-            for (std::string part; std::getline(parts, part);) {
-                pattern += (pattern.empty() ? "" : ".*") + std::regex_replace(part, special, "\\$&");
-                fixed += part;
-            }
-            table.push_back({WithoutValues(line), std::regex(pattern), fixed.size() >= 9});
-        }
-    }
-    return table;
-}
-
-bool InTable(const std::vector<TableLine>& table, const std::string& line) {
-    const std::string bare = WithoutValues(line);
-    return std::any_of(table.begin(), table.end(), [&](const TableLine& t) {
-        return t.bare.find(bare) != std::string::npos ||
-               (t.fixedEnough && std::regex_search(line, t.filled));
-    });
-}
-
-// The tests expect the program's messages by their text. Every sentence a scenario or a unit test
-// quotes must be one of the texts of app/texts.h (read here as the file it is), so that a text
-// changed there cannot go on passing in a copy.
-TEST(Texts, TestsQuoteTheProgramsTexts) {
-    const std::vector<TableLine> table = ReadTextTable();
-    ASSERT_GT(table.size(), 50u);
-    std::size_t checked = 0;
-    auto check = [&](const std::string& where, const std::string& quoted) {
-        std::stringstream lines(quoted);
-        for (std::string line; std::getline(lines, line);) {
-            if (WithoutValues(line).size() < 6) continue;
-            ++checked;
-            EXPECT_TRUE(InTable(table, line)) << where << ": \"" << line << "\" is no text of app/texts.h";
-        }
-    };
-    // In a scenario, a quoted string ending a Japanese sentence; \r as the driver reads it (written
-    // \\r inside double quotes); shell variables in it are values.
-    const std::regex quoted(
-        "'([^'\\n]*(?:。|？)[^'\\n]*)'|\"((?:[^\"'\\\\\\n]|\\\\.)*(?:。|？)(?:[^\"'\\\\\\n]|\\\\.)*)\"");
-    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/e2e/scenarios")) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("00_", 0) == 0) continue;  // the harness's own stand-in and its texts
-        const std::string script = ReadSource(fs::path("tests/e2e/scenarios") / name);
-        for (std::sregex_iterator it(script.begin(), script.end(), quoted), end; it != end; ++it) {
-            std::string text = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
-            text = std::regex_replace(text, std::regex("\\\\{1,2}r(\\\\{1,2}n)?"), "\n");
-            check(name, std::regex_replace(text, std::regex("\\$\\{?[A-Za-z_0-9]+\\}?"), "\n"));
-        }
-    }
-    // In a unit test, a wide literal ending a Japanese sentence.
-    const std::regex wide("L\"((?:[^\"\\\\]|\\\\.)*(?:。|？)(?:[^\"\\\\]|\\\\.)*)\"");
-    for (const auto& entry : fs::directory_iterator(FromUtf8(VOS_SOURCE_DIR) / "tests/unit")) {
-        const std::string name = entry.path().filename().string();
-        const std::string source = ReadSource(fs::path("tests/unit") / name);
-        for (std::sregex_iterator it(source.begin(), source.end(), wide), end; it != end; ++it) {
-            check(name, std::regex_replace((*it)[1].str(), std::regex("\\\\r"), "\n"));
-        }
-    }
-    EXPECT_GT(checked, 60u);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/texts.h"
 #include "config_dialog/frmConfig.h"
 #include "sim/sim_host.h"
+#include "test_util.h"
 
 // Compiled in directly: the unit test target knows nothing about the tools/ build.
 #include "tools/sidegen/sidedata.cpp"
@@ -44,11 +45,14 @@ TEST(SideFilesCommitted, MatchTheirSources) {
     EXPECT_EQ(ReadFile(kResources / "gminst.bin"), made.gminst) << "run the sidefiles target";
     EXPECT_EQ(ReadFile(kResources / "vkname.bin"), made.vkname) << "run the sidefiles target";
     EXPECT_EQ(ReadFile(kResources / "vkvalue.bin"), made.vkvalue) << "run the sidefiles target";
+    EXPECT_EQ(ReadFile(kResources / "gminst.en.bin"),
+              sidegen::MakeInstrumentFile(Source("gminst.en.txt"), "gminst.en.txt"))
+        << "run the sidefiles target";
 }
 
 TEST(SideFilesCommitted, ReadBackAsTheDialogDoes) {
     sim::SimHost host;
-    for (const char* name : {"gminst.bin", "vkname.bin", "vkvalue.bin"})
+    for (const char* name : {"gminst.bin", "gminst.en.bin", "vkname.bin", "vkvalue.bin"})
         host.PutFile(fs::path(name).wstring(), Bytes(ReadFile(kResources / name)));
 
     const SideLines instruments = ReadSideFileLines(host, host.InFolder(L"gminst.bin"), 128);
@@ -56,6 +60,10 @@ TEST(SideFilesCommitted, ReadBackAsTheDialogDoes) {
     EXPECT_FALSE(ReadSideFileLines(host, host.InFolder(L"gminst.bin"), 129).ok);
     EXPECT_EQ(instruments.lines.front(), L"001 アコースティック・グランド・ピアノ");
     EXPECT_EQ(instruments.lines.back(), L"128 銃声");
+    const SideLines english = ReadSideFileLines(host, host.InFolder(L"gminst.en.bin"), 128);
+    ASSERT_TRUE(english.ok) << sim::Utf8(english.problem);
+    EXPECT_EQ(english.lines.front(), L"001 Acoustic Grand Piano");
+    EXPECT_EQ(english.lines.back(), L"128 Gunshot");
 
     const SideLines keys = ReadSideFileLines(host, host.InFolder(L"vkname.bin"), 77);
     ASSERT_TRUE(keys.ok) << sim::Utf8(keys.problem);
@@ -229,18 +237,23 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
     const auto bytes = [&](const wchar_t* held) {
         return Fill(text::kSideFileBytes, {vkvalue, L"77", held});
     };
+    const std::string piano = "Piano\r\n" + std::string(127, '\n');
+    const std::wstring englishShort =
+        Fill(Text(text::kSideFileLines, Language::English),
+             {Fill(Text(text::kSideFile, Language::English), {L"gminst.en.bin"}), L"128", L"127"});
     const struct {
         const wchar_t* file;
         std::optional<std::string> bytes;  // nothing: missing
         std::wstring problem;              // empty: the dialog opens
         std::uint32_t attributes = 0;
         std::vector<std::wstring> shown = {};  // the first instruments the dialog lists
+        Language language = Language::Japanese;
     } cases[] = {
         {L"gminst.bin", std::nullopt, Fill(text::kFileNotFound, {gminst})},
         {L"vkname.bin", std::nullopt, Fill(text::kFileNotFound, {vkname})},
         {L"vkvalue.bin", std::nullopt, Fill(text::kFileNotFound, {vkvalue})},
-        {L"vkname.bin", "", Fill(text::kFileUnreadable, {vkname}) + L"\r" + text::kReasonIsFolder,
-         16},
+        {L"vkname.bin", "",
+         Fill(text::kFileUnreadable, {vkname}) + L"\r" + Text(text::kReasonIsFolder), 16},
         {L"gminst.bin", std::string(127, '\n'), lines(gminst, L"128", L"127")},
         {L"vkname.bin", "F1\r\nF2\r\n", lines(vkname, L"77", L"2")},
         {L"vkname.bin", "a\r\n", lines(vkname, L"77", L"1")},
@@ -257,11 +270,18 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
          L"",
          0,
          {L"? pf", L"?@", L"?"}},
+        // In English its own names where they are, the others where they are not; never the
+        // English file in Japanese.
+        {L"gminst.en.bin", piano, L"", 0, {L"Piano"}, Language::English},
+        {L"gminst.en.bin", std::nullopt, L"", 0, {L"Instrument 0"}, Language::English},
+        {L"gminst.en.bin", piano, L"", 0, {L"Instrument 0"}},
+        {L"gminst.en.bin", std::string(127, '\n'), englishShort, 0, {}, Language::English},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(sim::Utf8(c.file) + " " + std::to_string(c.bytes ? c.bytes->size() : 0) +
                      " bytes: " + sim::Utf8(c.problem));
         sim::SimHost h;
+        test::SpeakLanguage speak(c.language);
         h.PutFile(kConfigFileName,
                   EncodeSettings(DefaultSettings(L"Sim MIDI In"), {{0x91, L"x", L""}}).bytes);
         App a(h);
@@ -274,11 +294,13 @@ TEST(DamagedSideFiles, AreExplainedAndKeepTheDialogClosed) {
         }
 
         const std::wstring path = h.InFolder(c.file);
-        if (std::wstring(c.file) == L"vkvalue.bin") {
+        if (!c.bytes && c.problem.empty()) {
+            // a file the dialog can do without
+        } else if (std::wstring(c.file) == L"vkvalue.bin") {
             EXPECT_EQ(CheckKeyValues(h, path), c.problem);
         } else {
             const SideLines read =
-                ReadSideFileLines(h, path, c.file == std::wstring(L"gminst.bin") ? 128 : 77);
+                ReadSideFileLines(h, path, std::wstring(c.file).starts_with(L"gminst") ? 128 : 77);
             EXPECT_EQ(read.ok, c.problem.empty());
             EXPECT_EQ(read.lines.empty(), !c.problem.empty());
             EXPECT_EQ(read.problem, c.problem);

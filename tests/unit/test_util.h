@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/texts.h"
 #include "sim/sim_host.h"
 
 namespace vos::test {
@@ -24,6 +25,20 @@ inline void Append(std::vector<std::uint8_t>& out, const std::string& s) {
 inline void AppendLe(std::vector<std::uint8_t>& out, std::uint64_t v, int width) {
     for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
+
+// The language the start would have chosen, for the life of a scope.
+class SpeakLanguage {
+  public:
+    explicit SpeakLanguage(Language language) : before_(CurrentLanguage()) {
+        SetLanguage(language);
+    }
+    ~SpeakLanguage() { SetLanguage(before_); }
+    SpeakLanguage(const SpeakLanguage&) = delete;
+    SpeakLanguage& operator=(const SpeakLanguage&) = delete;
+
+  private:
+    Language before_;
+};
 
 // A call a test expects: its name and the arguments that matter to it, by name. Arguments left
 // out may hold anything.

@@ -164,8 +164,8 @@ std::wstring DecodeUtf8(std::string_view text) {
     return out;
 }
 
-std::string MakeInstrumentFile(std::string_view source) {
-    const std::string file = "gminst.txt";
+std::string MakeInstrumentFile(std::string_view source, std::string_view fileName) {
+    const std::string file(fileName);
     const std::vector<SourceLine> lines = EntryLines(source);
     CheckCount(file, lines, kInstrumentCount, "name");
     std::map<std::string, std::size_t> seen;  // code page 932 name -> its line
@@ -176,7 +176,7 @@ std::string MakeInstrumentFile(std::string_view source) {
         if (auto [it, added] = seen.emplace(name, line.number); !added)
             throw SourceError(file, line.number,
                               "the same name as line " + std::to_string(it->second));
-        // Numbered from 1, the way Japanese keyboards and their manuals count programs.
+        // Numbered from 1, the way keyboards and their manuals count programs.
         std::string number = std::to_string(program + 1);
         number.insert(0, 3 - number.size(), '0');
         const std::string shown = number + " " + name;

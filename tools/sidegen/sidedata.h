@@ -40,9 +40,10 @@ struct SideFiles {
 // std::invalid_argument naming the byte offset of the first malformed sequence.
 std::wstring DecodeUtf8(std::string_view text);
 
-// gminst.txt -> gminst.bin: one instrument name per line in program order; the output numbers
-// them "001 " ... "128 ".
-std::string MakeInstrumentFile(std::string_view source);
+// gminst.txt -> gminst.bin (and gminst.en.txt -> gminst.en.bin, the English names): one
+// instrument name per line in program order; the output numbers them "001 " ... "128 ". Faults
+// name the source as fileName.
+std::string MakeInstrumentFile(std::string_view source, std::string_view fileName = "gminst.txt");
 
 // keys.txt -> vkname.bin and vkvalue.bin: lines "<code>\t<name>", the code in decimal or as 0x hex.
 void MakeKeyFiles(std::string_view source, std::string& names, std::string& values);

@@ -2,8 +2,9 @@
 //
 //   sidegen <source folder> <output folder>
 //
-// It reads gminst.txt (the 128 instrument names) and keys.txt (the 77 shortcut keys) from the
-// source folder and writes gminst.bin, vkname.bin and vkvalue.bin into the output folder; the
+// It reads gminst.txt (the 128 instrument names), gminst.en.txt (the same in English) and keys.txt
+// (the 77 shortcut keys) from the source folder and writes gminst.bin, gminst.en.bin, vkname.bin
+// and vkvalue.bin into the output folder; the
 // source formats are described at the top of each source. A source it cannot turn into exactly
 // what the program expects is refused with its line number and nothing is written. The build's
 // "sidefiles" target writes them to <build folder>/side_files. The copies in resources/ are
@@ -49,8 +50,11 @@ int main(int argc, char** argv) {
         const fs::path output = argv[2];
         const vos::sidegen::SideFiles files = vos::sidegen::Generate(
             ReadText(source / "gminst.txt"), ReadText(source / "keys.txt"));
+        const std::string english =
+            vos::sidegen::MakeInstrumentFile(ReadText(source / "gminst.en.txt"), "gminst.en.txt");
         fs::create_directories(output);
         WriteBytes(output / "gminst.bin", files.gminst);
+        WriteBytes(output / "gminst.en.bin", english);
         WriteBytes(output / "vkname.bin", files.vkname);
         WriteBytes(output / "vkvalue.bin", files.vkvalue);
     } catch (const std::exception& e) {

@@ -185,6 +185,44 @@ protected:
         host.DoEvents();
     }
     int Focused() const { return GetDlgCtrlID(GetFocus()); }
+    // Every caption, in its control's font, fits inside the control at each usual scaling, once
+    // what the control draws around its text is taken off: a button's edges and focus rectangle,
+    // a check box's box and the gap after it.
+    void ExpectCaptionsFit() {
+        RECT suggested{50, 60, 50 + 480, 60 + 760};
+        for (int dpi : {96, 120, 144, 192}) {
+            SendMessageW(Dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                         reinterpret_cast<LPARAM>(&suggested));
+            for (const layout::Item& item : layout::kItems) {
+                int aroundX = 0, aroundY = 0;
+                if (item.kind == Kind::Button || item.kind == Kind::Toggle) {
+                    aroundX = aroundY = 2 * MulDiv(3, dpi, 96);
+                } else if (item.kind == Kind::CheckBox) {
+                    aroundX = MulDiv(13 + 5, dpi, 96);
+                } else if (item.kind != Kind::Label) {
+                    continue;
+                }
+                HWND h = Ctl(item.id);
+                const std::wstring caption = Text(h);
+                HDC dc = GetDC(h);
+                HGDIOBJ old =
+                    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(h, WM_GETFONT, 0, 0)));
+                RECT text{};
+                DrawTextW(
+                    dc, caption.c_str(), -1, &text,
+                    DT_CALCRECT | DT_SINGLELINE | (item.kind == Kind::Label ? DT_NOPREFIX : 0));
+                SelectObject(dc, old);
+                ReleaseDC(h, dc);
+                RECT face{};
+                GetClientRect(h, &face);
+                EXPECT_TRUE(text.right + aroundX <= face.right &&
+                            text.bottom + aroundY <= face.bottom)
+                    << Name(item.id) << " \"" << Utf8(caption) << "\" needs "
+                    << text.right + aroundX << "x" << text.bottom + aroundY << " in " << face.right
+                    << "x" << face.bottom << " at " << dpi << " DPI";
+            }
+        }
+    }
     LOGFONTW ListFont() const {
         LOGFONTW lf{};
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(Id::lstCP), WM_GETFONT, 0, 0)),
@@ -481,25 +519,31 @@ TEST_F(ConfigWindow, DpiChange) {
     EXPECT_GE(dropped.bottom - dropped.top, 10 * line) << "opened drop-down shows ten lines";
     EXPECT_EQ(ListFont().lfHeight, -18) << "list font at 144";
 
-    // The toggle's caption fits inside its button's frame at every usual scaling.
-    for (int dpi : {96, 120, 144, 192}) {
-        SendMessageW(Dialog(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
-                     reinterpret_cast<LPARAM>(&suggested));
-        HWND toggle = Ctl(Id::chkLearn);
-        HDC dc = GetDC(toggle);
-        HGDIOBJ old =
-            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(toggle, WM_GETFONT, 0, 0)));
-        RECT text{};
-        const std::wstring caption(ItemOf(Id::chkLearn).caption);
-        DrawTextW(dc, caption.c_str(), -1, &text, DT_CALCRECT | DT_SINGLELINE);
-        SelectObject(dc, old);
-        ReleaseDC(toggle, dc);
-        RECT face{};
-        GetClientRect(toggle, &face);
-        const int frame = MulDiv(3, dpi, 96);  // edges and the focus rectangle
-        EXPECT_TRUE(text.right + 2 * frame <= face.right && text.bottom + 2 * frame <= face.bottom)
-            << "toggle caption fits at " << dpi << " DPI";
+    ExpectCaptionsFit();
+}
+
+// The dialog as a user of the English face sees it: its captions, the code list's fixed-pitch
+// face, and every caption within the same rectangles as the Japanese ones.
+struct SpeakingEnglish {
+    SpeakingEnglish() { SetLanguage(Language::English); }
+    ~SpeakingEnglish() { SetLanguage(Language::Japanese); }
+};
+class EnglishConfigWindow : private SpeakingEnglish, public ConfigWindow {};
+
+TEST_F(EnglishConfigWindow, CaptionsFontsAndFit) {
+    EXPECT_EQ(Text(Dialog()), std::wstring(layout::kCaptionEnglish));
+    for (const layout::Item& item : layout::kItems) {
+        if (item.kind == Kind::ListBox || item.kind == Kind::Edit || item.kind == Kind::DropDown)
+            continue;
+        EXPECT_EQ(Text(Ctl(item.id)), std::wstring(item.captionEnglish)) << Name(item.id);
     }
+    const LOGFONTW lf = ListFont();
+    const std::wstring face(lf.lfFaceName);
+    EXPECT_TRUE(face == layout::kListFontFaceEnglish || face == layout::kListFontFallbackEnglish)
+        << Utf8(face);
+    EXPECT_EQ(lf.lfCharSet, DEFAULT_CHARSET);
+    EXPECT_EQ(lf.lfHeight, -MulDiv(9, ScreenDpi(), 72));
+    ExpectCaptionsFit();
 }
 
 TEST_F(ConfigWindow, CloseBoxUnloads) {

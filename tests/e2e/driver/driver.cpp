@@ -15,6 +15,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -93,6 +94,98 @@ wstring unescape(const wstring& s) {
         }
     }
     return o;
+}
+
+// ---------------------------------------------------------------------------
+// The program's texts
+
+bool text_language(const Args& a, vos::Language& language, wstring& error) {
+    wstring name = a.get(L"lang");
+    if (name.empty()) {
+        const wchar_t* set = _wgetenv(L"VOS_E2E_LANG");
+        name = set ? set : L"";
+    }
+    if (name.empty()) {
+        language = vos::ChooseLanguage(GetUserDefaultUILanguage(), L"");
+    } else if (name == L"ja" || name == L"en") {
+        language = name == L"ja" ? vos::Language::Japanese : vos::Language::English;
+    } else {
+        error = L"no language \"" + name + L"\" (ja or en)";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The number of values a text takes: its highest place {n}.
+size_t places_of(std::wstring_view text) {
+    size_t n = 0;
+    for (size_t i = 0; i + 2 < text.size(); i++)
+        if (text[i] == L'{' && text[i + 2] == L'}' && text[i + 1] >= L'1' && text[i + 1] <= L'9')
+            n = std::max(n, static_cast<size_t>(text[i + 1] - L'0'));
+    return n;
+}
+
+// The text of key `name` filled from values[next...], which it consumes.
+bool fill_key(const wstring& name, vos::Language language, const std::vector<wstring>& values,
+              size_t& next, wstring& out, wstring& error) {
+    std::optional<vos::text::Key> key;
+    if (std::all_of(name.begin(), name.end(), [](wchar_t c) { return c > 0 && c < 0x80; }))
+        key = vos::KeyNamed(std::string(name.begin(), name.end()));
+    if (!key) {
+        error = L"no text has the key \"" + name + L"\" (app/texts.h)";
+        return false;
+    }
+    const wchar_t* text = vos::Text(*key, language);
+    const size_t places = places_of(text);
+    // Fill takes its values as a list written out: nine, as many places as a text can have.
+    std::array<wstring, 9> filled;
+    for (size_t i = 0; i < places; i++) {
+        if (next == values.size()) {
+            error = name + L" takes " + num(static_cast<long long>(places)) +
+                    L" values, and fewer follow it";
+            return false;
+        }
+        const wstring& v = values[next++];
+        if (v.starts_with(L"@@")) {
+            filled[i] = v.substr(1);
+        } else if (v.starts_with(L"@")) {
+            if (!fill_key(v.substr(1), language, values, next, filled[i], error)) return false;
+        } else {
+            filled[i] = v;
+        }
+    }
+    out = vos::Fill(text, {filled[0], filled[1], filled[2], filled[3], filled[4], filled[5],
+                           filled[6], filled[7], filled[8]});
+    return true;
+}
+
+}  // namespace
+
+std::optional<wstring> key_text(const Args& a, const wstring& key, wstring& error) {
+    vos::Language language;
+    wstring text;
+    size_t next = 0;
+    if (!text_language(a, language, error) || !fill_key(key, language, a.values, next, text, error))
+        return std::nullopt;
+    if (next != a.values.size()) {
+        error = L"more values than " + key + L" has places for";
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const wchar_t* key_opt,
+                                   wstring& error) {
+    if (a.has(text_opt)) return unescape(a.get(text_opt));
+    if (!a.has(key_opt)) return std::nullopt;
+    return key_text(a, a.get(key_opt), error);
+}
+
+wchar_t access_letter(const wstring& text) {
+    size_t amp = text.find(L'&');
+    return amp != wstring::npos && amp + 1 < text.size() ? text[amp + 1] : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -374,6 +467,7 @@ Args parse_args(int argc, wchar_t** argv, int from) {
         if (s.size() > 2 && s.compare(0, 2, L"--") == 0) {
             wstring k = s.substr(2);
             a.opt[k] = (i + 1 < argc) ? argv[++i] : L"";
+            if (k == L"value") a.values.push_back(a.opt[k]);
         } else {
             a.pos.push_back(s);
         }

@@ -8,8 +8,11 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "app/texts.h"
 
 namespace driver {
 
@@ -34,6 +37,7 @@ wstring unescape(const wstring& s);
 struct Args {
     std::map<wstring, wstring> opt;
     std::vector<wstring> pos;
+    std::vector<wstring> values;  // every --value, in order
 
     bool has(const wchar_t* k) const { return opt.count(k) != 0; }
     wstring get(const wchar_t* k, const wchar_t* def = L"") const {
@@ -45,6 +49,21 @@ struct Args {
         return it == opt.end() ? def : std::wcstoll(it->second.c_str(), nullptr, 0);
     }
 };
+
+// --- the program's texts, named by their keys in app/texts.h instead of copied ------
+
+// --lang ja|en, else VOS_E2E_LANG, else the program's own choice for this user.
+bool text_language(const Args& a, vos::Language& language, wstring& error);
+// The text of `key`, its places filled by vos::Fill with the --value options in
+// order, as written. A value "@K" is the text of key K, filled in turn by the
+// values after it; "@@x" is the value "@x". Nothing, and `error` says why, for
+// an unknown key or values that do not fit its places.
+std::optional<wstring> key_text(const Args& a, const wstring& key, wstring& error);
+// --TEXT_OPT (escapes undone), else key_text of --KEY_OPT, else nothing.
+std::optional<wstring> wanted_text(const Args& a, const wchar_t* text_opt, const wchar_t* key_opt,
+                                   wstring& error);
+// The access key of a menu row or caption: the letter after its '&', or 0.
+wchar_t access_letter(const wstring& text);
 
 // --- windows and processes ------------------------------------------------------
 

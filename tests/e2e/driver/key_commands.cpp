@@ -27,10 +27,18 @@ int cmd_menu(const Args& a) {
 // "input" synthesises a hardware key press, which reaches the menu because
 // its owner is in the foreground while the menu is open.
 int cmd_menu_key(const Args& a) {
-    if (a.pos.empty())
-        return fail(L"menu-key needs a key: Down, Up, Return, Escape or a letter", 2);
+    wstring name = a.pos.empty() ? wstring() : a.pos[0];
+    if (a.has(L"row")) {  // the access key of the row whose text is the program's text --row
+        wstring why;
+        std::optional<wstring> row = key_text(a, a.get(L"row"), why);
+        if (!row) return fail(why, 2);
+        if (!access_letter(*row)) return fail(a.get(L"row") + L" has no access key", 2);
+        name = wstring(1, access_letter(*row));
+    }
+    if (name.empty())
+        return fail(L"menu-key needs a key (Down, Up, Return, Escape or a letter) or --row", 2);
     Key k{};
-    if (!key_of(a.pos[0], k)) return fail(L"unknown key " + a.pos[0], 2);
+    if (!key_of(name, k)) return fail(L"unknown key " + name, 2);
     HWND m = nullptr;
     if (!wait_for(a.num(L"timeout", 2000), [&] { return (m = find_menu()) != nullptr; }))
         return fail(L"no popup menu is open");
@@ -50,8 +58,7 @@ int cmd_menu_key(const Args& a) {
     } else {
         return fail(L"unknown --method " + method + L" (post, char, input)", 2);
     }
-    say(L"key=" + a.pos[0] + L" method=" + method + L" menu=" +
-        hexw(reinterpret_cast<ULONG_PTR>(m)));
+    say(L"key=" + name + L" method=" + method + L" menu=" + hexw(reinterpret_cast<ULONG_PTR>(m)));
     return 0;
 }
 

@@ -190,6 +190,9 @@ bool click(HWND box, int id) {
 int cmd_msgbox(const Args& a) {
     wstring title = a.get(L"title", L"Vosselmar");
     long long timeout = a.num(L"timeout", 5000);
+    wstring why;
+    std::optional<wstring> text = wanted_text(a, L"expect-text", L"expect-key", why);
+    if (!why.empty()) return fail(why, 2);
     HWND box = nullptr;
     if (!wait_for(timeout, [&] { return (box = find_msgbox(title)) != nullptr; }))
         return fail(L"no message box titled \"" + title + L"\" within " + num(timeout) + L" ms");
@@ -213,7 +216,7 @@ int cmd_msgbox(const Args& a) {
             bad.push_back(wstring(what) + L": expected \"" + escape(expected) + L"\" actual \"" +
                           escape(actual) + L"\"");
     };
-    if (a.has(L"expect-text")) check(L"text", unescape(a.get(L"expect-text")), bi.text);
+    if (text) check(L"text", *text, bi.text);
     if (a.has(L"expect-buttons"))
         check(L"buttons", sorted_list(canonical_buttons(a.get(L"expect-buttons"))),
               button_list(bi.buttons));

@@ -232,9 +232,10 @@ COLORREF centre_colour(HWND h) {
     return c;
 }
 
-// One opening: tray menu, 設定(&C), wait for the window. Fails with a message.
-bool open_dialog(HWND main, DWORD pid, const wstring& title, long long timeout, HWND& dlg,
-                 wstring& why) {
+// One opening: tray menu, its row `settings` (the key of that row), wait for the window. Fails
+// with a message.
+bool open_dialog(HWND main, DWORD pid, const wstring& title, long long timeout, WORD settings,
+                 HWND& dlg, wstring& why) {
     if (!PostMessageW(main, WM_USER + 1, 0, WM_RBUTTONDOWN)) {
         why = L"tray callback not posted";
         return false;
@@ -244,10 +245,10 @@ bool open_dialog(HWND main, DWORD pid, const wstring& title, long long timeout, 
         why = L"the tray menu did not open";
         return false;
     }
-    UINT scan = MapVirtualKeyW('C', MAPVK_VK_TO_VSC);
+    UINT scan = MapVirtualKeyW(settings, MAPVK_VK_TO_VSC);
     LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
-    PostMessageW(menu, WM_KEYDOWN, 'C', down);
-    PostMessageW(menu, WM_KEYUP, 'C', down | (1LL << 30) | (1LL << 31));
+    PostMessageW(menu, WM_KEYDOWN, settings, down);
+    PostMessageW(menu, WM_KEYUP, settings, down | (1LL << 30) | (1LL << 31));
     if (!wait_for_fine(timeout, [&] { return (dlg = find_dialog(title, pid)) != nullptr; })) {
         why = L"the dialog did not open from the menu";
         return false;
@@ -514,12 +515,16 @@ int cmd_dialog_cycles(const Args& a) {
     long long timeout = a.num(L"timeout", 5000);
     wstring title = a.get(L"title", kDialogTitle);
     wstring typed = a.get(L"type", L"xyz");
+    vos::Language language;
+    wstring why;
+    if (!text_language(a, language, why)) return fail(why, 2);
+    Key settings{};
+    key_of(wstring(1, access_letter(vos::Text(vos::text::kMenuConfig, language))), settings);
     std::vector<long long> cycle_us;
     for (long long i = 0; i < count; i++) {
         long long t0 = now_us();
         HWND dlg = nullptr;
-        wstring why;
-        if (!open_dialog(main, pid, title, timeout, dlg, why))
+        if (!open_dialog(main, pid, title, timeout, settings.vk, dlg, why))
             return fail(L"cycle " + num(i + 1) + L": " + why);
         DialogControls d;
         if (!wait_for(timeout, [&] { return dialog_controls(dlg, d); }))
@@ -631,11 +636,14 @@ int cmd_window_cycles(const Args& a) {
     RegisterClassW(&wc);
     HWND owner = CreateWindowExW(0, L"SoakBaseline", L"SoakBaselineOwner", WS_OVERLAPPEDWINDOW, 0,
                                  0, 100, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    vos::Language language;
+    wstring why;
+    if (!text_language(a, language, why)) return fail(why, 2);
     HMENU menu = CreatePopupMenu();
-    AppendMenuW(menu, MF_STRING, 1, L"設定(&C)");
-    AppendMenuW(menu, MF_STRING, 2, L"ヘルプ(&H)");
+    AppendMenuW(menu, MF_STRING, 1, vos::Text(vos::text::kMenuConfig, language));
+    AppendMenuW(menu, MF_STRING, 2, vos::Text(vos::text::kMenuHelp, language));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, 3, L"終了(&X)");
+    AppendMenuW(menu, MF_STRING, 3, vos::Text(vos::text::kMenuEnd, language));
     // --sync FOLDER: the caller samples this process from outside (its
     // memory as Linux sees it) when a file "warm" appears there, and answers
     // with a file "go"; the same with "done" and "end" after the cycles.

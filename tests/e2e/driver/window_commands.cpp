@@ -113,16 +113,19 @@ LRESULT CALLBACK tray_icon_proc(HWND h, UINT m, WPARAM w, LPARAM l) {
 }  // namespace
 
 int cmd_window(const Args& a) {
-    wstring title = a.get(L"title");
+    wstring why;
+    // A title given as such is taken as written: no window's title holds a control character.
+    std::optional<wstring> title =
+        a.has(L"title") ? a.get(L"title") : wanted_text(a, L"title", L"title-key", why);
+    if (!why.empty()) return fail(why, 2);
     wstring cls = a.get(L"class");
-    if (!a.has(L"title") && !a.has(L"class"))
-        return fail(L"window needs --title and/or --class", 2);
+    if (!title && !a.has(L"class"))
+        return fail(L"window needs --title (or --title-key) and/or --class", 2);
     std::vector<HWND> found;
     wait_for(a.num(L"timeout", 5000), [&] {
         found.clear();
         for (HWND h : top_windows())
-            if ((!a.has(L"title") || window_text(h) == title) &&
-                (!a.has(L"class") || class_of(h) == cls) &&
+            if ((!title || window_text(h) == *title) && (!a.has(L"class") || class_of(h) == cls) &&
                 (!a.has(L"visible") || (IsWindowVisible(h) != 0) == (a.num(L"visible", 1) != 0)))
                 found.push_back(h);
         return !found.empty();

@@ -9,12 +9,11 @@ e2e_scenario_begin
 e2e_fresh_program
 e2e_register_htm_recorder
 config=$E2E_PROG_DIR/config.bin
-terms='Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r使用規約に同意してVosselmarを使用しますか？'
 icons_before=$(e2e_tray_icons)
 
 e2e_log "--- terms declined"
 e2e_start_program
-e2e_driver msgbox --timeout 10000 --expect-text "$terms" --expect-buttons yesno \
+e2e_driver msgbox --timeout 10000 --expect-key kTerms --expect-buttons yesno \
     --expect-default no --expect-icon warning --answer no ||
     e2e_fail "terms question not as expected"
 e2e_wait_program_exit 10 || e2e_fail "program still running after No"
@@ -25,10 +24,10 @@ log_lines "$E2E_MIDI_LOG" ' midi(In|Out)Open ' && e2e_fail "a MIDI device was op
 
 e2e_log "--- terms accepted"
 e2e_start_program
-e2e_driver msgbox --timeout 10000 --expect-text "$terms" --expect-buttons yesno \
+e2e_driver msgbox --timeout 10000 --expect-key kTerms --expect-buttons yesno \
     --expect-default no --expect-icon warning --answer yes ||
     e2e_fail "terms question not as expected on the second start"
-e2e_driver msgbox --expect-text 'MIDI入力デバイスを選択してください。' --expect-buttons ok \
+e2e_driver msgbox --expect-key kChooseInput --expect-buttons ok \
     --expect-icon information --answer ok || e2e_fail "device request not as expected"
 
 # The defaults, byte for byte.

@@ -64,7 +64,7 @@ e2e_log "--- a second instance is refused"
 first=$E2E_PROGRAM_PID
 e2e_start_program
 second=$E2E_PROGRAM_PID
-e2e_driver msgbox --timeout 10000 --expect-text 'Vosselmarはすでに起動されています。\r複数起動はできません。' \
+e2e_driver msgbox --timeout 10000 --expect-key kAlreadyRunning \
     --expect-buttons ok --expect-icon warning --answer ok || e2e_fail "second-instance message not as expected"
 e2e_wait_program_exit 10 "$second" || e2e_fail "the second instance did not end"
 kill -0 "$first" 2>/dev/null || e2e_fail "the first instance ended too"

@@ -62,7 +62,7 @@ IFS=, read -r mx1 my1 mx2 my2 <<<"$rect"
 e2e_shot_region menu-only "$mx1" "$my1" $((mx2 - mx1)) $((my2 - my1))
 colours=$(convert "$E2E_ART/menu-only.png" -format '%k' info: 2>/dev/null)
 ((colours >= 3)) || e2e_fail "the menu shows no text ($colours colours)"
-e2e_driver menu-key h >/dev/null || e2e_fail "cannot press H in the menu"
+e2e_driver menu-key --row kMenuHelp >/dev/null || e2e_fail "cannot choose Help in the menu"
 wait_log_line "$E2E_RECORDER_LOG" '説明書\.htm' 5 >/dev/null || e2e_fail "Help did not open the manual"
 [[ $(log_lines "$E2E_RECORDER_LOG" . | cut -f1) == "\"$(e2e_winpath "$E2E_TOOLS/recorder.exe")\" \"$(e2e_winpath "$E2E_PROG_DIR")\\説明書.htm\"" ]] ||
     e2e_fail "Help opened: $(log_lines "$E2E_RECORDER_LOG" .)"
@@ -72,7 +72,7 @@ e2e_log "--- Exit from the tray menu"
 from=$(wc -l <"$E2E_MIDI_LOG")
 e2e_driver tray --lparam 0x204 >/dev/null || e2e_fail "tray callback not posted"
 e2e_driver menu --wait 3000 >/dev/null || e2e_fail "the tray menu did not open again"
-e2e_driver menu-key x >/dev/null || e2e_fail "cannot press X in the menu"
+e2e_driver menu-key --row kMenuEnd >/dev/null || e2e_fail "cannot choose Exit in the menu"
 e2e_wait_program_exit 10 || e2e_fail "program still running after Exit"
 ((E2E_EXIT_CODE == 0)) || e2e_fail "exit code $E2E_EXIT_CODE after Exit"
 shutdown=$(tail -n +$((from + 1)) "$E2E_MIDI_LOG" | tr -d '\r' | grep -E ' midi(In|Out)[A-Za-z]+ ' |

@@ -21,7 +21,7 @@ e2e_start_program
 wait_midi_started 10 || e2e_fail "MIDI input not started"
 
 expect_icon() { e2e_expect_tray_colour "$slot" "$1" "$2" || e2e_fail "tray icon not $1 ($2)"; }
-expect_tip() { e2e_expect_tray_tip "$slot" "$1" || e2e_fail "tray tooltip not \"$1\""; }
+expect_tip() { e2e_expect_tray_tip "$slot" "$1" || e2e_fail "tray tooltip not $1"; }
 silences() { midi_out_msgs | grep -c '^0x00007cb0$'; }
 chord=(90 3C 64 90 40 64 90 43 64 80 3C 00 80 40 00 80 43 00)
 chord_packed=(0x00643c90 0x00644090 0x00644390 0x00003c80 0x00004080 0x00004380)
@@ -57,14 +57,14 @@ sleep 4  # longer than the retry timer's period
 (($(e2e_tray_icons) == icons_before + 1)) || e2e_fail "$(e2e_tray_icons) tray icons after TaskbarCreated"
 
 expect_icon orange start
-expect_tip 'Vosselmar [有効]'
+expect_tip kTipEnabled
 (($(silences) == 0)) || e2e_fail "all-notes-off sent before any toggle"
 
 e2e_log "--- posted left click: off"
 e2e_driver tray --lparam 0x201 >/dev/null || e2e_fail "tray callback not posted"
 wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg h=0x[0-9a-f]+ msg=0x00007cb0 ' 1 5 || e2e_fail "no all-notes-off when switched off"
 expect_icon grey off-posted
-expect_tip 'Vosselmar [無効]'
+expect_tip kTipDisabled
 check_off "off by posted click"
 (($(silences) == 1)) || e2e_fail "all-notes-off sent $(silences) times, expected once"
 
@@ -72,7 +72,7 @@ e2e_log "--- real left click: on"
 e2e_click_tray_icon "$slot" 1
 timeout 5 xdotool mousemove 700 900
 expect_icon orange on-clicked
-expect_tip 'Vosselmar [有効]'
+expect_tip kTipEnabled
 check_on "on by a real click"
 (($(silences) == 1)) || e2e_fail "switching on sent all-notes-off"
 

@@ -9,13 +9,12 @@ e2e_fresh_program
 ceg=$(e2e_chord_code C E G)
 e2e_write_config "$E2E_PROG_DIR/config.bin" --in-name 'Old Keyboard' --entry "$ceg" "$E2E_REC" 'changed'
 icons_before=$(e2e_tray_icons)
-changed='MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。'
 dialog_title='Vosselmar の設定'
 
 e2e_start_program
 for round in 1 2; do
     e2e_log "--- round $round"
-    e2e_driver msgbox --timeout 10000 --expect-text "$changed" --expect-buttons ok \
+    e2e_driver msgbox --timeout 10000 --expect-key kInputChanged --expect-buttons ok \
         --expect-icon information --answer ok || e2e_fail "round $round: changed-device message not as expected"
     if ! e2e_driver window --title "$dialog_title" --timeout 3000 >/dev/null; then
         e2e_log "no configuration dialog in this build"

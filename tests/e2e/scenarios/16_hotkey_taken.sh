@@ -17,9 +17,8 @@ wait_log_line "$holder_out" '^registered=' 10 >/dev/null || e2e_fail "the holder
 grep -q '^registered=1' "$holder_out" || e2e_fail "test setup: Ctrl+F12 already taken: $(cat "$holder_out")"
 
 e2e_start_program
-e2e_driver msgbox --timeout 10000 \
-    --expect-text 'ショートカットキーを設定できませんでした。\rもう一度使用するショートカットキーを選択してください。' \
-    --expect-buttons ok --expect-icon information --answer ok || e2e_fail "shortcut message not as expected"
+e2e_driver msgbox --timeout 10000 --expect-key kShortcutRefused --expect-buttons ok \
+    --expect-icon information --answer ok || e2e_fail "shortcut message not as expected"
 e2e_wait_tray_icons $((icons_before + 1)) 5 || e2e_fail "no tray icon after the shortcut message"
 e2e_driver no-msgbox --for 300 >/dev/null || e2e_fail "another message box followed"
 log_lines "$E2E_MIDI_LOG" ' midi(In|Out)Open ' && e2e_fail "a MIDI device was opened although the shortcut failed"

@@ -4,7 +4,8 @@
 # pixel) with the defaults in it, the Tab order with and without the
 # shortcut and thru options, real mouse clicks on the key boundaries read
 # back from the screen and from the saved config.bin, and the close box
-# discarding edits. Screenshots: dialog-defaults.png, tray-menu.png.
+# discarding edits; then the same first start in English. Screenshots:
+# dialog-defaults.png, tray-menu.png, dialog-defaults-en.png, tray-menu-en.png.
 # e2e-timeout: 60
 # shellcheck source-path=SCRIPTDIR source=../lib.sh
 source "${E2E_DIR:-$(dirname "$0")/..}/lib.sh"
@@ -87,7 +88,7 @@ dlg_wait_keys "1 4 7" 3 || e2e_fail "a click at 470,3600 twips did not toggle C 
 
 e2e_log "--- OK saves what the keys show"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --expect-buttons yesno \
+dlg_drv msgbox --expect-key kAskDuplicates --expect-buttons yesno \
     --expect-default no --expect-icon information --answer no || e2e_fail "duplicate question not as expected"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
@@ -139,6 +140,30 @@ dlg_wait_keys "1 4 7" 3 || e2e_fail "the key edit discarded by the close box sho
 dlg_close_box
 dlg_wait_gone 5 || e2e_fail "the close box did not close the dialog"
 
+dlg_drv close-main >/dev/null
+e2e_wait_program_exit 10
+
+e2e_log "--- in English (/lang:en): the same places, the English captions"
+e2e_fresh_program --dir "$WINEPREFIX/drive_c/Vosselmar" --in 'USB MIDI Keyboard' --out 'Microsoft GS Wavetable Synth'
+DLG_LANG=en DLG_TITLE='Vosselmar settings' DLG_EXPECTED_DPI=''
+e2e_start_program /lang:en
+dlg_drv msgbox --timeout 10000 --no-icon 1 --lang en --expect-key kTerms --expect-buttons yesno --answer yes >/dev/null ||
+    e2e_fail "no terms question at the first start in English"
+dlg_drv msgbox --no-icon 1 --lang en --expect-key kChooseInput --answer ok >/dev/null || e2e_fail "no device request at the first start in English"
+dlg_drv dialog --title "$DLG_TITLE" --timeout 5000 >/dev/null || e2e_fail "the English dialog did not open"
+DLG_TAG=en
+dlg_snapshot en
+dlg_check_geometry en 96 0 || e2e_fail "English captions missing or controls not in place at 96 DPI"
+[[ $(dlg_get en lstCP text) == *'\\Manual.htm' ]] || e2e_fail "the first entry is not the English manual: $(dlg_get en lstCP text)"
+[[ $(dlg_get en cmbPC text) == '001 Acoustic Grand Piano' ]] || e2e_fail "instrument shown: $(dlg_get en cmbPC text)"
+dlg_wait_keys "0 4 7" 3 dialog-defaults-en || e2e_fail "the English defaults do not show C-E-G"
+dlg_click cmdOK
+dlg_drv msgbox --lang en --expect-key kAskDuplicates --expect-buttons yesno --answer no >/dev/null || e2e_fail "no duplicate question in English"
+dlg_wait_gone 5 || e2e_fail "the English dialog stayed open after OK"
+wait_midi_started 10 || e2e_fail "MIDI input not started after OK in English"
+dlg_open_from_tray tray-menu-en
+dlg_close_box
+dlg_wait_gone 5 || e2e_fail "the close box did not close the English dialog"
 dlg_drv close-main >/dev/null
 e2e_wait_program_exit 10
 e2e_log "dialog layout passed"

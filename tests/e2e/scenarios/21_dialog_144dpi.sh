@@ -44,7 +44,7 @@ dlg_wait_keys "0 1 4 7" 3 || e2e_fail "a click at 480,2800 twips did not toggle 
 dlg_click_twips 470 3600
 dlg_wait_keys "1 4 7" 3 || e2e_fail "a click at 470,3600 twips did not toggle C (alone)"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null || e2e_fail "no duplicate question"
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null || e2e_fail "no duplicate question"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 e2e_write_config "$E2E_ART/config.expected" --entry $((0x92)) "$manual" ''
 cmp "$E2E_ART/config.expected" "$config" >&2 || {

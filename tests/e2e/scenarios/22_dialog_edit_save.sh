@@ -77,7 +77,7 @@ dlg_wait_keys "2 5 9" 3 || e2e_fail "D, F and A are not shown set"
 
 e2e_log "--- OK, no duplicate check"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --expect-buttons yesno \
+dlg_drv msgbox --expect-key kAskDuplicates --expect-buttons yesno \
     --expect-default no --expect-icon information --answer no || e2e_fail "duplicate question not as expected"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
@@ -117,7 +117,7 @@ wait_map tray 3 "cmbPC state 5/128" "lstCP state 1/2" "txtPath text $(esc "$rec"
 dlg_wait_keys "2 5 9" 3 dialog-edited || e2e_fail "the second entry does not show D-F-A"
 from=$(wc -l <"$E2E_MIDI_LOG")
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
     e2e_fail "no duplicate question"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg ' 1 5 || e2e_fail "nothing sent to the output"
@@ -155,7 +155,7 @@ dlg_snapshot again
 [[ $(dlg_get again chkMidiOut state) == 1 && $(dlg_get again cmbPC state) == 5/128 ]] ||
     e2e_fail "the saved thru settings do not show"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
     e2e_fail "no duplicate question"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_log_count "$E2E_MIDI_LOG" ' midiOutShortMsg h=0x[0-9a-f]+ msg=0x000005c0 ' 2 5 || e2e_fail "no program change after the second OK"

@@ -63,7 +63,7 @@ for _ in $(seq 30); do
 done
 [[ $(dlg_get first lstCP state) == 1/2 ]] || e2e_fail "Alt+A did not add a second entry"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text ' 2番目の起動コードが設定されていません。' --expect-buttons ok \
+dlg_drv msgbox --expect-key kNoChord --value ' 2' --expect-buttons ok \
     --expect-icon warning --answer ok || e2e_fail "the missing keys of entry 2 not reported as expected"
 unchanged "OK with entry 2 without keys"
 dlg_click lstCP 50 6 # entry 1: clear C, E and G
@@ -73,7 +73,7 @@ dlg_click_twips 1027 3735
 dlg_click_twips 1747 3735
 dlg_wait_keys "" 3 || e2e_fail "C, E and G did not clear"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text ' 1番目の起動コードが設定されていません。' --expect-buttons ok \
+dlg_drv msgbox --expect-key kNoChord --value ' 1' --expect-buttons ok \
     --expect-icon warning --answer ok || e2e_fail "the missing keys of entry 1 not reported as expected"
 unchanged "OK with entries 1 and 2 without keys"
 
@@ -111,10 +111,10 @@ dlg_snapshot tray
 [[ $(dlg_get tray lstCP state) == 1/2 && $(dlg_get tray lstCP text) == *'> 2  '*'recorder.exe' ]] ||
     e2e_fail "Alt+A did not add an entry from the tray: $(dlg_get tray lstCP text)"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer yes >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --answer yes >/dev/null ||
     e2e_fail "no duplicate question"
-dlg_drv msgbox --expect-text ' 2番目と 1番目のコードが一部、あるいは完全に重複しています。\r設定に戻りますか？' \
-    --expect-buttons yesno --expect-icon warning --answer yes || e2e_fail "the overlap of entry 2 with entry 1 not reported as expected"
+dlg_drv msgbox --expect-key kContained --value ' 2' --value ' 1' --expect-buttons yesno \
+    --expect-icon warning --answer yes || e2e_fail "the overlap of entry 2 with entry 1 not reported as expected"
 unchanged "going back after the duplicate check"
 dlg_click cmdCancel
 dlg_wait_gone 5 || e2e_fail "キャンセル did not close the dialog"
@@ -132,7 +132,7 @@ wins=$(dlg_drv windows --name Vosselmar.exe)
 [[ $(grep -c 'class=VosselmarConfig .*visible=1' <<<"$wins") == 1 && $wins == *"hwnd=$hwnd class=VosselmarConfig"* ]] ||
     e2e_fail "設定 with the dialog open did not just bring it back: $wins"
 dlg_drv keys alt+d >/dev/null
-dlg_drv msgbox --expect-text '少なくとも１つの項目は必要です。' --expect-buttons ok --expect-icon warning --answer ok ||
+dlg_drv msgbox --expect-key kOneEntryNeeded --expect-buttons ok --expect-icon warning --answer ok ||
     e2e_fail "deleting the last entry not refused as expected"
 dlg_snapshot again
 [[ $(dlg_get again lstCP state) == 0/1 ]] || e2e_fail "the last entry was deleted"

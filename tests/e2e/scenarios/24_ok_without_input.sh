@@ -24,9 +24,8 @@ DLG_TAG=loop
 
 e2e_log "--- start: the stored input is not there"
 e2e_start_program
-dlg_drv msgbox --timeout 10000 --expect-text \
-    'MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。' \
-    --expect-buttons ok --expect-icon information --answer ok || e2e_fail "changed-device message not as expected"
+dlg_drv msgbox --timeout 10000 --expect-key kInputChanged --expect-buttons ok \
+    --expect-icon information --answer ok || e2e_fail "changed-device message not as expected"
 dlg_drv dialog --title "$DLG_TITLE" --timeout 5000 >/dev/null || e2e_fail "the dialog did not open"
 dlg_snapshot loop
 [[ $(dlg_get loop cmbMIDev state) == -1/1 ]] ||
@@ -34,9 +33,9 @@ dlg_snapshot loop
 
 e2e_log "--- OK with no input chosen is refused"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
     e2e_fail "no duplicate question"
-dlg_drv msgbox --expect-text 'MIDI入力デバイスを選択してください。' --expect-buttons ok \
+dlg_drv msgbox --expect-key kChooseInput --expect-buttons ok \
     --expect-icon warning --answer ok || e2e_fail "OK without an input device not refused as expected"
 dlg_drv no-msgbox --for 300 >/dev/null || e2e_fail "another message box after the refusal"
 dlg_drv dialog --title "$DLG_TITLE" --timeout 500 >/dev/null || e2e_fail "the refusal closed the dialog"
@@ -55,7 +54,7 @@ done
 [[ $(dlg_get loop cmbMIDev state) == 0/1 ]] || e2e_fail "the input could not be chosen: $(dlg_get loop cmbMIDev state)"
 [[ $(dlg_get loop cmbMIDev text) == 'テスト鍵盤' ]] || e2e_fail "the list shows $(dlg_get loop cmbMIDev text)"
 dlg_click cmdOK
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
     e2e_fail "no duplicate question at the second OK"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK with the input chosen"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"

@@ -50,8 +50,8 @@ dlg_snapshot first
     e2e_fail "the toggle: '$(dlg_get first chkLearn text)' state $(dlg_get first chkLearn state)"
 e2e_inject_raw "fail in_open"
 dlg_drv keys alt+l >/dev/null || e2e_fail "cannot press Alt+L"
-dlg_drv msgbox --expect-text 'MIDI入力デバイス「テスト鍵盤」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。' \
-    --expect-icon warning --answer ok >/dev/null || e2e_fail "no clear message for the input that cannot be opened"
+dlg_drv msgbox --expect-key kCannotOpenInput --value 'テスト鍵盤' --expect-icon warning \
+    --answer ok >/dev/null || e2e_fail "no clear message for the input that cannot be opened"
 state_is first chkLearn 0 3 || e2e_fail "the toggle stayed on although the input cannot be opened"
 e2e_inject_raw "fail "
 
@@ -68,7 +68,7 @@ dlg_wait_keys "5" 3 || e2e_fail "the keys do not follow what is held"
 inject_msgs 80 41 00
 dlg_wait_keys "0 5 9" 3 || e2e_fail "F-A-C did not become the chord"
 dlg_drv keys alt+o >/dev/null || e2e_fail "cannot press Alt+O"
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
     e2e_fail "no duplicate question"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_log_count "$E2E_MIDI_LOG" ' midiInStart h=0x[0-9a-f]+ -> 0$' 2 5 || e2e_fail "the settings' input not started"
@@ -86,7 +86,7 @@ dlg_snapshot tray
 dlg_click chkMidiOut 7 8
 state_is tray chkMidiOut 1 3 || e2e_fail "thru not switched on"
 dlg_drv keys alt+o >/dev/null || e2e_fail "cannot press Alt+O"
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null || e2e_fail "no duplicate question"
+dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null || e2e_fail "no duplicate question"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_log_line "$E2E_MIDI_LOG" ' midiOutOpen ' 5 >/dev/null || e2e_fail "thru not opened"
 opens=$(log_lines "$E2E_MIDI_LOG" ' midiInOpen ' | wc -l)
@@ -166,7 +166,7 @@ acc_keys "4 7 11"
 focus=$(dlg_drv focus --title "$DLG_TITLE")
 [[ $(dlg_names_of <(echo "$focus") kbd) == picKey11 ]] || e2e_fail "the focus is not on B: $focus"
 dlg_drv keys alt+o >/dev/null || e2e_fail "cannot press Alt+O"
-dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --expect-default no --answer none >/dev/null ||
+dlg_drv msgbox --expect-key kAskDuplicates --expect-default no --answer none >/dev/null ||
     e2e_fail "no duplicate question"
 timeout 5 xdotool key Return || e2e_fail "xdotool key failed"
 dlg_wait_gone 5 || e2e_fail "OK by the keyboard did not close the dialog"

@@ -8,7 +8,7 @@
 # code 0. Each case has a fresh program folder:
 #
 #   case          what is up when the program is told to end     how     ends within
-#   ask-dup       OK's question "起動コードの重複をチェックしますか？"   Exit    5 s
+#   ask-dup       OK's question whether to look for duplicates    Exit    5 s
 #   dup-pair      the duplicate found after Yes to that question  WM_CLOSE 5 s
 #   open-failed   the input cannot be opened in the activation    Exit    5 s
 #                 that follows OK (thru on)
@@ -28,11 +28,6 @@ source "$E2E_DIR/lib_dialog.sh"
 e2e_scenario_begin
 dlg_drv_start
 
-ask_dup='起動コードの重複をチェックしますか？'
-dup_pair=' 1番目と 2番目のコードが一部、あるいは完全に重複しています。\r設定に戻りますか？'
-open_failed='MIDI入力デバイス「テスト鍵盤」を開けませんでした。\r他のプログラムが使用していないか、接続を確認してください。'
-hotkey_refused='ショートカットキーを設定できませんでした。\rもう一度使用するショートカットキーを選択してください。'
-changed='MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。'
 ceg=$(e2e_chord_code C E G)
 : >"$E2E_ART/cases.txt"
 
@@ -66,15 +61,15 @@ started() {
 ok_in_dialog() {
     dlg_drv tray --lparam 0x204 >/dev/null || problem "tray callback not posted" || return
     dlg_drv menu --wait 3000 >/dev/null || problem "the tray menu did not open" || return
-    dlg_drv menu-key c >/dev/null || problem "cannot press C in the tray menu" || return
+    dlg_drv menu-key --row kMenuConfig >/dev/null || problem "cannot choose Settings in the tray menu" || return
     dlg_drv dialog --title "$DLG_TITLE" >/dev/null || problem "the dialog did not open" || return
     [[ ${1:-} == --no-ok ]] && return 0
     dlg_drv keys alt+o >/dev/null || problem "cannot press Alt+O in the dialog"
 }
 
-box() { # TEXT ANSWER
-    dlg_drv msgbox --timeout 10000 --expect-text "$1" --answer "$2" >/dev/null ||
-        problem "message box \"$1\" not as expected (answer $2)"
+box() { # KEY ANSWER [--value V]...
+    dlg_drv msgbox --timeout 10000 --expect-key "$1" "${@:3}" --answer "$2" >/dev/null ||
+        problem "message box $1 not as expected (answer $2)"
 }
 
 # How the program is told to end; sets T_END (when it was told).
@@ -85,7 +80,7 @@ tell_to_end() { # tray|close|logoff LIMIT
         dlg_drv tray --lparam 0x204 >/dev/null || problem "tray callback not posted" || return
         dlg_drv menu --wait 3000 >/dev/null || problem "the tray menu did not open over the box" || return
         T_END=$(e2e_now)
-        dlg_drv menu-key x >/dev/null || problem "cannot press X in the tray menu"
+        dlg_drv menu-key --row kMenuEnd >/dev/null || problem "cannot choose Exit in the tray menu"
         ;;
     close)
         T_END=$(e2e_now)
@@ -189,15 +184,15 @@ clean_up_case() {
 # --- how each case brings its box up ---------------------------------------
 
 up_ask_dup() {
-    prepare && started && ok_in_dialog && box "$ask_dup" none
+    prepare && started && ok_in_dialog && box kAskDuplicates none
 }
 up_dup_pair() {
-    prepare && started && ok_in_dialog && box "$ask_dup" yes && box "$dup_pair" none
+    prepare && started && ok_in_dialog && box kAskDuplicates yes && box kContained none --value ' 1' --value ' 2'
 }
 up_open_failed() {
     prepare && started || return
     e2e_inject_raw 'fail in_open'
-    ok_in_dialog && box "$ask_dup" no && box "$open_failed" none
+    ok_in_dialog && box kAskDuplicates no && box kCannotOpenInput none --value 'テスト鍵盤'
 }
 # Another program holds Ctrl+F12 from before the start: the start says so
 # once, and the activation after OK meets it again.
@@ -209,7 +204,7 @@ up_hotkey() {
     wait_log_line "$out" '^registered=' 10 >/dev/null && grep -q '^registered=1' "$out" ||
         problem "test setup: could not hold Ctrl+F12: $(cat "$out")" || return
     e2e_start_program
-    box "$hotkey_refused" ok && ok_in_dialog && box "$ask_dup" no && box "$hotkey_refused" none
+    box kShortcutRefused ok && ok_in_dialog && box kAskDuplicates no && box kShortcutRefused none
 }
 up_browse() {
     local out
@@ -222,14 +217,13 @@ up_damaged() {
     prepare || return
     printf '\x01\x00\x00\x00ABCDEF' >"$config"
     e2e_start_program
-    local out
-    out=$(dlg_drv msgbox --timeout 10000 --expect-buttons yesno --answer none) ||
-        problem "no damaged-config question" || return
-    [[ $(e2e_field text <<<"$out") == *'が壊れています。'* ]] || problem "not the damaged-config question: $out"
+    dlg_drv msgbox --timeout 10000 --expect-buttons yesno --answer none --expect-key kAskRebuild --value @kDamaged \
+        --value @kSettingsFile --value "$(e2e_winpath "$config")" --value @kDamagedShort >/dev/null ||
+        problem "no damaged-config question"
 }
 up_device() {
     prepare --in-name 'Old Keyboard' && e2e_start_program || return
-    box "$changed" ok || return
+    box kInputChanged ok || return
     dlg_drv dialog --title "$DLG_TITLE" --timeout 5000 >/dev/null || problem "the dialog did not open" || return
     log_lines "$E2E_MIDI_LOG" ' midiInOpen ' >/dev/null && problem "input opened while the device is wrong"
     return 0

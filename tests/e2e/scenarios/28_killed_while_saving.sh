@@ -25,7 +25,6 @@ dlg_drv_start
 e2e_fresh_program
 ENTRIES=${VOS_BIG_ENTRIES:-10000}
 read -ra DELAYS <<<"${VOS_KILL_DELAYS_MS:-0 1 2 4 8 16 64 256 1024}"
-ask_dup='起動コードの重複をチェックしますか？'
 old=$E2E_ART/config.old new=$E2E_ART/config.new
 
 # big_config FIRST LAST: on stdout, a config.bin with the devices and
@@ -74,10 +73,10 @@ start_quietly() {
 delete_first_and_ok() {
     dlg_drv tray --lparam 0x204 >/dev/null || e2e_fail "$1: tray callback not posted"
     dlg_drv menu --wait 3000 >/dev/null || e2e_fail "$1: the tray menu did not open"
-    dlg_drv menu-key c >/dev/null || e2e_fail "$1: cannot press C in the tray menu"
+    dlg_drv menu-key --row kMenuConfig >/dev/null || e2e_fail "$1: cannot choose Settings in the tray menu"
     dlg_drv dialog --title "$DLG_TITLE" --timeout 30000 >/dev/null || e2e_fail "$1: the dialog did not open"
     E2E_DRIVER_TIMEOUT=60 dlg_drv keys alt+d alt+o >/dev/null || e2e_fail "$1: cannot press Alt+D, Alt+O"
-    dlg_drv msgbox --timeout 30000 --no-icon 1 --expect-text "$ask_dup" --answer none >/dev/null ||
+    dlg_drv msgbox --timeout 30000 --no-icon 1 --expect-key kAskDuplicates --answer none >/dev/null ||
         e2e_fail "$1: no duplicate question after OK"
 }
 
@@ -108,7 +107,7 @@ t0=$(e2e_now)
 delete_first_and_ok reference
 e2e_log "dialog, delete and OK in $(e2e_since "$t0")s"
 t0=$(e2e_now)
-dlg_drv msgbox --no-icon 1 --expect-text "$ask_dup" --answer no >/dev/null || e2e_fail "cannot answer the duplicate question"
+dlg_drv msgbox --no-icon 1 --expect-key kAskDuplicates --answer no >/dev/null || e2e_fail "cannot answer the duplicate question"
 wait_log_count "$E2E_MIDI_LOG" ' midiInStart h=0x[0-9a-f]+ -> 0$' 2 60 || e2e_fail "MIDI input not started again after OK"
 e2e_log "saved and applied in $(e2e_since "$t0")s"
 dlg_drv no-msgbox --for 300 >/dev/null || e2e_fail "a message box after the save"
@@ -130,7 +129,7 @@ for delay in "${DELAYS[@]}"; do
     pid=$(program_process)
     [[ -n $pid ]] || e2e_fail "no process of the program under pid $E2E_PROGRAM_PID"
     touch "$ref"
-    dlg_drv_send msgbox --no-icon 1 --expect-text "$ask_dup" --answer no
+    dlg_drv_send msgbox --no-icon 1 --expect-key kAskDuplicates --answer no
     # the first sign of the save: config.bin, config.bin.tmp or the folder
     # (a file made or renamed) changed; builtins only, to see it at once
     start=$EPOCHREALTIME seen=''

@@ -32,19 +32,22 @@ names=$(vos_package_names "$zip") || e2e_fail "cannot read the zip's central dir
 printf '%s\n' "$names" >"$E2E_ART/zip-names.txt"
 expected="$top/
 $top/LICENSE
+$top/Manual.htm
 $top/README.txt
 $top/Vosselmar.exe
 $top/gminst.bin
+$top/gminst.en.bin
 $top/vkname.bin
 $top/vkvalue.bin
 $top/説明書.htm"
-if [[ -d $build/説明書_images || -d $E2E_DIR/../../resources/説明書_images ]]; then
-    e2e_log "the manual has a picture folder: only its top entry is checked"
-    got=$(cut -d' ' -f2- <<<"$names" | grep -v "^$top/説明書_images/.")
-    expected=$(printf '%s\n%s\n' "$expected" "$top/説明書_images/" | LC_ALL=C sort)
-else
-    got=$(cut -d' ' -f2- <<<"$names")
-fi
+got=$(cut -d' ' -f2- <<<"$names")
+for images in 説明書_images Manual_images; do
+    if [[ -d $build/$images || -d $E2E_DIR/../../resources/$images ]]; then
+        e2e_log "a manual has the picture folder $images: only its top entry is checked"
+        got=$(grep -v "^$top/$images/." <<<"$got")
+        expected=$(printf '%s\n%s\n' "$expected" "$top/$images/" | LC_ALL=C sort)
+    fi
+done
 [[ $got == "$expected" ]] || e2e_fail "zip entries differ: $(diff <(echo "$expected") <(echo "$got") | tr '\n' ' ')"
 # Bit 11: the name is UTF-8. Without it Windows reads the bytes in the local code page, the manual
 # is unpacked under a garbled name and neither Help nor the default chord can open it.
@@ -113,11 +116,10 @@ e2e_midi_env
 e2e_register_htm_recorder
 recorder=$(e2e_winpath "$E2E_TOOLS/recorder.exe")
 
-terms='Vosselmarを使用する前に、同じフォルダにある説明書の「４．使用規約」を読んでください。\r使用規約に同意してVosselmarを使用しますか？'
 e2e_start_program
-e2e_driver msgbox --timeout 10000 --expect-text "$terms" --expect-buttons yesno --answer yes ||
+e2e_driver msgbox --timeout 10000 --expect-key kTerms --expect-buttons yesno --answer yes ||
     e2e_fail "terms question not as expected"
-e2e_driver msgbox --expect-text 'MIDI入力デバイスを選択してください。' --expect-buttons ok --answer ok ||
+e2e_driver msgbox --expect-key kChooseInput --expect-buttons ok --answer ok ||
     e2e_fail "device request not as expected"
 # The dialog only opens when the side files were found beside the program.
 e2e_driver window --title 'Vosselmar の設定' --timeout 5000 >/dev/null ||
@@ -134,7 +136,7 @@ e2e_log "--- Help in the tray menu"
 e2e_driver tray --lparam 0x204 >/dev/null || e2e_fail "cannot post the tray callback"
 e2e_driver menu --wait 5000 >/dev/null || e2e_fail "no tray menu"
 e2e_screenshot menu
-e2e_driver menu-key H >/dev/null || e2e_fail "cannot choose Help"
+e2e_driver menu-key --row kMenuHelp >/dev/null || e2e_fail "cannot choose Help"
 wait_log_count "$E2E_RECORDER_LOG" . 1 5 || e2e_fail "Help opened nothing"
 line=$(log_lines "$E2E_RECORDER_LOG" . | sed -n 1p)
 [[ ${line%%$'\t'*} == "$launch_of_manual" ]] || e2e_fail "Help launched: ${line%%$'\t'*} expected: $launch_of_manual"

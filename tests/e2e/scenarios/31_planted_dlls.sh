@@ -81,21 +81,22 @@ dlg_wait_gone 5 || e2e_fail "the settings dialog did not close"
 e2e_log "--- Exit from the tray menu"
 dlg_drv tray --lparam 0x204 >/dev/null || e2e_fail "tray callback not posted"
 dlg_drv menu --wait 3000 >/dev/null || e2e_fail "the tray menu did not open"
-dlg_drv menu-key x >/dev/null || e2e_fail "cannot press X in the tray menu"
+dlg_drv menu-key --row kMenuEnd >/dev/null || e2e_fail "cannot choose Exit in the tray menu"
 e2e_wait_program_exit 10
 ((E2E_EXIT_CODE == 0)) || e2e_fail "exit code $E2E_EXIT_CODE"
 no_marks "the whole run"
 
 # --- no usable winmm in the system folder ---------------------------------
-# CASE TEXT: the box, its answer, then the end with nothing touched: no MIDI
-# call, config.bin and the folder as they were, no tray icon.
+# CASE KEY [--value V]: the box of the program's text KEY, its answer, then the
+# end with nothing touched: no MIDI call, config.bin and the folder as they
+# were, no tray icon.
 no_winmm() {
     local files state
     files=$(ls -A "$E2E_PROG_DIR")
     state=$(cksum <"$config")
     rm -f "$E2E_MIDI_LOG"
     e2e_start_program
-    dlg_drv msgbox --timeout 10000 --title Vosselmar --expect-text "$2" --expect-buttons ok \
+    dlg_drv msgbox --timeout 10000 --title Vosselmar --expect-key "$2" "${@:3}" --expect-buttons ok \
         --expect-icon error --answer ok >/dev/null || e2e_fail "$1: no box or not as expected"
     e2e_wait_program_exit 5
     ((E2E_EXIT_CODE == 1)) || e2e_fail "$1: exit code $E2E_EXIT_CODE, expected 1"
@@ -108,14 +109,13 @@ no_winmm() {
 icons_before=$(e2e_tray_icons)
 
 e2e_log "--- winmm cannot be loaded"
-E2E_WINMM_ORDER=d no_winmm "winmm disabled" 'システムのwinmm.dllを読み込めませんでした。\rVosselmarを終了します。'
+E2E_WINMM_ORDER=d no_winmm "winmm disabled" kNoWinmm
 
 e2e_log "--- winmm lacks a function"
 system_winmm=$WINEPREFIX/drive_c/windows/system32/winmm.dll
 trap 'e2e_install_fake_winmm; e2e_cleanup_scenario' EXIT
 e2e_install_fake_winmm "$E2E_TOOLS/planted-lacking.dll"
-no_winmm "winmm lacking midiOutShortMsg" \
-    'システムのwinmm.dllに関数「midiOutShortMsg」がありません。\rVosselmarを終了します。'
+no_winmm "winmm lacking midiOutShortMsg" kWinmmLacks --value midiOutShortMsg
 # and it was that one the program asked: the system's, not the planted one
 [[ -f $system_winmm.loaded ]] || e2e_fail "the program did not load the system folder's winmm.dll"
 rm -f "$system_winmm.loaded"

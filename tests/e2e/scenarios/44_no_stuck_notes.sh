@@ -62,14 +62,14 @@ moment_ok() {
     DLG_TAG=ok
     dlg_snapshot ok
     dlg_click cmdOK
-    dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+    dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
         e2e_fail "no duplicate question after OK"
     dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 }
 moment_exit() {
     dlg_drv tray --lparam 0x204 >/dev/null || e2e_fail "tray callback not posted"
     dlg_drv menu --wait 3000 >/dev/null || e2e_fail "the tray menu did not open"
-    dlg_drv menu-key x >/dev/null || e2e_fail "cannot press X in the tray menu"
+    dlg_drv menu-key --row kMenuEnd >/dev/null || e2e_fail "cannot choose Exit in the tray menu"
     e2e_wait_program_exit 10 || e2e_fail "program still running after Exit"
 }
 

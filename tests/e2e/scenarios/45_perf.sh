@@ -86,7 +86,7 @@ e2e_start_program
 wait_midi_started 30 || e2e_fail "MIDI input not started with 1 000 entries"
 e2e_driver tray --lparam 0x204 >/dev/null || e2e_fail "tray callback not posted"
 e2e_driver menu --wait 15000 >/dev/null || e2e_fail "the tray menu did not open"
-e2e_driver menu-key c >/dev/null || e2e_fail "cannot press C in the menu"
+e2e_driver menu-key --row kMenuConfig >/dev/null || e2e_fail "cannot choose Settings in the menu"
 E2E_DRIVER_TIMEOUT=90 e2e_driver window --title 'Vosselmar の設定' --visible 1 --timeout 60000 >/dev/null ||
     e2e_fail "the dialog did not open"
 keystrokes=${VOS_PERF_KEYSTROKES:-200}

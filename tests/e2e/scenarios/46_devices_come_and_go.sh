@@ -6,31 +6,31 @@
 # a fresh folder, C-E-G launching recorder.exe:
 #
 #   case      settings   what happens                                  expected
-#   replug    input      unplugged with C and E held, told only by the  closed, grey tip [MIDI入力デバイスが見つかりません];
+#   replug    input      unplugged with C and E held, told only by the  closed, grey tip kTipInputGone;
 #                        close notice; back, untold, then a notice;     nothing happens without a notice; reopened at
 #                        unplugged, back behind another device;         its index (main window, 0x10000, prepare, add,
-#                        moved to index 0 while open                    start), orange [有効]; G alone launches nothing,
-#                                                                       C-E-G launches; a move alone closes and opens
-#                                                                       nothing
+#                        moved to index 0 while open                    start), orange kTipEnabled; G alone launches
+#                                                                       nothing, C-E-G launches; a move alone closes
+#                                                                       and opens nothing
 #   thru      thru, 5    input unplugged with C sounding, back          all-notes-off and C's release, output closed;
 #                                                                       back: input, output 0 and 0x000005c0, thru
 #   output    thru, 5    the output alone unplugged, back at index 1    all-notes-off tried, output closed, input kept,
 #                                                                       the tray as it was, chords launch unforwarded;
 #                                                                       back: output 1, 0x000005c0, thru
-#   off       input      off, unplugged, back; on; unplugged, a click   back grey [無効], the chord silent, a click
-#                        while missing, back                            turns it on; a click while missing flips it but
-#                                                                       the tip stays missing; back off
+#   off       input      off, unplugged, back; on; unplugged, a click   back grey kTipDisabled, the chord silent, a
+#                        while missing, back                            click turns it on; a click while missing flips
+#                                                                       it but the tip stays missing; back off
 #   dialog    input      settings dialog open (tray): unplugged, back   input reopened at 1; the input list left alone
 #                        behind another device, Cancel                  while gone, refilled with it selected at 1 when
 #                                                                       back; Cancel closes nothing, the chord launches
 #   start     input      started with only another device: the dialog   the list refilled with the other device still
 #                        of the start; the stored one plugged in, chosen chosen; after OK the new one opens at 1, the
 #                        and OK                                         tray is orange, the chord launches
-#   refused   input      unplugged, back refusing to open (fail         one warning box, answered, grey tip [MIDI入力デ
-#                        in_open), a second notice, the failure gone    バイスを開けません]; a second notice retries without
-#                                                                       a box; once it opens, it works
-#   refused_out thru, 5  the same with the output (fail out_open)       the same with 出力; chords launch meanwhile;
-#                                                                       once it opens: 0x000005c0, thru
+#   refused   input      unplugged, back refusing to open (fail         one warning box, answered, grey tip
+#                        in_open), a second notice, the failure gone    kTipInputRefused; a second notice retries
+#                                                                       without a box; once it opens, it works
+#   refused_out thru, 5  the same with the output (fail out_open)       the same with the output; chords launch
+#                                                                       meanwhile; once it opens: 0x000005c0, thru
 #   cycles    thru, 5    two unplug/replug cycles, then ten             threads, windows, GDI objects, handles and
 #                                                                       memory flat (lib_soak.sh), thru after the last
 #
@@ -50,10 +50,6 @@ e2e_scenario_begin
 dlg_drv_start
 
 IN='テスト鍵盤' OUT='テスト音源' OTHER_IN='ほかの鍵盤' OTHER_OUT='ほかの音源'
-TIP_ON='Vosselmar [有効]' TIP_OFF='Vosselmar [無効]' TIP_MISSING='Vosselmar [MIDI入力デバイスが見つかりません]'
-TIP_REFUSED='Vosselmar [MIDI入力デバイスを開けません]'
-open_failed="MIDI入力デバイス「$IN」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
-out_failed="MIDI出力デバイス「$OUT」を開けませんでした。\\r他のプログラムが使用していないか、接続を確認してください。"
 chord=(90 3C 64 90 40 64 90 43 64 80 3C 00 80 40 00 80 43 00)
 chord_packed=(0x00643c90 0x00644090 0x00644390 0x00003c80 0x00004080 0x00004380)
 : >"$E2E_ART/cases.txt"
@@ -114,9 +110,9 @@ none_since() { # REGEX WHAT
 
 no_box() { dlg_drv no-msgbox --for 200 >/dev/null || problem "a message box: $1"; }
 
-tray_is() { # COLOUR TIP WHAT
+tray_is() { # COLOUR TIP_KEY WHAT
     e2e_expect_tray_colour "$SLOT" "$1" "$3" || problem "tray icon not $1 ($3)" || return
-    e2e_expect_tray_tip "$SLOT" "$2" || problem "tray tooltip not \"$2\" ($3)"
+    e2e_expect_tray_tip "$SLOT" "$2" || problem "tray tooltip not $2 ($3)"
 }
 # What the tray shows where nothing is promised, for the record.
 tray_note() { e2e_log "$CASE: tray while $1: $(e2e_tray_colour "$SLOT")"; }
@@ -148,7 +144,7 @@ forwards() { # WHAT
 lost_input() { # WHAT: the input that went is closed, no box, the tray says so
     wait_since " midiInClose h=$IN_H -> 0\$" "$1: the input was not closed" || return
     no_box "$1" || return
-    tray_is grey "$TIP_MISSING" "$1"
+    tray_is grey kTipInputGone "$1"
 }
 # The input reopened once at index DEV as at the start: the main window,
 # CALLBACK_WINDOW, then prepare, add buffer and start, in that order. Sets IN_H.
@@ -211,7 +207,7 @@ clean_up_case() {
 
 case_replug() {
     prepare && started || return
-    tray_is orange "$TIP_ON" "at start" || return
+    tray_is orange kTipEnabled "at start" || return
     inject_msgs 90 3C 64 90 40 64 # C and E held as the keyboard goes
     # first with no WM_DEVICECHANGE: the close notice of the dead input tells,
     # and nothing but a notice brings it back
@@ -222,7 +218,7 @@ case_replug() {
     none_since ' midiIn[A-Za-z]+ ' "the input was looked at again without a notice" || return
     mark && e2e_devices_change
     back_input 0 "back at index 0" || return
-    tray_is orange "$TIP_ON" "back at index 0" || return
+    tray_is orange kTipEnabled "back at index 0" || return
     play 0 "G alone (C and E went with the device)" 90 43 64 80 43 00 || return
     play 1 "the chord after the replug" "${chord[@]}" || return
 
@@ -230,7 +226,7 @@ case_replug() {
     lost_input "unplugged again" || return
     mark && e2e_devices_change --in "$OTHER_IN|$IN"
     back_input 1 "back behind another device" || return
-    tray_is orange "$TIP_ON" "back at index 1" || return
+    tray_is orange kTipEnabled "back at index 1" || return
     play 1 "the chord at index 1" "${chord[@]}" || return
 
     mark && e2e_devices_change --in "$IN|$OTHER_IN"
@@ -253,7 +249,7 @@ case_thru() {
     mark && e2e_devices_change --in "$IN"
     back_input 0 "back" || return
     back_output 0 "back" || return
-    tray_is orange "$TIP_ON" "back" || return
+    tray_is orange kTipEnabled "back" || return
     forwards "thru after the replug"
 }
 
@@ -264,7 +260,7 @@ case_output() {
     since | grep -qE " midiOutShortMsg h=$OUT_H msg=0x00007cb0 -> 6\$" ||
         problem "no all-notes-off tried on the output that went (calls since: $(calls_since))" || return
     no_box "output unplugged" || return
-    tray_is orange "$TIP_ON" "the output alone gone" || return
+    tray_is orange kTipEnabled "the output alone gone" || return
     play 1 "a chord while the output is gone" "${chord[@]}" || return
     none_since ' midiIn(Stop|Reset|Close|Open) ' "the input was touched when the output went" || return
     none_since ' midiOutShortMsg .* -> 0$' "forwarded while the output is gone" || return
@@ -272,28 +268,28 @@ case_output() {
     back_output 1 "output back at index 1" || return
     none_since ' midiIn(Stop|Reset|Close|Open) ' "the input was touched when the output came back" || return
     no_box "output back" || return
-    tray_is orange "$TIP_ON" "output back" || return
+    tray_is orange kTipEnabled "output back" || return
     forwards "thru with the output back"
 }
 
 case_off() {
     prepare && started || return
-    click && tray_is grey "$TIP_OFF" "switched off" || return
+    click && tray_is grey kTipDisabled "switched off" || return
     mark && e2e_devices_change --in ''
     lost_input "unplugged while off" || return
     mark && e2e_devices_change --in "$IN"
     back_input 0 "back while off" || return
-    tray_is grey "$TIP_OFF" "back while off" || return
+    tray_is grey kTipDisabled "back while off" || return
     play 0 "the chord while off" "${chord[@]}" || return
-    click && tray_is orange "$TIP_ON" "a click after the replug" || return
+    click && tray_is orange kTipEnabled "a click after the replug" || return
     play 1 "the chord once on" "${chord[@]}" || return
 
     mark && e2e_devices_change --in ''
     lost_input "unplugged while on" || return
-    click && sleep 0.3 && tray_is grey "$TIP_MISSING" "a click while missing" || return
+    click && sleep 0.3 && tray_is grey kTipInputGone "a click while missing" || return
     mark && e2e_devices_change --in "$IN"
     back_input 0 "back after a click while missing" || return
-    tray_is grey "$TIP_OFF" "back after a click while missing" || return
+    tray_is grey kTipDisabled "back after a click while missing" || return
     play 0 "the chord after the click while missing" "${chord[@]}"
 }
 
@@ -321,7 +317,7 @@ case_dialog() {
     [[ $sel == "0/1 $IN" ]] || problem "the input list with the device gone (to be left alone): $sel" || return
     mark && e2e_devices_change --in "$OTHER_IN|$IN"
     back_input 1 "back with the dialog open" || return
-    tray_is orange "$TIP_ON" "back with the dialog open" || return
+    tray_is orange kTipEnabled "back with the dialog open" || return
     DLG_TAG=back && dlg_snapshot back
     sel="$(dlg_get back cmbMIDev state) $(dlg_get back cmbMIDev text)"
     [[ $sel == "1/2 $IN" ]] || problem "the input list with the device back at 1: $sel" || return
@@ -343,8 +339,7 @@ case_start() {
     VOS_MIDI_IN=$OTHER_IN
     e2e_start_program
     VOS_MIDI_IN=$IN
-    dlg_drv msgbox --timeout 10000 --expect-text \
-        'MIDI入力デバイスが追加・変更されています。\rもう一度使用するデバイスを選択してください。' \
+    dlg_drv msgbox --timeout 10000 --expect-key kInputChanged \
         --expect-buttons ok --answer ok >/dev/null || problem "no changed-device message at the start" || return
     dlg_drv dialog --title "$DLG_TITLE" --timeout 5000 >/dev/null || problem "the dialog did not open" || return
     DLG_TAG=start && dlg_snapshot start
@@ -365,7 +360,7 @@ case_start() {
     done
     mark
     dlg_click cmdOK
-    dlg_drv msgbox --expect-text '起動コードの重複をチェックしますか？' --answer no >/dev/null ||
+    dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null ||
         problem "no duplicate question at OK" || return
     dlg_wait_gone 5 || problem "the dialog stayed open after OK" || return
     wait_since ' midiInStart h=0x[0-9a-f]+ -> 0$' "the input was not started after OK" || return
@@ -373,7 +368,7 @@ case_start() {
         problem "not input 1 opened: $(calls_since)" || return
     e2e_wait_tray_icons $((icons_before + 1)) 5 || problem "no tray icon" || return
     SLOT=$((icons_before + 1))
-    tray_is orange "$TIP_ON" "after OK" || return
+    tray_is orange kTipEnabled "after OK" || return
     CONFIG_STATE=$(config_state)  # OK wrote the choice
     play 1 "the chord through the device plugged in at the start" "${chord[@]}"
 }
@@ -384,17 +379,17 @@ case_refused() {
     lost_input "unplugged" || return
     e2e_inject_raw 'fail in_open'
     mark && e2e_devices_change --in "$IN"
-    dlg_drv msgbox --timeout 5000 --expect-text "$open_failed" --expect-buttons ok --expect-icon warning \
+    dlg_drv msgbox --timeout 5000 --expect-key kCannotOpenInput --value "$IN" --expect-buttons ok --expect-icon warning \
         --answer ok >/dev/null || problem "no warning as expected when the input came back refusing to open" || return
     wait_since " midiInOpen dev=0 cb=$CB .* -> 4\$" "no open tried when the input came back" || return
-    tray_is grey "$TIP_REFUSED" "the input refuses to open" || return
+    tray_is grey kTipInputRefused "the input refuses to open" || return
     mark && e2e_devices_change
     dlg_drv no-msgbox --for 500 >/dev/null || problem "a second box at the next notice" || return
     wait_since " midiInOpen dev=0 cb=$CB .* -> 4\$" "the next notice did not try to open it again" || return
     e2e_inject_raw 'fail'
     mark && e2e_devices_change
     back_input 0 "opened at a later notice" || return
-    tray_is orange "$TIP_ON" "opened at a later notice" || return
+    tray_is orange kTipEnabled "opened at a later notice" || return
     play 1 "the chord once it opened" "${chord[@]}"
 }
 
@@ -404,7 +399,7 @@ case_refused_out() {
     wait_since " midiOutClose h=$OUT_H -> 0\$" "the output that went was not closed" || return
     e2e_inject_raw 'fail out_open'
     mark && e2e_devices_change --out "$OUT"
-    dlg_drv msgbox --timeout 5000 --expect-text "$out_failed" --expect-buttons ok --expect-icon warning \
+    dlg_drv msgbox --timeout 5000 --expect-key kCannotOpenOutput --value "$OUT" --expect-buttons ok --expect-icon warning \
         --answer ok >/dev/null || problem "no warning as expected when the output came back refusing to open" || return
     wait_since ' midiOutOpen dev=0 .* -> 4$' "no open tried when the output came back" || return
     mark && e2e_devices_change
@@ -441,7 +436,7 @@ case_cycles() {
     soak_judge replug-before replug-after 10 "unplug/replug cycles" 0 cycles ||
         problem "resources grew over ten unplug/replug cycles (soak.txt)" || return
     ((${#PROBLEMS[@]} == 0)) || return
-    tray_is orange "$TIP_ON" "after the cycles" || return
+    tray_is orange kTipEnabled "after the cycles" || return
     forwards "thru after the last cycle"
 }
 
