@@ -33,6 +33,21 @@ void Learn(App& app, NoteEvent event, std::uint32_t m) {
     if (learn.heard) learn.heard(held, chord);
 }
 
+// The scan alone, with nothing else in the loop to keep its values from registers: with hundreds
+// of codes and no match it is nearly all of a note event's time.
+std::size_t NextMatch(const std::vector<LaunchCode>& codes, std::int32_t held, std::size_t from) {
+    const std::size_t size = codes.size();
+    while (from < size && codes[from].Code != held) ++from;
+    return from;
+}
+
+// Kept out of line so that the scan above stays small. A copy: the list may be replaced while the
+// shell opens the target.
+[[gnu::noinline]] void Launch(App& app, std::size_t index) {
+    const LaunchCode code = app.recognition.LaunchCodes[index];
+    app.host.ShellExec(app.program.MainWindow, L"open", code.Path, code.Command, L"", kSwShow);
+}
+
 }  // namespace
 
 NoteEvent ClassifyMessage(std::uint32_t m) {
@@ -64,14 +79,15 @@ void HandleMidiData(App& app, std::uint32_t m) {
 }
 
 void LaunchMatchingCodes(App& app) {
-    for (std::size_t i = 0; i < app.recognition.LaunchCodes.size(); ++i) {
-        if (app.recognition.LaunchCodes[i].Code != app.recognition.HeldNotes) continue;
-        // A copy, and the size checked on every round: the shell may run a message loop while it
-        // opens the target, and settings applied inside that loop replace the list, or Exit ends
-        // the program.
+    std::size_t i = 0;
+    for (;;) {
+        i = NextMatch(app.recognition.LaunchCodes, app.recognition.HeldNotes, i);
+        if (i >= app.recognition.LaunchCodes.size()) return;
+        // The list and the held set are read again after every launch: the shell may run a
+        // message loop while it opens the target, in which settings applied replace the list,
+        // more notes arrive, or Exit ends the program.
         if (app.Closing()) return;
-        const LaunchCode code = app.recognition.LaunchCodes[i];
-        app.host.ShellExec(app.program.MainWindow, L"open", code.Path, code.Command, L"", kSwShow);
+        Launch(app, i++);
     }
 }
 

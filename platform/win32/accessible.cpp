@@ -2,6 +2,8 @@
 
 #include <oleacc.h>
 
+#include "system_library.h"
+
 namespace vos::win32 {
 namespace {
 
@@ -14,10 +16,13 @@ constexpr IID kIidDispatch = {0x00020400, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x0
 
 bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
 
+// oleacc is loaded the first time a screen reader asks: most sessions never do.
 IAccessible* StandardObject(HWND hwnd) {
+    static const auto create = OnDemandFunction<decltype(&CreateStdAccessibleObject)>(
+        OnDemand::Oleacc, "CreateStdAccessibleObject");
     IAccessible* object = nullptr;
-    if (FAILED(CreateStdAccessibleObject(hwnd, OBJID_CLIENT, kIidAccessible,
-                                         reinterpret_cast<void**>(&object)))) {
+    if (!create || FAILED(create(hwnd, OBJID_CLIENT, kIidAccessible,
+                                 reinterpret_cast<void**>(&object)))) {
         return nullptr;
     }
     return object;
@@ -168,10 +173,12 @@ class Described final : public IAccessible {
 
 LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam, Describe describe) {
     if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
-    IAccessible* standard = StandardObject(hwnd);
+    static const auto answer =
+        OnDemandFunction<decltype(&LresultFromObject)>(OnDemand::Oleacc, "LresultFromObject");
+    IAccessible* standard = answer ? StandardObject(hwnd) : nullptr;
     if (!standard) return 0;
     auto* described = new Described(standard, hwnd, describe);
-    const LRESULT result = LresultFromObject(kIidAccessible, wParam, described);
+    const LRESULT result = answer(kIidAccessible, wParam, described);
     described->Release();
     return result < 0 ? 0 : result;
 }

@@ -13,6 +13,7 @@
 #include "config_dialog/frmConfig.h"
 #include "desktop.h"
 #include "resource.h"
+#include "system_library.h"
 
 namespace vos::win32 {
 
@@ -119,6 +120,32 @@ ControlClass ClassOf(Kind kind) {
     return {L"STATIC", 0, 0};
 }
 
+// --- Subclassing through comctl32, loaded with the first dialog rather than at the start ---
+
+struct Subclassing {
+    decltype(&SetWindowSubclass) set;
+    decltype(&RemoveWindowSubclass) remove;
+    decltype(&DefSubclassProc) pass;
+};
+
+// All three, or none: without them the controls keep only their own procedures.
+const Subclassing& Comctl32() {
+    static const Subclassing functions = [] {
+        Subclassing f{
+            OnDemandFunction<decltype(&SetWindowSubclass)>(OnDemand::Comctl32, "SetWindowSubclass"),
+            OnDemandFunction<decltype(&RemoveWindowSubclass)>(OnDemand::Comctl32,
+                                                              "RemoveWindowSubclass"),
+            OnDemandFunction<decltype(&DefSubclassProc)>(OnDemand::Comctl32, "DefSubclassProc")};
+        if (!f.set || !f.remove || !f.pass) f = {};
+        return f;
+    }();
+    return functions;
+}
+
+void Subclass(HWND control, SUBCLASSPROC proc) {
+    if (Comctl32().set) Comctl32().set(control, proc, 0, 0);
+}
+
 // The dialog manager turns a push button that gets the focus into the default button, after which
 // Enter presses it. This dialog has no default button, so Enter must press nothing.
 LRESULT CALLBACK PlainButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
@@ -126,9 +153,9 @@ LRESULT CALLBACK PlainButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     if (message == BM_SETSTYLE && (wParam & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
         wParam = (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) | BS_PUSHBUTTON;
     } else if (message == WM_NCDESTROY) {
-        RemoveWindowSubclass(hwnd, &PlainButtonProc, id);
+        Comctl32().remove(hwnd, &PlainButtonProc, id);
     }
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    return Comctl32().pass(hwnd, message, wParam, lParam);
 }
 
 // Edit boxes, drop-down lists and the toggle answer a screen reader's question themselves: the
@@ -162,9 +189,9 @@ LRESULT CALLBACK DescribedControlProc(HWND hwnd, UINT message, WPARAM wParam, LP
     if (message == WM_GETOBJECT) {
         if (LRESULT answer = AnswerGetObject(hwnd, wParam, lParam, &DescribeControl)) return answer;
     } else if (message == WM_NCDESTROY) {
-        RemoveWindowSubclass(hwnd, &DescribedControlProc, id);
+        Comctl32().remove(hwnd, &DescribedControlProc, id);
     }
-    return DefSubclassProc(hwnd, message, wParam, lParam);
+    return Comctl32().pass(hwnd, message, wParam, lParam);
 }
 
 int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
@@ -367,14 +394,14 @@ void ConfigWindow::Equip(HWND control, Kind kind) {
             break;
         case Kind::Edit:
             SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
-            SetWindowSubclass(control, &DescribedControlProc, 0, 0);
+            Subclass(control, &DescribedControlProc);
             break;
         case Kind::Button:
-            SetWindowSubclass(control, &PlainButtonProc, 0, 0);
+            Subclass(control, &PlainButtonProc);
             break;
         case Kind::DropDown:
         case Kind::Toggle:
-            SetWindowSubclass(control, &DescribedControlProc, 0, 0);
+            Subclass(control, &DescribedControlProc);
             break;
         default:
             break;

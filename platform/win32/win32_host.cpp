@@ -21,6 +21,7 @@
 #include "desktop.h"
 #include "midi/modMidiIO.h"
 #include "resource.h"
+#include "system_library.h"
 
 namespace vos::win32 {
 namespace {
@@ -164,14 +165,21 @@ std::intptr_t Win32Host::ShellExec(WindowHandle owner, const std::wstring& opera
 }
 
 HICON Win32Host::TrayIcon(TrayPicture picture) {
-    // Loaded at the size the shell draws now, so the tray stays sharp at 150 % and 200 %.
+    // Loaded at the size the shell draws now, so the tray stays sharp at 150 % and 200 %; each
+    // picture only once it is shown, as many users never switch recognition off.
     int size = GetSystemMetrics(SM_CXSMICON);
     if (size != trayIconSize_) {
-        trayEnabled_ = LoadIconResource(instance_, IDI_TRAY_ENABLED, IconSize::Small);
-        trayDisabled_ = LoadIconResource(instance_, IDI_TRAY_DISABLED, IconSize::Small);
+        trayEnabled_.Reset();
+        trayDisabled_.Reset();
         trayIconSize_ = size;
     }
-    return picture == kPictureEnabled ? trayEnabled_.Get() : trayDisabled_.Get();
+    const bool enabled = picture == kPictureEnabled;
+    ScopedIcon& icon = enabled ? trayEnabled_ : trayDisabled_;
+    if (!icon) {
+        icon = LoadIconResource(instance_, enabled ? IDI_TRAY_ENABLED : IDI_TRAY_DISABLED,
+                                IconSize::Small);
+    }
+    return icon.Get();
 }
 
 bool Win32Host::NotifyIcon(TrayOp operation, const NotifyIconData& data) {
@@ -287,14 +295,11 @@ bool Win32Host::AnotherInstanceRunning() {
 
 WindowHandle Win32Host::LoadMainWindow() {
     taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
-    bigIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Big);
-    smallIcon_ = LoadIconResource(instance_, IDI_PROGRAM, IconSize::Small);
+    // No icons: the window is never shown, and the dialog has its own.
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = &FormProc;
     wc.hInstance = instance_;
-    wc.hIcon = bigIcon_.Get();
-    wc.hIconSm = smallIcon_.Get();
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kMainClass;
@@ -413,6 +418,12 @@ void Win32Host::UnloadConfig() {
 
 std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std::wstring& filter,
                                                       const std::wstring& initialFile) {
+    static const auto getOpenFileName =
+        OnDemandFunction<decltype(&GetOpenFileNameW)>(OnDemand::Comdlg32, "GetOpenFileNameW");
+    static const auto extendedError = OnDemandFunction<decltype(&CommDlgExtendedError)>(
+        OnDemand::Comdlg32, "CommDlgExtendedError");
+    // Without the system's file dialog the path box still takes a path typed in.
+    if (!getOpenFileName || !extendedError) return std::nullopt;
     std::shared_ptr<ConfigWindow> dialog = dialog_;
     HWND owner = nullptr;
     if (dialog && dialog->IsOpen()) {
@@ -433,12 +444,12 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     // Browsing must not move the program's current folder: launched programs inherit it.
     ofn.Flags = flags | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
+    if (getOpenFileName(&ofn)) return std::wstring(file.data());
     // The path box may hold anything, such as a web address. Rather than refuse to open, the
     // dialog then starts with an empty name; the caller keeps the text when nothing is chosen.
-    if (CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+    if (extendedError() == FNERR_INVALIDFILENAME) {
         file[0] = L'\0';
-        if (GetOpenFileNameW(&ofn)) return std::wstring(file.data());
+        if (getOpenFileName(&ofn)) return std::wstring(file.data());
     }
     return std::nullopt;
 }

@@ -103,7 +103,7 @@ class Win32Host final : public Host {
     UINT taskbarCreated_ = 0;
     ScopedHandle instanceMutex_;
     ScopedMenu menu_;
-    ScopedIcon trayEnabled_, trayDisabled_, bigIcon_, smallIcon_;
+    ScopedIcon trayEnabled_, trayDisabled_;
     int trayIconSize_ = 0;
     bool trayVersion4_ = false;
     // Where the menu opens when the keyboard asked for it (the icon's place); else at the mouse.

@@ -101,7 +101,7 @@ class SimHost : public Host {
     std::function<void()> modelessUser;
     // Runs inside the loop of every message box (given its text), tray menu ("TrackPopupMenu"),
     // file dialog ("GetOpenFileName") and shell call ("ShellExecute"), as the messages Windows
-    // dispatches there: Exit, a log-off.
+    // dispatches there: Exit, a log-off, settings applied.
     std::function<void(const std::wstring&)> insideModalLoop;
     // The shell not ready: the next trayRefusals Add or Modify calls fail; with trayLate, a failing
     // Add is carried out all the same (it timed out).

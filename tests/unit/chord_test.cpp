@@ -104,6 +104,11 @@ TEST_F(ChordTest, EqualCodesOpenInListOrderWithTheirParameters) {
     Play({On(59)});
     EXPECT_EQ(Opened(), (std::vector<std::wstring>{L"first", L"second", L"third"}));
     EXPECT_EQ(host.launches[2].parameters, std::optional<std::wstring>(L"x y"));
+    // Settings applied while the shell opens the first leave a shorter list: the pass ends there.
+    host.insideModalLoop = [&](const std::wstring&) { app.recognition.LaunchCodes.clear(); };
+    host.launches.clear();
+    Play({Off(59), On(59)});
+    EXPECT_EQ(Opened(), std::vector<std::wstring>{L"first"});
 }
 
 // Nothing is forwarded or opened while recognition is off, but the keys are followed: a key let go

@@ -36,7 +36,8 @@ bool send_msg(HWND h, UINT msg, WPARAM w, LPARAM l, DWORD_PTR* res = nullptr) {
 //   Windows does (PEB GdiSharedHandleTable), read across processes. A live
 //   entry has a non-zero type; stock objects carry the stock flag.
 // - handles: the HandleCount of the process in NtQuerySystemInformation's
-//   process list.
+//   process list (under Wine the size of its handle table); open_handles
+//   counts them one by one.
 // - USER objects: only windows can be counted from outside (every window of
 //   the process, children included); menus, icons and cursors cannot.
 using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
@@ -126,6 +127,27 @@ long long process_handle_count(DWORD pid) {
         off += next;
         if (off + 0x68 > buf.size()) return -1;
     }
+}
+
+// Handles the process has open, from the system's list of handles; -1 when
+// unknown. Wine's HandleCount above is the size of the process's handle
+// table, which grows in steps of 32, so it cannot show a few handles.
+long long open_handle_count(DWORD pid) {
+    auto query = ntdll<NtQuerySystemInformationFn>("NtQuerySystemInformation");
+    if (!query) return -1;
+    std::vector<unsigned char> buf(1 << 20);
+    ULONG need = 0;
+    LONG st;
+    while ((st = query(16 /* SystemHandleInformation */, buf.data(), static_cast<ULONG>(buf.size()),
+                       &need)) == static_cast<LONG>(0xC0000004) && buf.size() < (64u << 20))
+        buf.resize(buf.size() * 2);
+    if (st != 0) return -1;
+    // The count, then 24-byte entries (64-bit) from offset 8, the owner's id first.
+    const ULONG count = *reinterpret_cast<const ULONG*>(buf.data());
+    long long n = 0;
+    for (size_t i = 0, off = 8; i < count && off + 24 <= buf.size(); i++, off += 24)
+        if (*reinterpret_cast<const ULONG*>(buf.data() + off) == pid) n++;
+    return n;
 }
 
 void count_child_windows(HWND parent, DWORD pid, long long& n) {
@@ -445,7 +467,7 @@ int cmd_leak_sample(const Args& a) {
         or_unsupported(mc.WorkingSetSize) + L" threads=" + num(threads) + L" top_windows=" +
         num(top) + L" windows=" + num(windows) + L" gdi=" + gdi + L" gdi_from=" + gdi_from +
         L" user=" + or_unsupported(user_objects) + L" handles=" + handles + L" handles_from=" +
-        handles_from);
+        handles_from + L" open_handles=" + num(open_handle_count(pid)));
     return 0;
 }
 

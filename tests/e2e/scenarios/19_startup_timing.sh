@@ -42,6 +42,9 @@ field() { e2e_field "$2" <"$1"; }
 {
     echo "start_to_tray_ms program: ${prog[*]} (median $(printf '%s\n' "${prog[@]}" | median))"
     echo "start_to_tray_ms baseline: ${base[*]} (median $(printf '%s\n' "${base[@]}" | median))"
+    # each start against the baseline's right after it: a ratio the machine's other work, which
+    # changes over the run, shifts far less than it shifts either median
+    echo "start_to_tray_ratio: median of pairs $(for i in "${!prog[@]}"; do awk -v p="${prog[i]}" -v b="${base[i]}" 'BEGIN { printf "%.3f\n", p / b }'; done | median)"
     echo "memory program: working_set=$(field "$E2E_ART/resources.txt" working_set) pagefile_bytes=$(field "$E2E_ART/resources.txt" pagefile_bytes) threads=$(field "$E2E_ART/resources.txt" threads) top_windows=$(field "$E2E_ART/resources.txt" top_windows)"
     echo "memory baseline: working_set=$(field "$E2E_ART/resources-baseline.txt" working_set) pagefile_bytes=$(field "$E2E_ART/resources-baseline.txt" pagefile_bytes) threads=$(field "$E2E_ART/resources-baseline.txt" threads)"
 } | tee "$report"

@@ -2,10 +2,11 @@
 # DLLs planted beside the program and in the folder it is started from (as a
 # web page may drop them into Downloads, where the zip was unpacked) are never
 # loaded: a winmm.dll, which Windows would take from the program's folder
-# before the system's, and a DLL the shell loads by name when it opens a
-# file. planted.dll under those names leaves a mark file when loaded. The
-# program runs through a start, a launch, the file dialog of 参照 and Exit;
-# no mark may appear, and the MIDI calls must reach the prefix's system
+# before the system's, DLLs the shell loads by name when it opens a file, and
+# those the program loads once the dialog needs them. planted.dll under those
+# names leaves a mark file when loaded. The program runs through a start, a
+# launch, the file dialog of 参照, a screen reader's questions and Exit; no
+# mark may appear, and the MIDI calls must reach the prefix's system
 # winmm (the simulated one there).
 #
 # Then the system's winmm itself is missing (winmm=d) or lacks a function
@@ -20,13 +21,15 @@ e2e_scenario_begin
 dlg_drv_start
 
 # Besides winmm.dll, shdocvw.dll: the shell loads it by name, without a
-# path, when it first needs it. Wine takes its own builtin over any file of
-# a name it has one for, wherever the file lies, and under Wine's defaults
-# nothing the shell or the file dialog loads after the start is looked for
-# by name in the program's folder. Loaded "n,b", shdocvw.dll is looked for
-# as Windows looks for such a DLL, in the program's folder first.
-PLANTED_NAMES=${E2E_PLANTED_NAMES:-winmm.dll shdocvw.dll}
-E2E_BASE_OVERRIDES="$E2E_BASE_OVERRIDES;shdocvw=n,b"
+# path, when it first needs it; and oleacc.dll and comdlg32.dll, which the
+# program loads itself once a screen reader or 参照 needs them. Wine takes
+# its own builtin over any file of a name it has one for, wherever the file
+# lies, and under Wine's defaults nothing the shell or the file dialog loads
+# after the start is looked for by name in the program's folder. Loaded
+# "n,b", these are looked for as Windows looks for such a DLL, in the
+# program's folder first.
+PLANTED_NAMES=${E2E_PLANTED_NAMES:-winmm.dll shdocvw.dll oleacc.dll comdlg32.dll}
+E2E_BASE_OVERRIDES="$E2E_BASE_OVERRIDES;shdocvw,oleacc,comdlg32=n,b"
 
 run=$E2E_WORK/runs/$E2E_NAME
 e2e_fresh_program --dir "$run/Vosselmar"
@@ -70,6 +73,8 @@ dlg_drv close-main --title "$(e2e_field title <<<"$filedlg")" >/dev/null || e2e_
 dlg_drv window --class '#32770' --title "$(e2e_field title <<<"$filedlg")" --visible 1 --timeout 500 >/dev/null 2>&1 &&
     e2e_fail "the file dialog is still up after WM_CLOSE"
 dlg_drv dialog --title "$DLG_TITLE" >/dev/null || e2e_fail "the settings dialog is gone after the file dialog"
+dlg_drv acc --title "$DLG_TITLE" >/dev/null || e2e_fail "a screen reader learnt nothing of the dialog"
+no_marks "a screen reader's questions"
 dlg_close_box
 dlg_wait_gone 5 || e2e_fail "the settings dialog did not close"
 

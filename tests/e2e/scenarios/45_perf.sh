@@ -5,7 +5,8 @@
 #   again while a chord launches recorder.exe every 100 ms; the harness's
 #   stand-in program (selftest/standin.cpp, which forwards in its window
 #   procedure and launches on a note-on) under the same streams
-# - memory while running, against a minimal tray program
+# - memory at rest, after the dialog was opened and closed ten times, and
+#   after the streams, against a minimal tray program
 # - a keystroke in the path box of the dialog with 1 000 entries, against
 #   the same keystroke in the parameter box (which leaves the list alone)
 # Writes key=value lines to $E2E_ART/perf.txt. Fails only when a measurement
@@ -44,6 +45,15 @@ e2e_wait_program_exit 10
 
 e2e_log "--- the program"
 soak_start_thru_program perf
+e2e_wait_tray_icons 1 10 || e2e_fail "no tray icon"
+# at rest (the first reading settles what reading itself touches), then after the
+# dialog was opened and closed ten times
+sample_rest() { soak_sample "$1" >/dev/null 2>&1 && soak_sample "$1" >/dev/null 2>&1; }
+sample_rest program_rest
+perf "memory_rest: $(cat "$E2E_ART/sample-program_rest.txt")"
+e2e_driver dialog-cycles --count 10 --timeout 30000 >/dev/null || e2e_fail "the dialog did not open and close ten times"
+sample_rest program_dialogs
+perf "memory_dialogs: $(cat "$E2E_ART/sample-program_dialogs.txt")"
 latency program_plain plain
 latency program_launching chord
 soak_sample program >/dev/null 2>&1
@@ -58,8 +68,7 @@ cp "$E2E_TOOLS/driver.exe" "$E2E_PROG_DIR/trayicon.exe"
 E2E_PIDS+=("$!")
 e2e_driver window --title E2ETrayIcon --timeout 10000 >/dev/null || e2e_fail "the minimal tray program did not start"
 sleep 1
-E2E_PROG_NAME=trayicon.exe soak_sample trayicon >/dev/null 2>&1
-E2E_PROG_NAME=trayicon.exe soak_sample trayicon >/dev/null 2>&1
+E2E_PROG_NAME=trayicon.exe sample_rest trayicon
 perf "memory_trayicon: $(cat "$E2E_ART/sample-trayicon.txt")"
 e2e_driver close-main --title E2ETrayIcon --name trayicon.exe >/dev/null
 e2e_driver wait-exit --name trayicon.exe --timeout 5000 >/dev/null
