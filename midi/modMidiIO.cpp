@@ -9,8 +9,13 @@
 namespace vos {
 namespace {
 
-void ReportOpenFailure(App& app, bool input, const std::wstring& name) {
-    Ask(app, Fill(input ? text::kCannotOpenInput : text::kCannotOpenOutput, {name}),
+std::wstring DeviceName(App& app, bool input, int device) {
+    return input ? GetMidiInName(app, device) : GetMidiOutName(app, device);
+}
+
+void ReportOpenFailure(App& app, bool input, int device) {
+    Ask(app, Fill(input ? text::kCannotOpenInput : text::kCannotOpenOutput,
+                  {DeviceName(app, input, device)}),
         kMbIconExclamation);
 }
 
@@ -60,7 +65,7 @@ void StartThru(App& app, std::uint8_t program) {
 
 bool OpenMidiIn(App& app, int device) {
     if (StartMidiIn(app, device)) return true;
-    ReportOpenFailure(app, true, GetMidiInName(app, device));
+    ReportOpenFailure(app, true, device);
     return false;
 }
 
@@ -92,7 +97,7 @@ bool OpenInForceOutput(App& app) {
         StartThru(app, s.Program);
         return true;
     }
-    ReportOpenFailure(app, false, GetMidiOutName(app, s.MidiOutDevice));
+    ReportOpenFailure(app, false, s.MidiOutDevice);
     if (app.Closing()) return false;
     app.ports.MidiOutPort = Port::Refused;
     app.watch.MidiOutRefusalTold = true;
@@ -175,9 +180,7 @@ int FindDevice(App& app, bool input, const NameField& name) {
     const unsigned count = input ? app.host.midiInGetNumDevs() : app.host.midiOutGetNumDevs();
     for (unsigned i = 0; i < count; ++i) {
         const int device = static_cast<int>(i);
-        if (NameMatches(name, input ? GetMidiInName(app, device) : GetMidiOutName(app, device))) {
-            return device;
-        }
+        if (NameMatches(name, DeviceName(app, input, device))) return device;
     }
     return -1;
 }
@@ -207,44 +210,30 @@ void LoseInput(App& app) {
     if (app.ports.MidiOutPort == Port::Open) LoseOutput(app);
 }
 
-// Each returns false when it told the user something: the box's message loop may have changed
-// anything, so the look at the devices starts again.
-bool ReopenInput(App& app) {
-    const int device = FindDevice(app, true, app.watch.InForce.MidiInName);
+// False when it told the user something: the box's message loop may have changed anything, so
+// the look at the devices starts again.
+bool Reopen(App& app, bool input) {
+    Port& port = input ? app.ports.MidiInPort : app.ports.MidiOutPort;
+    bool& told = input ? app.watch.MidiInRefusalTold : app.watch.MidiOutRefusalTold;
+    const SettingsRecord& s = app.watch.InForce;
+    const int device = FindDevice(app, input, input ? s.MidiInName : s.MidiOutName);
     if (device < 0) {
-        app.ports.MidiInPort = Port::Gone;
+        port = Port::Gone;
         return true;
     }
     // An input the dialog opened to learn a chord gives way to the one of the settings.
-    if (app.recognition.Learn.ownsInput) StopLearning(app);
-    if (StartMidiIn(app, device)) {
-        app.ports.MidiInPort = Port::Open;
-        app.watch.MidiInRefusalTold = false;
+    if (input && app.recognition.Learn.ownsInput) StopLearning(app);
+    if (input ? StartMidiIn(app, device) : StartMidiOut(app, device)) {
+        told = false;
+        port = Port::Open;
+        if (!input) StartThru(app, s.Program);
         return true;
     }
-    app.ports.MidiInPort = Port::Refused;
-    if (app.watch.MidiInRefusalTold) return true;
-    app.watch.MidiInRefusalTold = true;
-    ShowRecognitionState(app);
-    ReportOpenFailure(app, true, GetMidiInName(app, device));
-    return false;
-}
-
-bool ReopenOutput(App& app) {
-    const int device = FindDevice(app, false, app.watch.InForce.MidiOutName);
-    if (device < 0) {
-        app.ports.MidiOutPort = Port::Gone;
-        return true;
-    }
-    if (StartMidiOut(app, device)) {
-        app.watch.MidiOutRefusalTold = false;
-        StartThru(app, app.watch.InForce.Program);
-        return true;
-    }
-    app.ports.MidiOutPort = Port::Refused;
-    if (app.watch.MidiOutRefusalTold) return true;
-    app.watch.MidiOutRefusalTold = true;
-    ReportOpenFailure(app, false, GetMidiOutName(app, device));
+    port = Port::Refused;
+    if (told) return true;
+    told = true;
+    if (input) ShowRecognitionState(app);
+    ReportOpenFailure(app, input, device);
     return false;
 }
 
@@ -254,8 +243,8 @@ bool LookAtDevices(App& app) {
     Ports& p = app.ports;
     if (p.MidiInPort == Port::Open && !StillThere(app, true)) LoseInput(app);
     if (p.MidiOutPort == Port::Open && !StillThere(app, false)) LoseOutput(app);
-    if (Waiting(p.MidiInPort) && !ReopenInput(app)) return false;
-    if (p.MidiInPort == Port::Open && Waiting(p.MidiOutPort) && !ReopenOutput(app)) return false;
+    if (Waiting(p.MidiInPort) && !Reopen(app, true)) return false;
+    if (p.MidiInPort == Port::Open && Waiting(p.MidiOutPort) && !Reopen(app, false)) return false;
     return true;
 }
 
