@@ -10,7 +10,10 @@ namespace vos {
 namespace {
 
 std::wstring DeviceName(App& app, bool input, int device) {
-    return input ? GetMidiInName(app, device) : GetMidiOutName(app, device);
+    std::wstring name;
+    const MmResult result = input ? app.host.midiInGetDevName(device, name)
+                                  : app.host.midiOutGetDevName(device, name);
+    return result == kMmSysErrNoError ? name : std::wstring{};
 }
 
 void ReportOpenFailure(App& app, bool input, int device) {
@@ -160,18 +163,8 @@ void SilenceMidiOut(App& app) {
     }
 }
 
-std::wstring GetMidiInName(App& app, int device) {
-    std::wstring name;
-    if (app.host.midiInGetDevName(device, name) != kMmSysErrNoError) return {};
-    return name;
-}
-
-std::wstring GetMidiOutName(App& app, int device) {
-    std::wstring name;
-    if (app.host.midiOutGetDevName(device, name) != kMmSysErrNoError) return {};
-    return name;
-}
-
+std::wstring GetMidiInName(App& app, int device) { return DeviceName(app, true, device); }
+std::wstring GetMidiOutName(App& app, int device) { return DeviceName(app, false, device); }
 
 namespace {
 
