@@ -134,6 +134,11 @@ inline constexpr wchar_t kTitle[] = L"Vosselmar";
     X(kDialogCannotOpen, L"{1}\r設定画面を開けません。",                                            \
       L"{1}\rThe settings window cannot be opened.")                                               \
     X(kOneEntryNeeded, L"少なくとも１つの項目は必要です。", L"At least one launch code is needed.") \
+    X(kNoFileDialog,                                                                               \
+      L"システムのcomdlg32.dllを読み込めないため、ファイルを選ぶ画面を開けません。\r"             \
+      L"パスを直接入力してください。",                                                             \
+      L"The file dialog cannot open: the system's comdlg32.dll could not be loaded.\r"            \
+      L"Type the path instead.")                                                                   \
     X(kAllFilesFilter, L"すべてのファイル(*.*)|*.*", L"All files (*.*)|*.*")                       \
     X(kNoChord,                                                                                    \
       L"{1}番目の起動コードが設定されていません。",                                                \

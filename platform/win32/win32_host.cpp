@@ -422,8 +422,12 @@ std::optional<std::wstring> Win32Host::OpenFileDialog(unsigned flags, const std:
         OnDemandFunction<decltype(&GetOpenFileNameW)>(OnDemand::Comdlg32, "GetOpenFileNameW");
     static const auto extendedError = OnDemandFunction<decltype(&CommDlgExtendedError)>(
         OnDemand::Comdlg32, "CommDlgExtendedError");
-    // Without the system's file dialog the path box still takes a path typed in.
-    if (!getOpenFileName || !extendedError) return std::nullopt;
+    // Without the system's file dialog the path box still takes a path typed in; say so, or the
+    // button would seem to do nothing.
+    if (!getOpenFileName || !extendedError) {
+        MsgBox(Text(text::kNoFileDialog), kTitle, MB_ICONEXCLAMATION);
+        return std::nullopt;
+    }
     std::shared_ptr<ConfigWindow> dialog = dialog_;
     HWND owner = nullptr;
     if (dialog && dialog->IsOpen()) {
