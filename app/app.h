@@ -41,7 +41,6 @@ enum class Port {
 // recognition is on (SetRecognition); the chord tracking (midi/chord) follows the keys and learns.
 struct Recognition {
     std::vector<LaunchCode> LaunchCodes;
-    // Pitch classes held now, whatever the channel: bit n is n semitones above C.
     std::int32_t HeldNotes = 0;
     bool Enabled = false;
     // Learning a chord from the keyboard (the dialog's toggle): notes launch nothing meanwhile.
