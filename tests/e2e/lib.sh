@@ -274,6 +274,13 @@ e2e_wait_program_exit() {
     E2E_EXIT_CODE=$?
 }
 
+# True when two files hold the same bytes; otherwise their hex dumps' difference on stderr.
+e2e_expect_same_bytes() {
+    cmp "$1" "$2" >&2 && return 0
+    diff <(xxd "$1") <(xxd "$2") >&2
+    return 1
+}
+
 # ---------------------------------------------------------------------------
 # Logs
 

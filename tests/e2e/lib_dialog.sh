@@ -24,6 +24,7 @@
 #   dlg_names_of FILE TAG       control lines (driver focus / tab-walk) -> layout names
 #   dlg_close_box               real click on the dialog's close box
 #   dlg_wait_gone SECS          waits until the dialog window has gone
+#   dlg_add_entry TAG           Alt+A and the list's second entry selected
 #   dlg_open_from_tray [SHOT]   the tray menu's row kMenuConfig, as a right click on the icon would
 #   dlg_first_start             first start without config.bin up to the (modal) dialog
 #   dlg_winpath PATH            Windows path of a Linux path as the program sees it (C:\ or Z:\)
@@ -286,6 +287,20 @@ dlg_keys_expected() {
         else out+=(FFFFFF); fi
     done
     echo "${out[*]}"
+}
+
+# dlg_add_entry TAG [KEYS-ARGS...]: Alt+A, then waits until snapshot TAG shows
+# the list with a second entry, selected.
+dlg_add_entry() {
+    local tag=$1
+    shift
+    dlg_drv keys "$@" alt+a >/dev/null || e2e_fail "cannot press Alt+A"
+    for _ in $(seq 30); do
+        dlg_snapshot "$tag"
+        [[ $(dlg_get "$tag" lstCP state) == 1/2 ]] && return 0
+        sleep 0.1
+    done
+    e2e_fail "Alt+A did not add a second entry"
 }
 
 # dlg_wait_keys "K..." SECS [SHOT]: waits until the screen shows exactly keys

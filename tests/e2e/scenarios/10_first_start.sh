@@ -38,10 +38,7 @@ e2e_default_config 'テスト鍵盤' >"$E2E_ART/config.expected"
 cp "$config" "$E2E_ART/config.written"
 size=$(stat -c %s "$config")
 ((size == 83 + 4 + 2 + len + 2)) || e2e_log "config.bin is $size bytes, expected $((83 + 4 + 2 + len + 2))"
-cmp "$E2E_ART/config.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
-    e2e_fail "default config.bin differs from the expected bytes"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$config" || e2e_fail "default config.bin differs from the expected bytes"
 
 # The dialog is modal: nothing is opened and no icon shown while it is up.
 dialog=$(e2e_driver window --title 'Vosselmar の設定' --timeout 3000) || dialog=

@@ -34,10 +34,7 @@ e2e_driver msgbox --expect-key kBackupKept --value "$(e2e_winpath "$config.bak")
 [[ -f $config.bak ]] || e2e_fail "no config.bin.bak"
 cmp "$E2E_ART/config.damaged" "$config.bak" >&2 || e2e_fail "config.bin.bak does not hold the old bytes"
 e2e_default_config 'テスト鍵盤' >"$E2E_ART/config.expected"
-cmp "$E2E_ART/config.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
-    e2e_fail "config.bin does not hold the defaults"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$config" || e2e_fail "config.bin does not hold the defaults"
 if e2e_driver window --title 'Vosselmar の設定' --timeout 3000 >/dev/null; then
     log_lines "$E2E_MIDI_LOG" ' midiInOpen ' && e2e_fail "input opened while the dialog is up"
     e2e_driver close-main --title 'Vosselmar の設定' >/dev/null || e2e_fail "cannot close the dialog"

@@ -93,10 +93,7 @@ dlg_drv msgbox --expect-key kAskDuplicates --expect-buttons yesno \
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
 e2e_write_config "$E2E_ART/config.expected" --entry $((0x92)) "$manual" ''
-cmp "$E2E_ART/config.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
-    e2e_fail "config.bin after the clicks differs from the expected bytes"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$config" || e2e_fail "config.bin after the clicks differs from the expected bytes"
 cp "$config" "$E2E_ART/config.saved"
 inject_msgs 90 3D 40 90 40 40 90 43 40
 wait_log_line "$E2E_RECORDER_LOG" '説明書\.htm' 5 >/dev/null || e2e_fail "the saved chord C#-E-G did not open the manual"

@@ -47,10 +47,7 @@ dlg_click cmdOK
 dlg_drv msgbox --expect-key kAskDuplicates --answer no >/dev/null || e2e_fail "no duplicate question"
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 e2e_write_config "$E2E_ART/config.expected" --entry $((0x92)) "$manual" ''
-cmp "$E2E_ART/config.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
-    e2e_fail "config.bin after the clicks differs from the expected bytes"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$config" || e2e_fail "config.bin after the clicks differs from the expected bytes"
 
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
 dlg_drv close-main >/dev/null

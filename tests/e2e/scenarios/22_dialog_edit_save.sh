@@ -82,10 +82,7 @@ dlg_drv msgbox --expect-key kAskDuplicates --expect-buttons yesno \
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
 e2e_write_config "$E2E_ART/config.expected" --entry $((0x91)) "$manual" '' --entry $((0x224)) "$rec" "$params"
-cmp "$E2E_ART/config.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
-    e2e_fail "config.bin differs from the expected bytes"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$config" || e2e_fail "config.bin differs from the expected bytes"
 
 e2e_log "--- D-F-A launches the target with its parameters, no restart"
 inject_msgs 92 3E 50 92 41 50 92 45 50
@@ -127,10 +124,7 @@ after=$(tail -n +$((from + 1)) "$E2E_MIDI_LOG" | tr -d '\r' | grep -E ' midiOut(
     e2e_fail "after OK: $after (expected midiOutOpen of output 0, then the program change 0x000005c0)"
 e2e_write_config "$E2E_ART/config-thru.expected" --thru --program 5 \
     --entry $((0x91)) "$manual" '' --entry $((0x224)) "$rec" "$params"
-cmp "$E2E_ART/config-thru.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config-thru.expected") <(xxd "$config") >&2
-    e2e_fail "config.bin with thru differs from the expected bytes"
-}
+e2e_expect_same_bytes "$E2E_ART/config-thru.expected" "$config" || e2e_fail "config.bin with thru differs from the expected bytes"
 wait_log_count "$E2E_MIDI_LOG" ' midiInStart h=0x[0-9a-f]+ -> 0$' 2 5 || e2e_fail "MIDI input not started again"
 before=$(midi_out_msgs | wc -l)
 inject_msgs 90 3C 64 B0 07 64 80 3C 00

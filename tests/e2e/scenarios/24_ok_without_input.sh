@@ -60,10 +60,7 @@ dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK with the input chos
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
 wait_log_line "$E2E_MIDI_LOG" ' midiInOpen dev=0 .*-> 0 h=' 1 >/dev/null || e2e_fail "input 0 was not the one opened"
 e2e_write_config "$E2E_ART/config.expected" --entry "$ceg" "$E2E_REC" 'chosen'
-cmp "$E2E_ART/config.expected" "$config" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$config") >&2
-    e2e_fail "config.bin after OK differs from the expected bytes (input 0, テスト鍵盤)"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$config" || e2e_fail "config.bin after OK differs from the expected bytes (input 0, テスト鍵盤)"
 dlg_drv no-msgbox --for 300 >/dev/null || e2e_fail "a message box after OK"
 inject_msgs 90 3C 64 90 40 64 90 43 64
 wait_log_line "$E2E_RECORDER_LOG" 'chosen' 5 >/dev/null || e2e_fail "C-E-G launched nothing through the chosen input"

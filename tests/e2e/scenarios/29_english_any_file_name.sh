@@ -28,13 +28,7 @@ e2e_log "--- first start in English: a chord for the file named outside code pag
 dlg_first_start
 dlg_snapshot first
 [[ $(dlg_get first lstCP text) == "$(esc "> 1  $manual")" ]] || e2e_fail "first entry: $(dlg_get first lstCP text)"
-dlg_drv keys --title "$DLG_TITLE" alt+a >/dev/null || e2e_fail "cannot press Alt+A"
-for _ in $(seq 30); do
-    dlg_snapshot first
-    [[ $(dlg_get first lstCP state) == 1/2 ]] && break
-    sleep 0.1
-done
-[[ $(dlg_get first lstCP state) == 1/2 ]] || e2e_fail "Alt+A did not add a second entry"
+dlg_add_entry first --title "$DLG_TITLE"
 dlg_drv settext --hwnd "$(dlg_get first txtPath hwnd)" --text "$(esc "$target")" >/dev/null || e2e_fail "cannot set the path"
 dlg_drv settext --hwnd "$(dlg_get first txtCommand hwnd)" --text "$params" >/dev/null || e2e_fail "cannot set the parameters"
 dlg_click_twips 667 3735  # D
@@ -46,10 +40,7 @@ dlg_drv msgbox --expect-key kAskDuplicates --expect-buttons yesno --answer no >/
 dlg_wait_gone 5 || e2e_fail "the dialog stayed open after OK"
 wait_midi_started 10 || e2e_fail "MIDI input not started after OK"
 e2e_write_config "$E2E_ART/config.expected" --entry $((0x91)) "$manual" '' --entry $((0x224)) "$target" "$params"
-cmp "$E2E_ART/config.expected" "$E2E_PROG_DIR/config.bin" >&2 || {
-    diff <(xxd "$E2E_ART/config.expected") <(xxd "$E2E_PROG_DIR/config.bin") >&2
-    e2e_fail "config.bin differs from the expected bytes"
-}
+e2e_expect_same_bytes "$E2E_ART/config.expected" "$E2E_PROG_DIR/config.bin" || e2e_fail "config.bin differs from the expected bytes"
 dlg_drv close-main >/dev/null
 e2e_wait_program_exit 10
 ((E2E_EXIT_CODE == 0)) || e2e_fail "exit code $E2E_EXIT_CODE"
