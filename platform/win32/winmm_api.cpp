@@ -29,8 +29,4 @@ Winmm::Winmm() : module_(LoadSystemLibrary(L"winmm.dll")) {
     }
 }
 
-Winmm::~Winmm() {
-    if (module_) FreeLibrary(module_);
-}
-
 }  // namespace vos::win32

@@ -43,9 +43,10 @@ struct WinmmFunctions {
 class Winmm {
   public:
     // Loads the system's winmm.dll and every function of the table. When that fails, nothing is
-    // usable and Problem() tells the user why.
+    // usable and Problem() tells the user why. The DLL stays loaded to the end of the process:
+    // its driver threads may still run after the last device closed, and freeing it under them
+    // crashes the program on its way out.
     Winmm();
-    ~Winmm();
     Winmm(const Winmm&) = delete;
     Winmm& operator=(const Winmm&) = delete;
 

@@ -1387,7 +1387,9 @@ static DWORD WINAPI control_thread(LPVOID arg) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE inst, DWORD reason, LPVOID reserved) {
-    (void)reserved;
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(inst);
+    /* Freed while the process goes on (reserved is null then): a driver's
+     * threads, like the control thread here, would run on in unmapped code. */
+    if (reason == DLL_PROCESS_DETACH && !reserved) logline("winmm unloaded while the process runs");
     return TRUE;
 }

@@ -81,5 +81,6 @@ shutdown=$(tail -n +$((from + 1)) "$E2E_MIDI_LOG" | tr -d '\r' | grep -E ' midi(
     e2e_fail "shutdown calls: $shutdown"
 log_lines "$E2E_MIDI_LOG" ' midi(InStop|InReset|InUnprepareHeader|InClose|OutClose) ' | grep -v ' -> 0' &&
     e2e_fail "a shutdown call failed"
+log_lines "$E2E_MIDI_LOG" ' winmm unloaded while the process runs' && e2e_fail "winmm freed before the process ended"
 e2e_wait_tray_icons "$icons_before" 5 || e2e_fail "tray icon still there after Exit"
 e2e_log "thru and menu exit passed"
