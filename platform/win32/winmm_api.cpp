@@ -5,15 +5,16 @@
 
 namespace vos::win32 {
 
-Winmm::Winmm() : module_(LoadSystemLibrary(L"winmm.dll")) {
-    if (!module_) {
+Winmm::Winmm() {
+    const HMODULE module = LoadSystemLibrary(L"winmm.dll");
+    if (!module) {
         problem_ = Text(text::kNoWinmm);
         return;
     }
     const char* missing = nullptr;
 #define VOS_WINMM_LOOKUP(name)                                             \
     if (!missing) {                                                        \
-        FARPROC proc = GetProcAddress(module_, #name);                     \
+        FARPROC proc = GetProcAddress(module, #name);                      \
         if (proc)                                                          \
             functions_.name = FunctionOf<decltype(functions_.name)>(proc); \
         else                                                               \

@@ -56,7 +56,6 @@ class Winmm {
     const WinmmFunctions* operator->() const { return &functions_; }
 
   private:
-    HMODULE module_ = nullptr;
     WinmmFunctions functions_;
     std::wstring problem_;
 };
